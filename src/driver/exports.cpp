@@ -1,2 +1,27 @@
-// placeholder replaced by the driver implementation
-extern "C" __declspec(dllexport) void* CreateIPCapture() { return nullptr; }
+// The library's entry points. The names are exported undecorated through the module definition
+// file; the library entry point is the runtime's own.
+#include "vantrel/ipcapture/exports.h"
+
+#include "driver/driver_factory.h"
+
+using vantrel::CreateDriverInstance;
+using vantrel::DeleteDriverInstance;
+namespace ipc = vantrel::ipcapture;
+
+extern "C" {
+
+ipc::IIPCaptureDriver* CreateIPCapture() { return CreateDriverInstance(); }
+ipc::IIPCaptureDriverEx* CreateIPCaptureEx() { return CreateDriverInstance(); }
+ipc::IIPCaptureDriverEx2* CreateIPCaptureEx2() { return CreateDriverInstance(); }
+ipc::IIPCaptureDriverEx3* CreateIPCaptureEx3() { return CreateDriverInstance(); }
+ipc::IIPCaptureDriverEx4* CreateIPCaptureEx4() { return CreateDriverInstance(); }
+ipc::IIPCaptureDriverEx5* CreateIPCaptureEx5() { return CreateDriverInstance(); }
+
+void DeleteIPCapture(ipc::IIPCaptureDriver* driver) { DeleteDriverInstance(driver); }
+void DeleteIPCaptureEx(ipc::IIPCaptureDriverEx* driver) { DeleteDriverInstance(driver); }
+void DeleteIPCaptureEx2(ipc::IIPCaptureDriverEx2* driver) { DeleteDriverInstance(driver); }
+void DeleteIPCaptureEx3(ipc::IIPCaptureDriverEx3* driver) { DeleteDriverInstance(driver); }
+void DeleteIPCaptureEx4(ipc::IIPCaptureDriverEx4* driver) { DeleteDriverInstance(driver); }
+void DeleteIPCaptureEx5(ipc::IIPCaptureDriverEx5* driver) { DeleteDriverInstance(driver); }
+
+}  // extern "C"

@@ -1,1 +1,33 @@
-lumivar_add_test(smoke PORTABLE SOURCES ${CMAKE_SOURCE_DIR}/tests/tools/smoke_test.cpp)
+# Checks of the built product from the outside: what the DLL imports and exports, and the test
+# host driving it through the C vtables.
+if(LUMIVAR_WINDOWS)
+  set(lumivar_exports CreateIPCapture CreateIPCaptureEx CreateIPCaptureEx2 CreateIPCaptureEx3 CreateIPCaptureEx4
+    CreateIPCaptureEx5 DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 DeleteIPCaptureEx4
+    DeleteIPCaptureEx5)
+  add_test(NAME dll_imports
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/check_pe_imports.sh $<TARGET_FILE:LumivarIPCapture> ${lumivar_exports})
+  add_test(NAME host_imports
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/check_pe_imports.sh $<TARGET_FILE:lumivar_host>)
+  set_tests_properties(dll_imports host_imports PROPERTIES LABELS "native" TIMEOUT 60)
+
+  set(expect ${CMAKE_SOURCE_DIR}/tests/driver/expect_host_output.sh $<TARGET_FILE:lumivar_host>)
+  # Every factory version, opened and worked through; every accessor answers (null until its
+  # object exists) and no reserved host slot is called.
+  add_test(NAME host_all_factories COMMAND ${expect}
+    --expect "^CreateIPCapture: created" --expect "^CreateIPCaptureEx5: created"
+    --expect "^DeleteIPCaptureEx3: done" --expect "^accessor GetVideoCaptureEx2: [0-9A-Fa-f]+" --expect "^video capture: 2 channels"
+    --expect "^LOG level=3 DRIVER IS OPENED \\(name: LumivarIPCapture, device model: Cam%s, FW: 7.1, address: 127.0.0.2:80\\)"
+    --expect "^SUMMARY: OK: 6 drivers, 6 opened, 6 log lines"
+    --reject "ERROR"
+    -- -a 127.0.0.2 -m Cam%s -c 2 -p 1=1 -p 2=7.1 -p 3=00-07-5f-11-22-33 -p 8=2 -p 9=1 --require-open)
+  # A host asking for audio gets a failed Open (no audio objects yet) but still closes and deletes.
+  add_test(NAME host_audio_refused COMMAND ${expect}
+    --expect "^open: false" --expect "^LOG level=1 " --expect "^DeleteIPCaptureEx2: done"
+    --expect "^SUMMARY: OK: 1 drivers, 0 opened"
+    -- -f 2 -p 101=Count=1\;\ IsStereo=0)
+  add_test(NAME host_require_open COMMAND ${expect} --exit 1 --expect "^SUMMARY: FAILED"
+    -- -f 0 -p 102=Count=1\;\ IsStereo=0 --require-open)
+  add_test(NAME host_bad_option COMMAND ${expect} --exit 2 -- -f 9)
+  set_tests_properties(host_all_factories host_audio_refused host_require_open host_bad_option
+    PROPERTIES LABELS "wine" TIMEOUT 120)
+endif()

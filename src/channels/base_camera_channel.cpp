@@ -1,0 +1,253 @@
+#include "channels/base_camera_channel.h"
+
+// clang-format off
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+#include <windows.h>
+#include <process.h>
+// clang-format on
+
+#include <cctype>
+#include <cstdio>
+
+#include "driver/driver_services.h"
+#include "vantrel/ipcapture/host_objects.h"
+#include "vantrel/ipcapture/video_capture.h"
+
+namespace vantrel {
+
+namespace {
+
+// Exit code of a worker started without a channel; never expected, but recognisable in a dump.
+constexpr unsigned kNoChannelExitCode = 0x123456;
+
+const char* StreamSuffix(uint32_t streamIndex) {
+  switch (streamIndex) {
+    case kRecStream:
+      return "(Rec)";
+    case kLiveStream:
+      return "(Live)";
+    case kRemoteStream:
+      return "(Remote)";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+CBaseCameraChannel::CBaseCameraChannel(uint32_t channel, IDriver* driver,
+                                       ipcapture::IIPVideoCallback* callback)
+    : callback_(callback), channel_(channel), driver_(driver) {}
+
+CBaseCameraChannel::~CBaseCameraChannel() {
+  SetState(kCameraStopped);
+  SetCameraState(false);
+  StopThread();
+  ReleaseWinsock();
+}
+
+bool CBaseCameraChannel::Start(const VideoSettings& settings) {
+  Stop();
+  settings_ = settings;
+  {
+    // An update queued for an earlier run must not be taken for a change of the new settings.
+    CScopedLock guard(pendingLock_);
+    pendingFrameRate_ = settings.frameRate;
+    pendingWidth_ = settings.width;
+    pendingHeight_ = settings.height;
+    settingsChanged_.Reset();
+  }
+  if (!winsockStarted_) {
+    WSADATA data;
+    winsockStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  if (StartThread()) return true;
+  ReleaseWinsock();
+  return false;
+}
+
+void CBaseCameraChannel::Stop() {
+  SetState(kCameraStopped);
+  SetCameraState(false);
+  StopThread();
+  ReleaseWinsock();
+}
+
+void CBaseCameraChannel::ReleaseWinsock() {
+  if (!winsockStarted_) return;
+  WSACleanup();
+  winsockStarted_ = false;
+}
+
+bool CBaseCameraChannel::UpdateSettings(uint32_t frameRate, uint32_t width, uint32_t height) {
+  CScopedLock guard(pendingLock_);
+  pendingFrameRate_ = frameRate;
+  pendingWidth_ = width;
+  pendingHeight_ = height;
+  settingsChanged_.Set();
+  return true;
+}
+
+uint32_t CBaseCameraChannel::CheckSettingsChange() {
+  CScopedLock guard(pendingLock_);
+  uint32_t changed = 0;
+  if (pendingWidth_ != settings_.width || pendingHeight_ != settings_.height) {
+    settings_.width = pendingWidth_;
+    settings_.height = pendingHeight_;
+    changed |= kSizeChanged;
+  }
+  if (pendingFrameRate_ != settings_.frameRate) {
+    settings_.frameRate = pendingFrameRate_;
+    changed |= kFrameRateChanged;
+  }
+  return changed;
+}
+
+uint32_t CBaseCameraChannel::GetState() {
+  CScopedLock guard(stateLock_);
+  return state_;
+}
+
+void CBaseCameraChannel::SetState(uint32_t state) {
+  CScopedLock guard(stateLock_);
+  state_ = state;
+}
+
+bool CBaseCameraChannel::IsMultiChannelDevice() { return driver_ && driver_->GetChannelCount() > 1; }
+
+std::string CBaseCameraChannel::GetDeviceName() {
+  const std::string address = driver_ ? driver_->GetDeviceInfo().address : std::string();
+  char name[512];
+  if (IsMultiChannelDevice())
+    std::snprintf(name, sizeof(name), "Video-server %s (channel %u)", address.c_str(), channel_);
+  else
+    std::snprintf(name, sizeof(name), "Camera %s", address.c_str());
+  return name;
+}
+
+void CBaseCameraChannel::SetCameraState(bool online) {
+  // exchange makes the check-and-set one step: two threads announcing the same change log once.
+  if (online_.exchange(online) == online) return;
+  if (!driver_) return;
+  const char* suffix = StreamSuffix(settings_.streamIndex);
+  std::string name = GetDeviceName();
+  static const char kMethod[] = "vantrel::CBaseCameraChannel::SetCameraState";
+  if (online) {
+    driver_->Log(kLogInfo, "%s: %s is online %s", kMethod, name.c_str(), suffix);
+    return;
+  }
+  switch (GetState()) {
+    case kCameraSignalLost:
+      if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+      driver_->Log(kLogError, "%s: Signal was lost for %s %s", kMethod, name.c_str(), suffix);
+      break;
+    case kCameraStopped:
+      driver_->Log(kLogInfo, "%s: %s is offline. Channel was stopped %s", kMethod, name.c_str(), suffix);
+      break;
+    default:
+      driver_->Log(kLogError, "%s: %s is offline or failed %s", kMethod, name.c_str(), suffix);
+      break;
+  }
+}
+
+bool CBaseCameraChannel::SendFrameCallback(ipcapture::IIPFrame* frame) {
+  if (paused_.load()) {
+    // The host does not want frames now, but the edge monitor must still see the camera alive.
+    if (frame) Notify_SendFrameCallback(frame);
+    return true;
+  }
+  if (!callback_ || !frame) return false;
+  try {
+    if (!callback_->OnFrame(frame)) return false;
+  } catch (...) {
+    if (driver_)
+      driver_->Log(kLogError, "%s(): Unexpected exception, device %s",
+                   "vantrel::CBaseCameraChannel::SendFrameCallback", driver_->GetDeviceAddress().c_str());
+    return false;
+  }
+  Notify_SendFrameCallback(frame);
+  return true;
+}
+
+void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IIPFrame* frame) {
+  if (!frame) return;
+  try {
+    SYSTEMTIME time{};
+    frame->GetTime(&time);
+    IEdgeStorageCallback* monitor = edgeMonitor_.load();
+    if (!monitor) return;
+    monitor->OnFrameSeen(channel_, SystemTimeToFileTimeValue(time));
+  } catch (...) {
+    if (driver_)
+      driver_->Log(kLogError, "%s: Unhandled exception in driver instance for device %s",
+                   "vantrel::CBaseCameraChannel::Notify_SendFrameCallback",
+                   driver_->GetDeviceAddress().c_str());
+  }
+}
+
+void CBaseCameraChannel::NotifySignalLost() {
+  // Only the recording stream speaks for the input; live and remote streams would double it.
+  if (settings_.streamIndex == kRecStream && callback_) {
+    try {
+      callback_->OnSignalLost();
+    } catch (...) {
+    }
+  }
+  if (IEdgeStorageCallback* monitor = edgeMonitor_.load()) monitor->OnSignalLost(channel_);
+}
+
+bool CBaseCameraChannel::StartThread() {
+  CScopedLock guard(threadLock_);
+  if (thread_) return false;
+  stopEvent_.Reset();
+  unsigned id = 0;
+  const uintptr_t handle = _beginthreadex(nullptr, 0, &CBaseCameraChannel::ThreadEntry, this, 0, &id);
+  if (handle == 0) return false;
+  thread_ = reinterpret_cast<void*>(handle);
+  threadId_ = id;
+  return true;
+}
+
+unsigned __stdcall CBaseCameraChannel::ThreadEntry(void* param) {
+  auto* self = static_cast<CBaseCameraChannel*>(param);
+  if (!self) return kNoChannelExitCode;
+  // An exception escaping a thread would end the host's process; the channel goes quiet instead
+  // and the host sees it offline.
+  try {
+    self->Run();
+  } catch (...) {
+    if (self->driver_)
+      self->driver_->Log(kLogError, "%s(): Unexpected exception, device %s",
+                         "vantrel::CBaseCameraChannel::ThreadEntry",
+                         self->driver_->GetDeviceAddress().c_str());
+  }
+  return 0;
+}
+
+void CBaseCameraChannel::StopThread() {
+  stopEvent_.Set();
+  CScopedLock guard(threadLock_);
+  if (!thread_) return;
+  Interrupt();
+  if (GetCurrentThreadId() != threadId_) {
+    const uint32_t timeout = driver_ ? driver_->GetDeviceInfo().timeout : 5000;
+    const uint64_t wait = 2ull * timeout;
+    const DWORD waitMs = wait >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(wait);
+    if (WaitForSingleObject(thread_, waitMs) == WAIT_TIMEOUT) {
+      std::string name = GetDeviceName();
+      name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+      if (driver_)
+        driver_->Log(kLogWarning,
+                     "%s: Video capture thread for %s cannot be stopped and will be terminated now",
+                     "vantrel::CBaseCameraChannel::StopThread", name.c_str());
+      // Termination is asynchronous; wait for it so the object is not freed under the thread.
+      if (TerminateThread(thread_, 0)) WaitForSingleObject(thread_, INFINITE);
+    }
+  }
+  CloseHandle(thread_);
+  thread_ = nullptr;
+  threadId_ = 0;
+}
+
+}  // namespace vantrel

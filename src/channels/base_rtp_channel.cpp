@@ -1,0 +1,307 @@
+#include "channels/base_rtp_channel.h"
+
+// clang-format off
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+#include <windows.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/driver_services.h"
+
+namespace vantrel {
+
+namespace {
+
+const char* StreamNameSuffix(uint32_t streamIndex) {
+  switch (streamIndex) {
+    case kRecStream:
+      return "::RecStream";
+    case kLiveStream:
+      return "::LiveStream";
+    case kRemoteStream:
+      return "::RemoteStream";
+    default:
+      return "";
+  }
+}
+
+void CurrentSystemTime(SYSTEMTIME& out) {
+  if (!FileTimeToSystemTimeValue(GetCurrentFileTime(), out)) ::GetSystemTime(&out);
+}
+
+}  // namespace
+
+uint32_t ResolveIPv4Address(const std::string& host) {
+  if (host.empty()) return 0;
+  const hostent* entry = gethostbyname(host.c_str());
+  if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list ||
+      !entry->h_addr_list[0])
+    return 0;
+  uint32_t address = 0;
+  std::memcpy(&address, entry->h_addr_list[0], sizeof(address));
+  return address;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CRtpReception::CRtpReception(IDriver* driver, IRTPReceiverUser* rtpUser, IRTCPHandlerUser* rtcpUser)
+    : receiver_(driver), rtcp_(driver) {
+  receiver_.SetUser(rtpUser);
+  rtcp_.SetUser(rtcpUser);
+}
+
+CRtpReception::~CRtpReception() { Stop(); }
+
+bool CRtpReception::BindQuietPortPair(uint32_t cameraAddress, uint32_t quietMs, CEvent& dataEvent,
+                                      CEvent& stopEvent) {
+  // Without the camera's address every packet would be dropped and the RTCP handler refuses to
+  // start; searching 500 pairs at `quietMs` each would only delay the next round for minutes.
+  if (cameraAddress == 0) return false;
+  for (uint32_t port = kFirstPort; port < kPortLimit; port += 2) {
+    if (stopEvent.IsSet()) return false;
+    dataEvent.Reset();
+    if (receiver_.Start(static_cast<uint16_t>(port))) {
+      CEvent* events[] = {&stopEvent, &dataEvent};
+      if (CEvent::WaitForEvents(events, 2, quietMs) < 0 &&
+          rtcp_.Start(cameraAddress, static_cast<uint16_t>(port + 1)))
+        return true;
+    }
+    Stop();
+  }
+  return false;
+}
+
+bool CRtpReception::JoinMulticast(const std::string& group, uint16_t port, uint32_t interfaceAddress,
+                                  uint32_t cameraAddress, CEvent& stopEvent) {
+  // Port 65535 has no RTCP port above it.
+  bool joined =
+      !group.empty() && port != 0 && port != 0xFFFF && !stopEvent.IsSet() &&
+      receiver_.StartMulticast(group.c_str(), port, interfaceAddress) &&
+      rtcp_.StartMulticast(cameraAddress, group.c_str(), static_cast<uint16_t>(port + 1), interfaceAddress);
+  if (!joined) Stop();
+  return joined;
+}
+
+void CRtpReception::Stop() {
+  receiver_.Stop();
+  rtcp_.Stop();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CBaseRTPChannel::CBaseRTPChannel(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)
+    : CBaseCameraChannel(channel, driver, callback), reception_(driver, this, this) {
+  if (driver) deviceInfo_ = driver->GetDeviceInfo();
+  // The channel's own Winsock start-up comes with Start; resolving needs one now.
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) == 0) {
+    cameraAddress_.store(ResolveIPv4Address(deviceInfo_.address));
+    WSACleanup();
+  }
+}
+
+CBaseRTPChannel::~CBaseRTPChannel() { Stop(); }
+
+void CBaseRTPChannel::ReadConfiguration() {
+  IDriver* driver = GetDriver();
+  CConfiguration configuration(deviceInfo_, driver ? driver->GetHostDirectory() : std::string(),
+                               driver ? driver->GetDriverName() : std::string());
+  ChannelConfig channelConfig = configuration.GetChannelConfig(GetChannel());
+  uint32_t streamingMode = configuration.GetStreamingMode();
+  DeviceConfig deviceConfig = configuration.GetDeviceConfig();
+  AdjustConfiguration(streamingMode, deviceConfig, channelConfig);
+
+  rtpMode_ = channelConfig.rtpMode;
+  bitrateSD_ = channelConfig.bitrateSD;
+  bitrateHD_ = channelConfig.bitrateHD;
+  bitrateFHD_ = channelConfig.bitrateFHD;
+  bitrateUHD_ = channelConfig.bitrateUHD;
+  streamingMode_ = streamingMode;
+  interfaceAddress_ = deviceConfig.interfaceAddress;
+  ptzConfig_ = deviceConfig.ptzConfig;
+  fisheyeChannel_ = deviceConfig.fisheyeChannel;
+}
+
+void CBaseRTPChannel::Run() {
+  // The worker is the channel's boundary: nothing a camera step throws may end the process.
+  try {
+    ReadConfiguration();
+    signalLossNotified_ = false;
+    if (streamingMode_ != CConfiguration::kStreamingUnicast) {
+      RunMulticast();
+    } else {
+      RunUnicast();
+    }
+  } catch (...) {
+    if (IDriver* driver = GetDriver())
+      driver->Log(kLogError, "%s(): Unexpected exception, device %s", "vantrel::CBaseRTPChannel::Run",
+                  driver->GetDeviceAddress().c_str());
+    Disconnect();
+    if (!IsPaused()) SetCameraState(false);
+  }
+}
+
+void CBaseRTPChannel::RunUnicast() {
+  CTime& frameTimer = GetFrameTimer();
+  frameTimer.Restart();
+  const uint32_t waitFirst = std::max(deviceInfo_.timeout, deviceInfo_.signalTimeout / 2);
+  uint32_t idleWait = kIdleWaitMs;
+  CEvent* firstFrameEvents[] = {&GetStopEvent(), &frameEvent_};
+  CEvent* idleEvents[] = {&GetStopEvent(), &GetSettingsChangedEvent()};
+
+  for (;;) {
+    if (GetState() != kCameraReceiving && Connect()) {
+      if (IsPaused()) {
+        SetState(kCameraReceiving);
+        SetCameraState(true);
+      }
+      int woke = CEvent::WaitForEvents(firstFrameEvents, 2, waitFirst);
+      if (woke < 0) {
+        idleWait = kFastIdleWaitMs;
+      } else if (woke == 1) {
+        SetState(kCameraReceiving);
+        signalLossNotified_ = false;
+      }
+    }
+
+    int woke = CEvent::WaitForEvents(idleEvents, 2, idleWait);
+    if (woke == 0) break;
+    if (woke == 1) {
+      if (streamingMode_ != CConfiguration::kStreamingMulticast) ApplySettingsChange(CheckSettingsChange());
+      continue;
+    }
+    if (IsStreamAlive() || IsPaused()) continue;
+    SetState(kCameraSignalLost);
+    if (!signalLossNotified_ && frameTimer.ElapsedMs() >= deviceInfo_.signalTimeout) {
+      signalLossNotified_ = true;
+      NotifySignalLost();
+      SetCameraState(false);
+    }
+  }
+
+  Disconnect();
+  if (!IsPaused()) SetCameraState(false);
+}
+
+void CBaseRTPChannel::RunMulticast() {
+  GetStopEvent().Wait(kWaitInfinite);
+  Disconnect();
+  SetState(kCameraStopped);
+  SetCameraState(false);
+}
+
+bool CBaseRTPChannel::Connect() {
+  Disconnect();
+  frameEvent_.Reset();
+  ClearTimeConversion();
+  SetPayloadFilter(kAnyPayload);
+  // A camera known by name may not have been resolvable when the channel was made.
+  if (cameraAddress_.load() == 0) cameraAddress_.store(ResolveIPv4Address(deviceInfo_.address));
+  if (PrepareCamera() && OpenSession()) return true;
+  Disconnect();
+  return false;
+}
+
+bool CBaseRTPChannel::OpenSession() {
+  if (rtpMode_ == ChannelConfig::kRtpModeOverRtsp) return true;
+  return reception_.BindQuietPortPair(cameraAddress_.load(), kPortQuietMs, dataEvent_, GetStopEvent());
+}
+
+bool CBaseRTPChannel::JoinMulticast(const std::string& group, uint16_t port, uint32_t interfaceAddress) {
+  dataEvent_.Reset();
+  rtcpByeEvent_.Reset();
+  return reception_.JoinMulticast(group, port, interfaceAddress, cameraAddress_.load(), GetStopEvent());
+}
+
+void CBaseRTPChannel::Disconnect() {
+  reception_.Stop();
+  OnDisconnected();
+}
+
+bool CBaseRTPChannel::IsStreamAlive() {
+  if (IsPaused()) return true;
+  return GetFrameTimer().ElapsedMs() < deviceInfo_.signalTimeout / 2;
+}
+
+void CBaseRTPChannel::OnRtpPacket(const sockaddr_in* sender, CRTPPacket* packet) {
+  if (!sender || !packet) return;
+  // Another host (or a stale stream of another recorder) may reach our port; only the camera
+  // may feed the parser.
+  if (sender->sin_addr.s_addr != cameraAddress_.load()) return;
+  HandleRtpPacket(*packet);
+}
+
+void CBaseRTPChannel::HandleRtpPacket(const CRTPPacket& packet) {
+  dataEvent_.Set();
+  uint8_t filter = payloadFilter_.load();
+  if (filter < kAnyPayload && packet.GetPayloadType() != filter) return;
+  reception_.GetRtcpHandler().UpdateSequence(packet.GetSequenceNumber());
+  try {
+    ProcessRtpPacket(packet);
+  } catch (...) {
+    // One broken packet must not take the receiving thread down; the next key frame resyncs.
+  }
+}
+
+void CBaseRTPChannel::RTCPByeReceived() { rtcpByeEvent_.Set(); }
+
+bool CBaseRTPChannel::OnFrame(ipcapture::IIPFrame* frame) {
+  frameEvent_.Set();
+  if (!SendFrameCallback(frame)) return false;
+  GetFrameTimer().Restart();
+  SetCameraState(true);
+  return true;
+}
+
+void CBaseRTPChannel::GetRequestedSize(uint32_t& width, uint32_t& height) {
+  width = GetSettings().width;
+  height = GetSettings().height;
+}
+
+std::string CBaseRTPChannel::GetStreamName() {
+  IDriver* driver = GetDriver();
+  std::string name = driver ? driver->GetDriverName() : std::string();
+  return name + StreamNameSuffix(GetSettings().streamIndex);
+}
+
+void CBaseRTPChannel::GetFrameTime(uint32_t rtpTimestamp, SYSTEMTIME* time) {
+  if (!time) return;
+  CScopedLock guard(timeLock_);
+  if (useConverter_) {
+    converter_.ConvertSmoothed(rtpTimestamp);
+    converter_.GetSystemTime(*time);
+    return;
+  }
+  if (baseTime_ != 0 && rtpTimestamp != 0) {
+    if (lastTimestamp_ == 0) {
+      lastTimestamp_ = rtpTimestamp;
+    } else if (static_cast<int32_t>(rtpTimestamp - lastTimestamp_) > 0) {
+      // Compared modulo 2^32: a plain "larger" test would freeze every frame time once the
+      // 32-bit timestamp wraps (after some 13 hours at 90 kHz).
+      baseTime_ += static_cast<uint64_t>(rtpTimestamp - lastTimestamp_) * 1000 / 9;
+      lastTimestamp_ = rtpTimestamp;
+    }
+  }
+  if (baseTime_ != 0 && lastTimestamp_ != 0 && FileTimeToSystemTimeValue(baseTime_, *time)) return;
+  CurrentSystemTime(*time);
+}
+
+void CBaseRTPChannel::ClearTimeConversion() {
+  CScopedLock guard(timeLock_);
+  converter_.Reset();
+  baseTime_ = 0;
+  lastTimestamp_ = 0;
+  useConverter_ = true;
+}
+
+void CBaseRTPChannel::SetTimeBase(uint64_t fileTime) {
+  CScopedLock guard(timeLock_);
+  baseTime_ = fileTime;
+  lastTimestamp_ = 0;
+  useConverter_ = fileTime == 0;
+}
+
+}  // namespace vantrel

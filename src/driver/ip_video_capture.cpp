@@ -1,0 +1,249 @@
+#include "driver/ip_video_capture.h"
+
+#include <cstring>
+#include <utility>
+
+#include "driver/channel_creators.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr char kEdgeStorageProperty[] = "EdgeStorageState";
+
+bool EqualsIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    const auto ca = static_cast<unsigned char>(*a);
+    const auto cb = static_cast<unsigned char>(*b);
+    // ASCII only: the host's locale must not change what the property is called.
+    const auto la = (ca >= 'A' && ca <= 'Z') ? ca + ('a' - 'A') : ca;
+    const auto lb = (cb >= 'A' && cb <= 'Z') ? cb + ('a' - 'A') : cb;
+    if (la != lb) return false;
+  }
+  return *a == *b;
+}
+
+bool IsEdgeStorageProperty(const char* name, const void* value, uint32_t size) {
+  return name && value && size == sizeof(uint16_t) && EqualsIgnoringCase(name, kEdgeStorageProperty);
+}
+
+}  // namespace
+
+CIPVideoCapture::CIPVideoCapture(IVideoChannelCreator* creator, uint32_t channelCount)
+    : creator_(creator), table_(channelCount) {}
+
+CIPVideoCapture::~CIPVideoCapture() {
+  for (uint32_t channel = 0; channel < table_.size(); ++channel) StopChannel(channel);
+  // The spare stream slot survives StopChannel; its worker must end before the table goes.
+  for (auto& entry : table_) {
+    std::unique_ptr<ICameraChannel> spare;
+    {
+      CScopedLock guard(lock_);
+      spare = std::move(entry.streams[kStreamSlots - 1]);
+    }
+    if (spare) spare->Stop();
+  }
+  edgeHandler_.reset();
+}
+
+void* CIPVideoCapture::ScalarDeletingDestructor(unsigned int flags) {
+  if (flags & 1) {
+    delete this;
+  } else {
+    this->~CIPVideoCapture();
+  }
+  return this;
+}
+
+uint32_t CIPVideoCapture::GetChannelCount() { return static_cast<uint32_t>(table_.size()); }
+
+bool CIPVideoCapture::ReadSettings(ipcapture::IIPVideoSettings* settings, uint32_t streamIndex,
+                                   VideoSettings* record, bool* motionWanted) {
+  if (!settings) return false;
+  ipcapture::IIPVideoFormat* format = settings->GetFormat();
+  ipcapture::IIPVideoRate* rate = settings->GetRate();
+  if (!format || !rate) return false;
+  ipcapture::IIPVideoSize* size = format->GetSize();
+  if (!size) return false;
+  record->frameRate = rate->GetFrameRate() & 0xFFFF;
+  record->width = size->GetWidth() & 0xFFFF;
+  record->height = size->GetHeight() & 0xFFFF;
+  record->quality = rate->GetQuality() & 0xFFFF;
+  record->format = format->GetStreamFormat();
+  record->streamIndex = streamIndex;
+  if (motionWanted) *motionWanted = rate->GetMotionDetection() != 0;
+  return true;
+}
+
+IEdgeStorageHandler* CIPVideoCapture::GetOrCreateEdgeHandler() {
+  {
+    CScopedLock guard(lock_);
+    if (edgeHandler_) return edgeHandler_.get();
+  }
+  std::unique_ptr<IEdgeStorageHandler> created(creator_->CreateEdgeStorageHandler());
+  CScopedLock guard(lock_);
+  // Two host threads may have raced here; the first handler made stays, the other is dropped.
+  if (!edgeHandler_) edgeHandler_ = std::move(created);
+  return edgeHandler_.get();
+}
+
+bool CIPVideoCapture::StartChannel(uint32_t channel, ipcapture::IIPVideoCallback* callback,
+                                   ipcapture::IIPVideoSettings* settings) {
+  if (channel >= table_.size() || !creator_) return false;
+  StopChannel(channel);
+
+  IEdgeStorageHandler* handler = nullptr;
+  if (edgeStorageEnabled_.load()) handler = GetOrCreateEdgeHandler();
+
+  VideoSettings record;
+  bool motionWanted = false;
+  if (!ReadSettings(settings, kRecStream, &record, &motionWanted)) return false;
+
+  std::unique_ptr<ICameraChannel> video(creator_->CreateVideoChannel(channel, callback, record));
+  if (!video) return false;
+  video->SetStreamOption(settings->GetStreamOption());
+  bool result = video->Start(record);
+
+  std::unique_ptr<IMotionChannel> motion;
+  if (result && motionWanted) {
+    motion.reset(creator_->CreateMotionChannel(channel, callback));
+    if (motion) result = motion->Start();
+  }
+
+  ICameraChannel* videoRaw = video.get();
+  IMotionChannel* motionRaw = motion.get();
+  std::unique_ptr<ICameraChannel> displacedVideo;
+  std::unique_ptr<IMotionChannel> displacedMotion;
+  {
+    CScopedLock guard(lock_);
+    Entry& entry = table_[channel];
+    // Another host thread may have filled the slots since StopChannel above; what it put there
+    // is stopped below rather than leaked or left running unowned.
+    displacedVideo = std::exchange(entry.streams[kRecStream], std::move(video));
+    displacedMotion = std::exchange(entry.motion, std::move(motion));
+  }
+  if (displacedMotion) displacedMotion->Stop();
+  if (displacedVideo) displacedVideo->Stop();
+
+  if (edgeStorageEnabled_.load() && handler) {
+    handler->RegisterChannel(videoRaw);
+    if (motionRaw) handler->RegisterChannel(motionRaw);
+  }
+  return result;
+}
+
+bool CIPVideoCapture::StopChannel(uint32_t channel) {
+  if (channel >= table_.size()) return false;
+  std::unique_ptr<ICameraChannel> streams[3];
+  std::unique_ptr<IMotionChannel> motion;
+  IEdgeStorageHandler* handler = nullptr;
+  {
+    CScopedLock guard(lock_);
+    Entry& entry = table_[channel];
+    for (uint32_t i = 0; i < 3; ++i) streams[i] = std::move(entry.streams[i]);
+    motion = std::move(entry.motion);
+    handler = edgeHandler_.get();
+  }
+  const bool existed = streams[0] || streams[1] || streams[2] || motion;
+  if (handler) {
+    if (motion) handler->UnregisterChannel(motion.get());
+    if (streams[kRecStream]) handler->UnregisterChannel(streams[kRecStream].get());
+  }
+  if (motion) {
+    motion->Stop();
+    motion.reset();
+  }
+  for (uint32_t i : {kLiveStream, kRemoteStream, kRecStream}) {
+    if (!streams[i]) continue;
+    streams[i]->Stop();
+    streams[i].reset();
+  }
+  return existed;
+}
+
+bool CIPVideoCapture::StartStream(uint32_t channel, uint32_t stream, ipcapture::IIPVideoCallback* callback,
+                                  ipcapture::IIPVideoSettings* settings) {
+  if (channel >= table_.size() || stream >= kStreamSlots || !creator_) return false;
+  StopStream(channel, stream);
+
+  VideoSettings record;
+  if (!ReadSettings(settings, stream, &record, nullptr)) return false;
+  std::unique_ptr<ICameraChannel> video(creator_->CreateVideoChannel(channel, callback, record));
+  if (!video) return false;
+  const bool result = video->Start(record);
+
+  std::unique_ptr<ICameraChannel> displaced;
+  {
+    CScopedLock guard(lock_);
+    displaced = std::exchange(table_[channel].streams[stream], std::move(video));
+  }
+  if (displaced) displaced->Stop();
+  return result;
+}
+
+bool CIPVideoCapture::StopStream(uint32_t channel, uint32_t stream) {
+  if (channel >= table_.size() || stream >= kStreamSlots) return false;
+  std::unique_ptr<ICameraChannel> video;
+  {
+    CScopedLock guard(lock_);
+    video = std::move(table_[channel].streams[stream]);
+  }
+  if (!video) return false;
+  video->Stop();
+  return true;
+}
+
+bool CIPVideoCapture::UpdateChannelSettings(uint32_t channel, ipcapture::IIPVideoSize* size,
+                                            uint32_t frameRate) {
+  if (channel >= table_.size() || !size) return false;
+  const uint32_t width = size->GetWidth() & 0xFFFF;
+  const uint32_t height = size->GetHeight() & 0xFFFF;
+  CScopedLock guard(lock_);
+  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  return video && video->UpdateSettings(frameRate, width, height);
+}
+
+bool CIPVideoCapture::GetChannelState(uint32_t channel, uint32_t* state, uint32_t* extra, void* flag,
+                                      uint32_t flagSize) {
+  if (channel >= table_.size()) return false;
+  if (extra) *extra = 0;
+  if (flag && flagSize) std::memset(flag, 0, flagSize);
+  CScopedLock guard(lock_);
+  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  if (!video) return false;
+  const uint32_t current = video->GetState();
+  // The host knows no "stopped": to it a stopped stream is one without signal.
+  if (state) *state = current == kCameraStopped ? kCameraSignalLost : current;
+  return true;
+}
+
+bool CIPVideoCapture::SetProperty(const char* name, void* value, uint32_t size) {
+  if (!IsEdgeStorageProperty(name, value, size)) return false;
+  uint16_t enabled = 0;
+  std::memcpy(&enabled, value, sizeof(enabled));
+  edgeStorageEnabled_.store(enabled > 0);
+  return true;
+}
+
+bool CIPVideoCapture::GetProperty(const char* name, void* value, uint32_t size) {
+  if (!IsEdgeStorageProperty(name, value, size)) return false;
+  const uint16_t enabled = edgeStorageEnabled_.load() ? 1 : 0;
+  std::memcpy(value, &enabled, sizeof(enabled));
+  return true;
+}
+
+bool CIPVideoCapture::ResumeChannel(uint32_t channel) {
+  if (channel >= table_.size()) return false;
+  CScopedLock guard(lock_);
+  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  return video && video->Resume();
+}
+
+bool CIPVideoCapture::PauseChannel(uint32_t channel) {
+  if (channel >= table_.size()) return false;
+  CScopedLock guard(lock_);
+  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  return video && video->Pause();
+}
+
+}  // namespace vantrel

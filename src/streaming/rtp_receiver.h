@@ -1,0 +1,79 @@
+// Receives one RTP stream. Its UDP client's thread only parses and queues, so a slow user never
+// makes the socket drop datagrams; a second thread hands the queued packets to the user in
+// arrival order. There is no reordering and no jitter buffer. The queue is unbounded.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "foundation/base_thread.h"
+#include "foundation/event.h"
+#include "foundation/recursive_lock.h"
+#include "foundation/smart_ptr.h"
+#include "streaming/rtp_packet.h"
+#include "streaming/udp_client.h"
+
+namespace vantrel {
+
+// Called on the receiver's queue thread (OnRtpPacket) or on the UDP client's threads.
+class IRTPReceiverUser {
+ public:
+  virtual ~IRTPReceiverUser() = default;
+  // `packet` and `sender` live only for the call.
+  virtual void OnRtpPacket(const sockaddr_in* sender, CRTPPacket* packet) = 0;
+  virtual void ReceiveTimedOut(IRTPClient* client) = 0;
+  virtual void ClientClosed(IRTPClient* client) = 0;
+};
+
+class CRTPReceiver : public IRTPClientUser, public CBaseThread {
+ public:
+  static constexpr uint32_t kReceiveSize = 1536;
+  static constexpr uint32_t kSelectTimeoutMs = 2000;
+  static constexpr uint32_t kStopTimeoutMs = 2000;
+
+  // `driver` receives the thread messages; it must outlive this object.
+  explicit CRTPReceiver(IDriver* driver);
+  ~CRTPReceiver() override;
+
+  // `user` is borrowed and must stay valid until Stop.
+  void SetUser(IRTPReceiverUser* user);
+  // Unicast on `port` of every interface (0: the system chooses; see GetPort).
+  bool Start(uint16_t port);
+  bool StartMulticast(const char* group, uint16_t port, uint32_t interfaceAddress);
+  void Stop();
+  // The bound RTP port, 0 when stopped.
+  uint16_t GetPort();
+  // Packets waiting for the queue thread.
+  size_t GetQueuedCount();
+
+  // IRTPClientUser, on the UDP client's thread.
+  void DatagramReceived(IRTPClient* client, const sockaddr_in* sender, const uint8_t* data,
+                        uint32_t length) override;
+  void ReceiveTimedOut(IRTPClient* client) override;
+  void ClientClosed(IRTPClient* client) override;
+
+ protected:
+  void ThreadProc() override;
+
+ private:
+  struct QueuedPacket {
+    sockaddr_in sender;
+    CRTPPacket packet;
+  };
+
+  bool StartWith(bool multicast, const char* group, uint16_t port, uint32_t interfaceAddress);
+  bool IsOwnClient(IRTPClient* client);
+  IRTPReceiverUser* GetUser();
+  void ClearQueue();
+
+  IDriver* const driver_;  // borrowed: the driver outlives its channels
+  // Guards user_, client_ and queue_.
+  CRecursiveLock lock_;
+  IRTPReceiverUser* user_ = nullptr;
+  TSmartPtr<IRTPClient> client_;
+  std::deque<std::unique_ptr<QueuedPacket>> queue_;
+  CEvent packetEvent_{false};
+};
+
+}  // namespace vantrel

@@ -1,0 +1,11 @@
+lumivar_add_test(encoder_profiles PORTABLE
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/channels/encoder_profiles_test.cpp
+  DEPS channels_video)
+lumivar_add_test(video_channels RUN_SERIAL
+  SOURCES
+    ${CMAKE_SOURCE_DIR}/tests/channels/common_channel_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/channels/h264_channel_rtsp_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/channels/mjpeg_channel_rtsp_test.cpp
+  DEPS channels_video channels_rtp channels_base privacy_zones control_rcp control_http driver foundation
+  SYSLIBS ws2_32 winhttp ole32 oleaut32 uuid
+  FIXTURES camsim TIMEOUT 300)

@@ -1,0 +1,11 @@
+lumivar_add_test(driver_parameters PORTABLE
+  SOURCES
+    ${CMAKE_SOURCE_DIR}/tests/driver/parameter_text_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/driver/debug_info_test.cpp
+  DEPS driver)
+lumivar_add_test(logger_instance
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/driver/logger_instance_test.cpp
+  DEPS driver foundation)
+lumivar_add_test(ip_capture_driver
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/driver/ip_capture_driver_test.cpp
+  DEPS driver video_capture channels_base foundation rcpplus)

@@ -1,0 +1,413 @@
+#include "streaming/base_rtsp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "control/md5.h"
+#include "streaming/rtsp_client_fake_server.h"
+#include "support/fake_driver.h"
+
+namespace vantrel {
+namespace {
+
+using testing::FakeReply;
+using testing::RequestMethod;
+using testing::RtspAnswer;
+using testing::RtspFakeServer;
+
+class RecordingUser : public IRTSPClientUser {
+ public:
+  bool SdpInfoReceived(const SdpInfo& info) override {
+    sdpCount++;
+    std::lock_guard<std::mutex> guard(mutex);
+    video = info.video;
+    if (throwOnSdp) throw std::runtime_error("user failure");
+    return acceptSdp;
+  }
+  void OnInterleavedPacket(const CRTPPacket& packet) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    sequenceNumbers.push_back(packet.GetSequenceNumber());
+    packetEvent.Set();
+  }
+  void OnSessionEnded() override {
+    endedCount++;
+    ended.Set();
+  }
+
+  bool acceptSdp = true;
+  bool throwOnSdp = false;
+  std::atomic<int> sdpCount{0};
+  std::atomic<int> endedCount{0};
+  CManualEvent ended;
+  CEvent packetEvent;
+  std::mutex mutex;
+  MediaDescription video;
+  std::vector<uint16_t> sequenceNumbers;
+};
+
+const char kSdp[] =
+    "v=0\r\n"
+    "o=- 1 1 IN IP4 127.0.0.1\r\n"
+    "s=cam\r\n"
+    "t=0 0\r\n"
+    "m=video 0 RTP/AVP 96\r\n"
+    "a=rtpmap:96 H264/90000\r\n"
+    "a=control:trackID=1\r\n";
+
+// A well-behaved camera: answers every method, optionally with a Content-Base.
+FakeReply CameraReply(const std::string& request, const std::string& contentBase,
+                      const std::string& sessionHeader = "Session: 1234;timeout=60\r\n") {
+  std::string method = RequestMethod(request);
+  if (method == "DESCRIBE") {
+    std::string base = contentBase.empty() ? "" : "Content-Base: " + contentBase + "\r\n";
+    return {RtspAnswer(request, "200 OK", base + "Content-Type: application/sdp\r\n", kSdp)};
+  }
+  if (method == "SETUP")
+    return {RtspAnswer(request, "200 OK",
+                       sessionHeader + "Transport: RTP/AVP;unicast;client_port=4000-4001\r\n")};
+  return {RtspAnswer(request, "200 OK", sessionHeader)};
+}
+
+class RtspClientTest : public ::testing::Test {
+ protected:
+  RTSPConnectionParams Params(uint16_t port) {
+    RTSPConnectionParams params;
+    params.host = "127.0.0.1";
+    params.serverPort = port;
+    params.clientRtpPort = 3556;
+    params.clientRtcpPort = 3557;
+    params.urlPath = "?h26x=4&line=2";
+    params.receiveTimeoutMs = 2000;
+    return params;
+  }
+
+  testing::FakeDriver driver;
+  RecordingUser user;
+};
+
+TEST_F(RtspClientTest, FullSessionSendsTheExactRequests) {
+  RtspFakeServer server([](const std::string& r, size_t) { return CameraReply(r, ""); });
+  CBaseRTSPClient client(&driver);
+  ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportUdp));
+  ASSERT_TRUE(server.WaitForRequests(3));
+  client.Disconnect();
+  ASSERT_TRUE(server.WaitForRequests(4));
+  EXPECT_TRUE(user.ended.Wait(5000));
+
+  std::string url = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/?h26x=4&line=2";
+  std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(
+      requests[0],
+      "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\nUser-Agent: Vantrel\r\nAccept: application/sdp\r\n\r\n");
+  EXPECT_EQ(requests[1], "SETUP " + url +
+                             "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nUser-Agent: Vantrel\r\n"
+                             "Transport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\n\r\n");
+  EXPECT_EQ(requests[2], "PLAY " + url +
+                             " RTSP/1.0\r\nCSeq: 3\r\nUser-Agent: Vantrel\r\nSession: 1234\r\n"
+                             "Range: npt=0.000-\r\n\r\n");
+  EXPECT_EQ(requests[3],
+            "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 4\r\nUser-Agent: Vantrel\r\nSession: 1234\r\n\r\n");
+  EXPECT_EQ(user.sdpCount.load(), 1);
+  EXPECT_EQ(user.endedCount.load(), 1);
+  EXPECT_FALSE(client.IsConnected());
+}
+
+struct UrlCase {
+  const char* name;
+  const char* urlPath;
+  const char* contentBase;  // empty: none; "$" stands for the server's host:port
+  const char* control;
+  const char* expectedDescribe;
+  const char* expectedSetup;
+};
+
+TEST_F(RtspClientTest, RequestAndTrackUrls) {
+  const UrlCase cases[] = {
+      {"empty path", "", "", "trackID=1", "rtsp://$/", "rtsp://$/trackID=1"},
+      {"leading slashes dropped", "//live", "", "trackID=1", "rtsp://$/live", "rtsp://$/live/trackID=1"},
+      {"content base used", "?h26x=4", "rtsp://$/live/", "trackID=1", "rtsp://$/?h26x=4",
+       "rtsp://$/live/trackID=1"},
+      {"absolute control", "", "", "rtsp://10.0.0.1/x/track5", "rtsp://$/", "rtsp://10.0.0.1/x/track5"},
+      {"control with slash", "live/", "", "/stream=0", "rtsp://$/live/", "rtsp://$/live/stream=0"},
+      {"empty control", "live", "", "", "rtsp://$/live", "rtsp://$/live"},
+  };
+  for (const UrlCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto replace = [](std::string text, const std::string& hostPort) {
+      for (size_t at; (at = text.find('$')) != std::string::npos;) text.replace(at, 1, hostPort);
+      return text;
+    };
+    std::string hostPort;
+    RtspFakeServer server([&](const std::string& r, size_t) {
+      if (RequestMethod(r) != "DESCRIBE") return CameraReply(r, "");
+      std::string sdp = "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n";
+      if (*c.control) sdp += std::string("a=control:") + c.control + "\r\n";
+      std::string base = *c.contentBase ? "Content-Base: " + replace(c.contentBase, hostPort) + "\r\n" : "";
+      return FakeReply{RtspAnswer(r, "200 OK", base, sdp), false, false};
+    });
+    hostPort = "127.0.0.1:" + std::to_string(server.Port());
+    CBaseRTSPClient client(&driver);
+    RTSPConnectionParams params = Params(server.Port());
+    params.urlPath = c.urlPath;
+    ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
+    ASSERT_TRUE(server.WaitForRequests(2));
+    client.Disconnect();
+    std::vector<std::string> requests = server.Requests();
+    EXPECT_EQ(requests[0].substr(0, requests[0].find(" RTSP/1.0")),
+              "DESCRIBE " + replace(c.expectedDescribe, hostPort));
+    EXPECT_EQ(requests[1].substr(0, requests[1].find(" RTSP/1.0")),
+              "SETUP " + replace(c.expectedSetup, hostPort));
+  }
+}
+
+struct TransportCase {
+  const char* name;
+  uint32_t mode;
+  bool multicast;
+  uint32_t blockSize;
+  const char* expectedTransport;
+  bool expectBlockSize;
+};
+
+TEST_F(RtspClientTest, TransportAndBlockSizeLines) {
+  const TransportCase cases[] = {
+      {"udp", kRtspTransportUdp, false, 100, "RTP/AVP/UDP;unicast;client_port=3556-3557", false},
+      {"tcp", kRtspTransportTcp, false, 101, "RTP/AVP/TCP;unicast;client_port=3556-3557", true},
+      {"interleaved", kRtspTransportInterleaved, false, 0, "RTP/AVP/TCP;unicast", false},
+      {"multicast takes the sdp port", kRtspTransportUdp, true, 0,
+       "RTP/AVP/UDP;multicast;client_port=5000-5001", false},
+      {"multicast flag ignored over tcp", kRtspTransportTcp, true, 0,
+       "RTP/AVP/TCP;unicast;client_port=3556-3557", false},
+  };
+  for (const TransportCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RtspFakeServer server([](const std::string& r, size_t) {
+      if (RequestMethod(r) == "DESCRIBE")
+        return FakeReply{RtspAnswer(r, "200 OK", "", "v=0\r\nm=video 5000 RTP/AVP 96\r\na=control:t1\r\n")};
+      // Interleaved PLAY reads no response; closing ends the session promptly.
+      if (RequestMethod(r) == "PLAY") return FakeReply{"", true};
+      return CameraReply(r, "");
+    });
+    CBaseRTSPClient client(&driver);
+    client.SetMulticast(c.multicast);
+    RTSPConnectionParams params = Params(server.Port());
+    params.blockSize = c.blockSize;
+    ASSERT_TRUE(client.Start(params, &user, c.mode));
+    ASSERT_TRUE(server.WaitForRequests(3));
+    client.Disconnect();
+    std::vector<std::string> requests = server.Requests();
+    EXPECT_NE(requests[1].find(std::string("\r\nTransport: ") + c.expectedTransport + "\r\n"),
+              std::string::npos)
+        << requests[1];
+    std::string blockLine = "Blocksize: " + std::to_string(c.blockSize) + "\r\n";
+    EXPECT_EQ(requests[1].find(blockLine) != std::string::npos, c.expectBlockSize);
+    EXPECT_EQ(requests[2].find(blockLine) != std::string::npos, c.expectBlockSize);
+  }
+}
+
+TEST_F(RtspClientTest, DigestChallengeIsAnsweredOnceThenGivesUp) {
+  for (bool secondAlsoRefused : {false, true}) {
+    SCOPED_TRACE(secondAlsoRefused ? "refused twice" : "accepted on retry");
+    RtspFakeServer server([&](const std::string& r, size_t index) {
+      bool refuse = index == 0 || (secondAlsoRefused && index == 1);
+      if (refuse && RequestMethod(r) == "DESCRIBE")
+        return FakeReply{RtspAnswer(r, "401 Unauthorized",
+                                    "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc123\"\r\n")};
+      return CameraReply(r, "");
+    });
+    CBaseRTSPClient client(&driver);
+    RTSPConnectionParams params = Params(server.Port());
+    params.user = "u";
+    params.password = "p";
+    params.authMode = kRtspAuthBasic;
+    ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
+    if (secondAlsoRefused) {
+      ASSERT_TRUE(user.ended.Wait(5000));
+      EXPECT_EQ(server.Requests().size(), 2u);  // no loop, and no TEARDOWN after a failed DESCRIBE
+    } else {
+      ASSERT_TRUE(server.WaitForRequests(4));
+    }
+    client.Disconnect();
+    std::vector<std::string> requests = server.Requests();
+    std::string url = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/?h26x=4&line=2";
+    EXPECT_NE(requests[0].find("CSeq: 1\r\nAuthorization: Basic dTpw\r\n"), std::string::npos);
+    std::string ha1 = Md5Hex("u:cam:p");
+    for (size_t i = 1; i < requests.size(); ++i) {
+      std::string method = RequestMethod(requests[i]);
+      // The digest URI is the request URL, also for SETUP.
+      std::string expected = "Authorization: Digest username=\"u\", realm=\"cam\", nonce=\"abc123\", uri=\"" +
+                             url + "\", response=\"" + Md5Hex(ha1 + ":abc123:" + Md5Hex(method + ":" + url)) +
+                             "\"\r\n";
+      EXPECT_NE(requests[i].find(expected), std::string::npos) << requests[i];
+    }
+    EXPECT_NE(requests[1].find("CSeq: 2\r\n"), std::string::npos);
+    user.ended.Reset();
+  }
+}
+
+TEST_F(RtspClientTest, OverlongBasicCredentialsSendNoAuthorization) {
+  RtspFakeServer server([](const std::string& r, size_t) { return CameraReply(r, ""); });
+  CBaseRTSPClient client(&driver);
+  RTSPConnectionParams params = Params(server.Port());
+  params.authMode = kRtspAuthBasic;
+  params.user = std::string(40, 'u');
+  params.password = std::string(40, 'p');  // 81 characters encode to 108
+  ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
+  ASSERT_TRUE(server.WaitForRequests(1));
+  client.Disconnect();
+  EXPECT_EQ(server.Requests()[0].find("Authorization"), std::string::npos);
+}
+
+TEST_F(RtspClientTest, PauseAndPlayEventsAndKeepAlive) {
+  RtspFakeServer server(
+      [](const std::string& r, size_t) { return CameraReply(r, "", "Session: 77;timeout=2\r\n"); });
+  CBaseRTSPClient client(&driver);
+  ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportUdp));
+  ASSERT_TRUE(server.WaitForRequests(3));  // DESCRIBE, SETUP, PLAY
+  EXPECT_EQ(client.GetSessionTimeoutMs(), 2000u);
+  client.RequestPause();
+  ASSERT_TRUE(server.WaitForRequests(4));
+  client.RequestPlay();
+  ASSERT_TRUE(server.WaitForRequests(5));
+  // A 2 s session timeout makes every 2 s check send a keep-alive.
+  ASSERT_TRUE(server.WaitForRequests(7, 8000));
+  client.Disconnect();
+  std::vector<std::string> requests = server.Requests();
+  EXPECT_EQ(RequestMethod(requests[3]), "PAUSE");
+  EXPECT_NE(requests[3].find("Session: 77\r\nRange: npt=0.000-\r\n"), std::string::npos);
+  EXPECT_EQ(RequestMethod(requests[4]), "PLAY");
+  EXPECT_EQ(RequestMethod(requests[5]), "OPTIONS");
+  EXPECT_NE(requests[5].find("Session: 77\r\n"), std::string::npos);
+  EXPECT_TRUE(client.LastRequestAnswered());
+  EXPECT_FALSE(client.IsPaused());
+}
+
+TEST_F(RtspClientTest, UnansweredKeepAliveClearsTheLastRequestFlag) {
+  RtspFakeServer server([](const std::string& r, size_t) {
+    if (RequestMethod(r) == "OPTIONS") return FakeReply{"", false, true};
+    return CameraReply(r, "", "Session: 77;timeout=2\r\n");
+  });
+  CBaseRTSPClient client(&driver);
+  RTSPConnectionParams params = Params(server.Port());
+  params.receiveTimeoutMs = 500;
+  ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
+  ASSERT_TRUE(server.WaitForRequests(4, 8000));
+  for (int i = 0; i < 40 && client.LastRequestAnswered(); ++i) Sleep(100);
+  EXPECT_FALSE(client.LastRequestAnswered());
+  auto begin = std::chrono::steady_clock::now();
+  client.Disconnect();
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+}
+
+TEST_F(RtspClientTest, InterleavedFramesReachTheUser) {
+  RtspFakeServer server([](const std::string& r, size_t) {
+    if (RequestMethod(r) == "SETUP")
+      return FakeReply{
+          RtspAnswer(r, "200 OK", "Session: 9\r\nTransport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n")};
+    if (RequestMethod(r) == "PLAY") {
+      // clang-format off
+      const unsigned char rtp[] = {
+          0x80, 0x60, 0x00, 0x07,  // V=2, PT=96, sequence 7
+          0x00, 0x00, 0x00, 0x01,  // timestamp
+          0x00, 0x00, 0x00, 0x02,  // SSRC
+          0xAA, 0xBB};             // payload
+      // clang-format on
+      std::string packet(reinterpret_cast<const char*>(rtp), sizeof(rtp));
+      std::string rtcp = std::string("$\x03\x00\x04", 4) + "abcd";  // RTCP channel: skipped
+      std::string frame = std::string("$\x02\x00", 3) + char(sizeof(rtp)) + packet;
+      return FakeReply{RtspAnswer(r, "200 OK", "Session: 9\r\n") + rtcp + frame};
+    }
+    return CameraReply(r, "");
+  });
+  CBaseRTSPClient client(&driver);
+  ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportInterleaved));
+  ASSERT_TRUE(user.packetEvent.Wait(5000));
+  client.Disconnect();
+  std::lock_guard<std::mutex> guard(user.mutex);
+  EXPECT_EQ(user.sequenceNumbers, std::vector<uint16_t>{7});
+}
+
+TEST_F(RtspClientTest, LongHeaderBlockIsReadWhole) {
+  // A header block past 512 bytes must not leave its tail on the connection: the SETUP
+  // answer would then be read from the middle of the DESCRIBE answer.
+  RtspFakeServer server([](const std::string& r, size_t) {
+    if (RequestMethod(r) == "DESCRIBE")
+      return FakeReply{RtspAnswer(r, "200 OK", "X-Padding: " + std::string(900, 'x') + "\r\n", kSdp)};
+    return CameraReply(r, "");
+  });
+  CBaseRTSPClient client(&driver);
+  ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportUdp));
+  ASSERT_TRUE(server.WaitForRequests(3));
+  client.Disconnect();
+  EXPECT_EQ(user.sdpCount.load(), 1);
+  std::lock_guard<std::mutex> guard(user.mutex);
+  EXPECT_EQ(user.video.control, "trackID=1");
+}
+
+TEST_F(RtspClientTest, RefusedSdpOrThrowingUserEndsBeforePlay) {
+  for (bool throwing : {false, true}) {
+    SCOPED_TRACE(throwing ? "throws" : "refuses");
+    RtspFakeServer server([](const std::string& r, size_t) { return CameraReply(r, ""); });
+    user.acceptSdp = false;
+    user.throwOnSdp = throwing;
+    user.ended.Reset();
+    CBaseRTSPClient client(&driver);
+    ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportUdp));
+    ASSERT_TRUE(user.ended.Wait(5000));
+    client.Disconnect();
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(RequestMethod(requests[2]), "TEARDOWN");
+  }
+}
+
+TEST_F(RtspClientTest, SilentOrClosingServerEndsTheSessionWithinTheTimeout) {
+  for (bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closes" : "silent");
+    RtspFakeServer server([&](const std::string&, size_t) { return FakeReply{"", close, !close}; });
+    user.ended.Reset();
+    CBaseRTSPClient client(&driver);
+    RTSPConnectionParams params = Params(server.Port());
+    params.receiveTimeoutMs = 500;
+    auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
+    ASSERT_TRUE(user.ended.Wait(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+    EXPECT_FALSE(client.LastRequestAnswered());
+    client.Disconnect();
+  }
+}
+
+TEST_F(RtspClientTest, ConnectFailures) {
+  // Nothing listens on the port of a listener that was just closed.
+  uint16_t port;
+  {
+    RtspFakeServer server([](const std::string&, size_t) { return FakeReply{}; });
+    port = server.Port();
+  }
+  struct {
+    const char* name;
+    std::string host;
+    uint16_t port;
+  } cases[] = {{"refused", "127.0.0.1", port}, {"empty host", "", 554}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CBaseRTSPClient client(&driver);
+    RTSPConnectionParams params = Params(c.port);
+    params.host = c.host;
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.Start(params, &user, kRtspTransportUdp));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+    EXPECT_FALSE(client.IsConnected());
+  }
+}
+
+}  // namespace
+}  // namespace vantrel

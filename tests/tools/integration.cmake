@@ -1,0 +1,41 @@
+# End-to-end tests: the test host drives LumivarIPCapture.dll under Wine against the camera
+# simulator; every test checks what ffprobe/ffmpeg decode from the capture as well as the host's
+# printed lines. Scripts live in tests/integration/ (lib.sh is their shared part).
+if(LUMIVAR_WINDOWS)
+  set(lumivar_it_dir ${CMAKE_SOURCE_DIR}/tests/integration)
+  # name, timeout in seconds
+  set(lumivar_it_tests
+    h264_udp_basic 120
+    h264_interleaved_digest 120
+    mjpeg_rtsp 120
+    signal_loss 240
+    rtsp_restart 180
+    multi_line 150
+    update_settings 180
+    pause_resume 150
+    stop_bounds 240
+    privacy_zones 120
+    multicast 240
+    cycles 900)
+  while(lumivar_it_tests)
+    list(POP_FRONT lumivar_it_tests name timeout)
+    add_test(NAME integration_${name}
+      COMMAND bash ${lumivar_it_dir}/${name}.sh $<TARGET_FILE:lumivar_host> $<TARGET_FILE:LumivarIPCapture>)
+    set_tests_properties(integration_${name} PROPERTIES LABELS "wine;integration" TIMEOUT ${timeout}
+      ENVIRONMENT "LUMIVAR_SOURCE_DIR=${CMAKE_SOURCE_DIR};LUMIVAR_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    # The multicast test brings a simulator of its own inside its network namespace.
+    if(NOT name STREQUAL "multicast")
+      set_tests_properties(integration_${name} PROPERTIES FIXTURES_REQUIRED camsim)
+    endif()
+  endwhile()
+
+  # The live modes' command line: bad values are refused before any driver is made.
+  set(expect ${CMAKE_SOURCE_DIR}/tests/driver/expect_host_output.sh $<TARGET_FILE:lumivar_host>)
+  foreach(bad "--size;0x480" "--size;640x" "--fps;0" "--quality;101" "--stream;1:4" "--zone;1,2,3"
+              "--drivers;0" "--format;h265x")
+    string(REPLACE ";" "_" case "${bad}")
+    string(REGEX REPLACE "[^A-Za-z0-9_]" "_" case "${case}")
+    add_test(NAME host_live_refuses${case} COMMAND ${expect} --exit 2 -- live ${bad})
+    set_tests_properties(host_live_refuses${case} PROPERTIES LABELS "wine" TIMEOUT 60)
+  endforeach()
+endif()

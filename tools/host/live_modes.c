@@ -1,0 +1,492 @@
+/* The host's live-video modes: a recorder receiving streams (live), starting and stopping a
+ * channel many times while watching its own resources (cycles), and carrying many streams at
+ * once (multi). Every figure a test or benchmark asserts on is printed as one line of
+ * "KEY name=value ..." pairs. */
+#include <windows.h>
+/* After windows.h, which they build on. */
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <tlhelp32.h>
+
+#include "host_session.h"
+#include "video_objects.h"
+
+#define TICK_MS 100
+
+typedef struct LiveStream {
+  StreamRequest request;
+  StreamSink sink;
+  FILE* out;
+  char path[MAX_PATH];
+  StreamFigures last; /* at the previous once-a-second line */
+  bool started;
+  bool announcedFirst;
+} LiveStream;
+
+static VideoCapture* GetVideo(Session* session) {
+  Driver* driver = session->driver;
+  void* object = session->version >= 5 ? driver->vtbl->GetVideoCaptureEx2(driver) : driver->vtbl->GetVideoCapture(driver);
+  if (!object) HostPrint("host: ERROR: the driver has no video-capture object");
+  return (VideoCapture*)object;
+}
+
+/* "out/capture.h264" -> "out/capture-c0s1.h264" for the second and later streams of a run. */
+static void StreamPath(const char* output, const StreamRequest* request, bool several, char* path, size_t size) {
+  if (!several) {
+    snprintf(path, size, "%s", output);
+    return;
+  }
+  const char* slash = strrchr(output, '/');
+  const char* backslash = strrchr(output, '\\');
+  if (backslash > slash) slash = backslash;
+  const char* dot = strrchr(output, '.');
+  if (!dot || (slash && dot < slash)) dot = output + strlen(output);
+  snprintf(path, size, "%.*s-c%us%u%s", (int)(dot - output), output, request->channel, request->stream, dot);
+}
+
+static void ApplyZones(HostVideoSettings* settings, const LiveOptions* live) {
+  for (int i = 0; i < live->zoneCount; ++i) {
+    const ZoneRequest* z = &live->zones[i];
+    VideoSettingsAddZone(settings, z->x, z->y, z->width, z->height);
+  }
+}
+
+static bool StartOne(VideoCapture* video, int version, LiveStream* s, HostVideoSettings* settings) {
+  const StreamRequest* r = &s->request;
+  bool ok;
+  if (r->stream == 0) {
+    ok = video->vtbl->StartChannel(video, r->channel, &s->sink, settings);
+  } else if (version >= 5) {
+    ok = video->vtbl->StartStream(video, r->channel, r->stream, &s->sink, settings);
+  } else {
+    HostPrint("host: ERROR: stream %u needs the version 5 factory (StartStream)", r->stream);
+    return false;
+  }
+  HostPrint("START channel=%u stream=%u result=%s", r->channel, r->stream, ok ? "true" : "false");
+  return ok;
+}
+
+static bool StopTimed(VideoCapture* video, uint32_t channel, int stream, DWORD* ms) {
+  ULONGLONG begin = GetTickCount64();
+  bool ok = stream < 0 ? video->vtbl->StopChannel(video, channel)
+                       : video->vtbl->StopStream(video, channel, (uint32_t)stream);
+  *ms = (DWORD)(GetTickCount64() - begin);
+  if (stream < 0) {
+    HostPrint("STOP channel=%u stream=all ms=%lu result=%s", channel, (unsigned long)*ms, ok ? "true" : "false");
+  } else {
+    HostPrint("STOP channel=%u stream=%d ms=%lu result=%s", channel, stream, (unsigned long)*ms, ok ? "true" : "false");
+  }
+  return ok;
+}
+
+/* ---- commands appended to a file while the host runs ---- */
+
+typedef struct CommandReader {
+  const char* path;
+  long offset;
+  char pending[512];
+  size_t pendingLength;
+} CommandReader;
+
+/* Next whole line appended since the last call, or false. */
+static bool NextCommand(CommandReader* reader, char* line, size_t size) {
+  if (!reader->path) return false;
+  FILE* f = fopen(reader->path, "rb");
+  if (!f) return false;
+  bool got = false;
+  if (fseek(f, reader->offset, SEEK_SET) == 0) {
+    int c;
+    while ((c = fgetc(f)) != EOF) {
+      reader->offset++;
+      if (c == '\r') continue;
+      if (c == '\n') {
+        reader->pending[reader->pendingLength] = '\0';
+        snprintf(line, size, "%s", reader->pending);
+        reader->pendingLength = 0;
+        got = true;
+        break;
+      }
+      if (reader->pendingLength + 1 < sizeof(reader->pending)) reader->pending[reader->pendingLength++] = (char)c;
+    }
+  }
+  fclose(f);
+  return got;
+}
+
+/* Runs one command; returns false for "quit". */
+static bool RunCommand(VideoCapture* video, int version, const char* line) {
+  unsigned ch = 0, idx = 0, w = 0, h = 0, fps = 0;
+  char word[32] = "";
+  if (sscanf(line, "%31s", word) != 1) return true;
+  if (strcmp(word, "quit") == 0) {
+    HostPrint("CMD quit");
+    return false;
+  }
+  if (strcmp(word, "mark") == 0) {
+    HostPrint("CMD %s", line);
+  } else if (strcmp(word, "pause") == 0 && sscanf(line, "%*s %u", &ch) == 1 && version >= 2) {
+    HostPrint("CMD pause channel=%u result=%s", ch, video->vtbl->PauseChannel(video, ch) ? "true" : "false");
+  } else if (strcmp(word, "resume") == 0 && sscanf(line, "%*s %u", &ch) == 1 && version >= 2) {
+    HostPrint("CMD resume channel=%u result=%s", ch, video->vtbl->ResumeChannel(video, ch) ? "true" : "false");
+  } else if (strcmp(word, "update") == 0 && sscanf(line, "%*s %u %u %u %u", &ch, &w, &h, &fps) == 4) {
+    HostVideoSize size;
+    VideoSizeInit(&size, w, h);
+    bool ok = video->vtbl->UpdateChannelSettings(video, ch, &size, 0x7000u | (fps & 0xFFFu));
+    HostPrint("CMD update channel=%u size=%ux%u fps=%u result=%s", ch, w, h, fps, ok ? "true" : "false");
+  } else if (strcmp(word, "stop") == 0 && sscanf(line, "%*s %u", &ch) == 1) {
+    DWORD ms;
+    StopTimed(video, ch, -1, &ms);
+  } else if (strcmp(word, "stopstream") == 0 && sscanf(line, "%*s %u %u", &ch, &idx) == 2 && version >= 5) {
+    DWORD ms;
+    StopTimed(video, ch, (int)idx, &ms);
+  } else {
+    HostPrint("host: ERROR: unknown command \"%s\"", line);
+  }
+  return true;
+}
+
+/* ---- live ---- */
+
+static void PrintSecond(LiveStream* s, unsigned second) {
+  StreamFigures now;
+  StreamSinkRead(&s->sink, &now);
+  char fourcc[5];
+  FourCCText(now.fourcc, fourcc);
+  unsigned long long frames = now.frames - s->last.frames;
+  unsigned long long kbps = (now.bytes - s->last.bytes) * 8 / 1000;
+  HostPrint("STATS t=%u channel=%u stream=%u frames=%llu total=%llu kbps=%llu size=%ux%u fourcc=%s class=%u", second,
+            s->request.channel, s->request.stream, frames, (unsigned long long)now.frames, kbps, now.width,
+            now.height, fourcc, now.sizeClass);
+  s->last = now;
+}
+
+bool ModeLive(Session* session) {
+  const LiveOptions* live = &session->options->live;
+  VideoCapture* video = GetVideo(session);
+  if (!video) return false;
+  HostVideoSettings settings;
+  VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
+  ApplyZones(&settings, live);
+
+  const int count = live->streamCount;
+  LiveStream* streams = (LiveStream*)calloc((size_t)count, sizeof(LiveStream));
+  if (!streams) return false;
+  bool ok = true;
+  for (int i = 0; i < count; ++i) {
+    LiveStream* s = &streams[i];
+    s->request = live->streams[i];
+    if (live->output) {
+      StreamPath(live->output, &s->request, count > 1, s->path, sizeof(s->path));
+      s->out = fopen(s->path, "wb");
+      if (!s->out) {
+        HostPrint("host: ERROR: cannot write %s", s->path);
+        ok = false;
+      }
+    }
+    StreamSinkInit(&s->sink, s->request.channel, s->request.stream, s->out);
+  }
+
+  ULONGLONG begin = GetTickCount64();
+  for (int i = 0; i < count && ok; ++i) {
+    /* The driver reports a failed start, yet keeps trying to connect: receiving decides. */
+    streams[i].started = StartOne(video, session->version, &streams[i], &settings);
+  }
+
+  uint32_t states[64];
+  for (int i = 0; i < 64; ++i) states[i] = 0xFFFFFFFFu;
+  CommandReader reader = {live->commandFile, 0, "", 0};
+  unsigned second = 0;
+  ULONGLONG nextSecond = begin + 1000, end = begin + (ULONGLONG)live->seconds * 1000;
+  bool running = ok;
+  while (running && GetTickCount64() < end) {
+    Sleep(TICK_MS);
+    char line[512];
+    while (running && NextCommand(&reader, line, sizeof(line))) running = RunCommand(video, session->version, line);
+    for (int i = 0; i < count; ++i) {
+      LiveStream* s = &streams[i];
+      uint32_t ch = s->request.channel;
+      if (!s->announcedFirst && s->sink.figures.frames > 0) {
+        s->announcedFirst = true;
+        HostPrint("FIRST_FRAME channel=%u stream=%u ms=%lu", ch, s->request.stream,
+                  (unsigned long)(GetTickCount64() - begin));
+      }
+      if (ch < 64) {
+        uint32_t state = 0xFFFFFFFEu, extra = 0;
+        uint8_t flag[4] = {1, 1, 1, 1};
+        if (!video->vtbl->GetChannelState(video, ch, &state, &extra, flag, sizeof(flag))) state = 0xFFFFFFFEu;
+        if (state != states[ch]) {
+          states[ch] = state;
+          if (state == 0xFFFFFFFEu) {
+            HostPrint("STATE channel=%u state=none", ch);
+          } else {
+            HostPrint("STATE channel=%u state=%u", ch, state);
+          }
+        }
+      }
+    }
+    if (GetTickCount64() >= nextSecond) {
+      nextSecond += 1000;
+      ++second;
+      for (int i = 0; i < count; ++i) PrintSecond(&streams[i], second);
+    }
+  }
+
+  /* Streams other than 0 first, as StopChannel would; then every channel that has stream 0. */
+  for (int i = 0; i < count; ++i) {
+    DWORD ms;
+    if (streams[i].request.stream != 0) StopTimed(video, streams[i].request.channel, (int)streams[i].request.stream, &ms);
+  }
+  for (int i = 0; i < count; ++i) {
+    DWORD ms;
+    if (streams[i].request.stream == 0) StopTimed(video, streams[i].request.channel, -1, &ms);
+  }
+
+  for (int i = 0; i < count; ++i) {
+    LiveStream* s = &streams[i];
+    StreamFigures f;
+    StreamSinkRead(&s->sink, &f);
+    char fourcc[5];
+    FourCCText(f.fourcc, fourcc);
+    HostPrint("LIVE channel=%u stream=%u frames=%llu bytes=%llu size=%ux%u fourcc=%s class=%u bad=%u signal_lost=%ld file=%s",
+              s->request.channel, s->request.stream, (unsigned long long)f.frames, (unsigned long long)f.bytes,
+              f.width, f.height, fourcc, f.sizeClass, f.badFrames, f.signalLost, s->out ? s->path : "-");
+    if (f.badFrames) ok = false;
+    if (f.frames == 0 && !live->allowNoFrames) {
+      HostPrint("host: ERROR: channel %u stream %u delivered no frame", s->request.channel, s->request.stream);
+      ok = false;
+    }
+    if (s->out) fclose(s->out);
+    StreamSinkDestroy(&s->sink);
+  }
+  free(streams);
+  return ok;
+}
+
+/* ---- cycles ---- */
+
+typedef struct ProcessFigures {
+  DWORD handles;
+  DWORD threads;
+  SIZE_T privateBytes;
+} ProcessFigures;
+
+static void ReadProcessFigures(ProcessFigures* p) {
+  memset(p, 0, sizeof(*p));
+  GetProcessHandleCount(GetCurrentProcess(), &p->handles);
+  PROCESS_MEMORY_COUNTERS_EX memory;
+  memset(&memory, 0, sizeof(memory));
+  memory.cb = sizeof(memory);
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&memory, sizeof(memory))) {
+    p->privateBytes = memory.PrivateUsage;
+  }
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot != INVALID_HANDLE_VALUE) {
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    DWORD self = GetCurrentProcessId();
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+      if (entry.th32OwnerProcessID == self) p->threads++;
+    }
+    CloseHandle(snapshot);
+  }
+}
+
+static void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p) {
+  HostPrint("CYCLES %s done=%u handles=%lu threads=%lu private_kb=%lu", label, done, (unsigned long)p->handles,
+            (unsigned long)p->threads, (unsigned long)(p->privateBytes / 1024));
+}
+
+/* Threads end a little after StopChannel returns their handles; give them a bounded moment. */
+static void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
+  for (int i = 0; i < 50; ++i) {
+    ReadProcessFigures(now);
+    if (now->threads <= baseline->threads && now->handles <= baseline->handles) return;
+    Sleep(100);
+  }
+}
+
+bool ModeCycles(Session* session) {
+  const LiveOptions* live = &session->options->live;
+  VideoCapture* video = GetVideo(session);
+  if (!video) return false;
+  HostVideoSettings settings;
+  VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
+  StreamSink sink;
+  StreamSinkInit(&sink, 0, 0, NULL);
+
+  /* The first cycles load system libraries and grow heaps once; the baseline comes after them. */
+  const unsigned warmup = 3;
+  const unsigned total = live->cycles + warmup;
+  ProcessFigures baseline, middle, now;
+  memset(&baseline, 0, sizeof(baseline));
+  memset(&middle, 0, sizeof(middle));
+  unsigned withFrame = 0, startFailures = 0;
+  DWORD slowestStop = 0;
+  for (unsigned cycle = 0; cycle < total; ++cycle) {
+    if (cycle == warmup) {
+      SettleThreads(&baseline, &baseline);
+      PrintProcessFigures("baseline", 0, &baseline);
+    }
+    ResetEvent(sink.frameEvent);
+    if (!video->vtbl->StartChannel(video, 0, &sink, &settings)) startFailures++;
+    if (live->cycleWaitMs && WaitForSingleObject(sink.frameEvent, live->cycleWaitMs) == WAIT_OBJECT_0 &&
+        cycle >= warmup) {
+      withFrame++;
+    }
+    ULONGLONG begin = GetTickCount64();
+    video->vtbl->StopChannel(video, 0);
+    DWORD ms = (DWORD)(GetTickCount64() - begin);
+    if (ms > slowestStop) slowestStop = ms;
+    unsigned done = cycle + 1 - warmup;
+    if (cycle >= warmup && done == live->cycles / 2) {
+      SettleThreads(&baseline, &middle);
+      PrintProcessFigures("middle", done, &middle);
+    } else if (cycle >= warmup && done % 25 == 0) {
+      ReadProcessFigures(&now);
+      PrintProcessFigures("progress", done, &now);
+    }
+  }
+  SettleThreads(&baseline, &now);
+  PrintProcessFigures("end", live->cycles, &now);
+
+  StreamFigures f;
+  StreamSinkRead(&sink, &f);
+  StreamSinkDestroy(&sink);
+
+  /* A per-cycle leak shows between the middle and the end, where one-time growth is over. */
+  const long long kPrivateSlackKb = 1024;
+  long long growthKb = ((long long)now.privateBytes - (long long)middle.privateBytes) / 1024;
+  long long totalGrowthKb = ((long long)now.privateBytes - (long long)baseline.privateBytes) / 1024;
+  bool threadsOk = now.threads <= baseline.threads;
+  bool handlesOk = now.handles <= baseline.handles + 4;
+  bool memoryOk = growthKb <= kPrivateSlackKb && totalGrowthKb <= 8 * kPrivateSlackKb;
+  bool framesOk = live->cycleWaitMs == 0 || withFrame * 10 >= live->cycles * 9;
+  HostPrint("CYCLES result cycles=%u with_frame=%u frames=%llu bad=%u start_failures=%u slowest_stop_ms=%lu "
+            "threads=%lu->%lu handles=%lu->%lu private_kb=%lu->%lu->%lu",
+            live->cycles, withFrame, (unsigned long long)f.frames, f.badFrames, startFailures,
+            (unsigned long)slowestStop, (unsigned long)baseline.threads, (unsigned long)now.threads,
+            (unsigned long)baseline.handles, (unsigned long)now.handles,
+            (unsigned long)(baseline.privateBytes / 1024), (unsigned long)(middle.privateBytes / 1024),
+            (unsigned long)(now.privateBytes / 1024));
+  bool ok = threadsOk && handlesOk && memoryOk && framesOk && f.badFrames == 0;
+  HostPrint("CYCLES %s%s%s%s%s", ok ? "OK" : "FAILED:", threadsOk ? "" : " threads left behind",
+            handlesOk ? "" : " handles left behind", memoryOk ? "" : " private bytes grow",
+            framesOk ? "" : " too few cycles received a frame");
+  return ok;
+}
+
+/* ---- multi ---- */
+
+typedef struct MultiDriver {
+  HostDevice device;
+  OpenParams params;
+  Driver* driver;
+  VideoCapture* video;
+  StreamSink sink;
+  StreamFigures atStart;
+  bool opened;
+} MultiDriver;
+
+static ULONGLONG ProcessCpu100ns(void) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  ULARGE_INTEGER k = {.LowPart = kernel.dwLowDateTime, .HighPart = kernel.dwHighDateTime};
+  ULARGE_INTEGER u = {.LowPart = user.dwLowDateTime, .HighPart = user.dwHighDateTime};
+  return k.QuadPart + u.QuadPart;
+}
+
+static int Receiving(MultiDriver* d, uint32_t n) {
+  int receiving = 0;
+  for (uint32_t i = 0; i < n; ++i) receiving += d[i].sink.figures.frames > 0;
+  return receiving;
+}
+
+bool ModeMulti(Session* session) {
+  const LiveOptions* live = &session->options->live;
+  const uint32_t n = live->drivers;
+  CreateDriverFn create = (CreateDriverFn)(void (*)(void))GetProcAddress(session->library, "CreateIPCaptureEx5");
+  DeleteDriverFn destroy = (DeleteDriverFn)(void (*)(void))GetProcAddress(session->library, "DeleteIPCaptureEx5");
+  MultiDriver* d = (MultiDriver*)calloc(n, sizeof(MultiDriver));
+  if (!create || !destroy || !d) return false;
+  HostVideoSettings settings;
+  VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
+
+  bool ok = true;
+  for (uint32_t i = 0; i < n; ++i) {
+    d[i].device = session->options->device;
+    if (live->cameraCount) d[i].device.address = live->cameras[i % (uint32_t)live->cameraCount];
+    OpenParamsInit(&d[i].params, &d[i].device);
+    StreamSinkInit(&d[i].sink, i, 0, NULL);
+    d[i].sink.quiet = true;
+    d[i].driver = create();
+    if (!d[i].driver) continue;
+    d[i].opened = d[i].driver->vtbl->Open(d[i].driver, session->sink, session->allocator, &d[i].params);
+    if (d[i].opened) d[i].video = (VideoCapture*)d[i].driver->vtbl->GetVideoCaptureEx2(d[i].driver);
+    if (!d[i].video || !d[i].video->vtbl->StartChannel(d[i].video, 0, &d[i].sink, &settings)) {
+      HostPrint("host: ERROR: stream %u (%s) did not start", i, d[i].device.address);
+      ok = false;
+    }
+  }
+
+  ULONGLONG begin = GetTickCount64();
+  ULONGLONG warmupEnd = begin + (ULONGLONG)live->warmupSeconds * 1000;
+  while (Receiving(d, n) < (int)n && GetTickCount64() < warmupEnd) Sleep(TICK_MS);
+  HostPrint("MULTI receiving=%d/%u after_ms=%lu", Receiving(d, n), n, (unsigned long)(GetTickCount64() - begin));
+  /* Let the first-frame bursts pass before counting. */
+  Sleep(2000);
+
+  for (uint32_t i = 0; i < n; ++i) StreamSinkRead(&d[i].sink, &d[i].atStart);
+  ULONGLONG cpuStart = ProcessCpu100ns();
+  ULONGLONG measureStart = GetTickCount64();
+  for (unsigned second = 1; second <= live->seconds; ++second) {
+    Sleep(1000);
+    unsigned long long total = 0;
+    for (uint32_t i = 0; i < n; ++i) total += d[i].sink.figures.frames - d[i].atStart.frames;
+    HostPrint("MULTI t=%u frames=%llu receiving=%d/%u", second, total, Receiving(d, n), n);
+  }
+  ULONGLONG elapsedMs = GetTickCount64() - measureStart;
+  ULONGLONG cpu = ProcessCpu100ns() - cpuStart;
+
+  double expected = (double)live->fps * (double)elapsedMs / 1000.0;
+  unsigned long long minFrames = ~0ull, maxFrames = 0, totalFrames = 0, totalBytes = 0;
+  unsigned shortStreams = 0, badFrames = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    StreamFigures f;
+    StreamSinkRead(&d[i].sink, &f);
+    unsigned long long frames = f.frames - d[i].atStart.frames;
+    totalFrames += frames;
+    totalBytes += f.bytes - d[i].atStart.bytes;
+    badFrames += f.badFrames;
+    if (frames < minFrames) minFrames = frames;
+    if (frames > maxFrames) maxFrames = frames;
+    /* A frame either side of the window is timing, not loss. */
+    if ((double)frames + 2.0 < expected * 0.98) shortStreams++;
+  }
+  double cpuPercent = elapsedMs ? (double)cpu / 100.0 / (double)elapsedMs : 0.0; /* % of one core */
+  HostPrint("MULTI result streams=%u seconds=%.1f expected_per_stream=%.0f min=%llu max=%llu short_streams=%u "
+            "bad=%u kbps_per_stream=%llu cpu_percent=%.1f cpu_percent_per_stream=%.2f",
+            n, (double)elapsedMs / 1000.0, expected, minFrames, maxFrames, shortStreams, badFrames,
+            elapsedMs ? totalBytes * 8 / elapsedMs / n : 0ull, cpuPercent, cpuPercent / n);
+  (void)totalFrames;
+  if (shortStreams || badFrames) ok = false;
+
+  DWORD slowest = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (d[i].video) {
+      ULONGLONG t = GetTickCount64();
+      d[i].video->vtbl->StopChannel(d[i].video, 0);
+      DWORD ms = (DWORD)(GetTickCount64() - t);
+      if (ms > slowest) slowest = ms;
+    }
+    if (d[i].driver) {
+      d[i].driver->vtbl->Close(d[i].driver);
+      destroy(d[i].driver);
+    }
+    StreamSinkDestroy(&d[i].sink);
+  }
+  HostPrint("MULTI stopped slowest_stop_ms=%lu", (unsigned long)slowest);
+  free(d);
+  return ok;
+}
