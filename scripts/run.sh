@@ -6,8 +6,9 @@
 # The capture lands in out/capture.h264 and a frame of it, decoded by ffmpeg, in
 # out/thumbnail.png; the last line sums up.
 #   scripts/run.sh [extra lumivar_host options...]   e.g. --format mjpeg -o out/capture.mjpeg
-#   JOBS     parallel build jobs (default: number of cores)
+#   JOBS          parallel build jobs (default: number of cores)
 #   SECONDS_LIVE  how long to receive (default 10)
+#   BUILD_DIR     the Windows build tree (default build/win); LUMIVAR_WINEPREFIX its Wine prefix
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,23 +16,24 @@ bash scripts/install-deps.sh || { echo "run.sh: FAILED (dependencies)"; exit 1; 
 
 jobs=${JOBS:-$(nproc)}
 seconds=${SECONDS_LIVE:-10}
+build=${BUILD_DIR:-build/win}
 echo "== build: windows (MinGW-w64)"
-if [ ! -f build/win/build.ninja ]; then
-  cmake -S . -B build/win -G Ninja -DLUMIVAR_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DLUMIVAR_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null || { echo "run.sh: FAILED (configure)"; exit 1; }
 fi
-cmake --build build/win -j "$jobs" --target LumivarIPCapture lumivar_host || { echo "run.sh: FAILED (build)"; exit 1; }
+cmake --build "$build" -j "$jobs" --target LumivarIPCapture lumivar_host || { echo "run.sh: FAILED (build)"; exit 1; }
 
 echo "== camera simulator"
-tools/camsim/camsimctl.sh start "$root/build/win/camsim" || { echo "run.sh: FAILED (camera simulator)"; exit 1; }
+tools/camsim/camsimctl.sh start "$(cd "$build" && pwd)/camsim" || { echo "run.sh: FAILED (camera simulator)"; exit 1; }
 cleanup() {
   wineserver -k >/dev/null 2>&1 </dev/null || true
-  tools/camsim/camsimctl.sh stop "$root/build/win/camsim" >/dev/null 2>&1 || true
+  tools/camsim/camsimctl.sh stop "$(cd "$build" && pwd)/camsim" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
 # The same prefix and start-up as the test run, so that no Wine process holds our output pipe.
-export WINEPREFIX="$root/build/win/wineprefix"
+export WINEPREFIX="${LUMIVAR_WINEPREFIX:-$(cd "$build" && pwd)/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -49,7 +51,7 @@ args=(-a 127.0.0.10 -P 80 -u service -w camsim -m "DINION IP 5000 HD" -c 1 -v 3 
   -p 1=1 -p 2=7.80.0128 -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=30
   live --format h264 --size 640x480 --fps 25 --quality 50 --seconds "$seconds" -o "$capture")
 log=$(mktemp)
-(cd build/win && wine ./lumivar_host.exe "${args[@]}" "$@" </dev/null 2>&1) | tr -d '\r' | tee "$log"
+(cd "$build" && wine ./lumivar_host.exe "${args[@]}" "$@" </dev/null 2>&1) | tr -d '\r' | tee "$log"
 code=${PIPESTATUS[0]}
 
 lines=$(grep -c '^LOG level=' "$log")

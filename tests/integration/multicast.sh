@@ -21,7 +21,7 @@ cleanup_ns() {
 }
 trap cleanup_ns EXIT
 ip netns add "$ns" || { echo "cannot make a network namespace (root needed)"; exit 1; }
-ip netns exec "$ns" ip link set lo up
+ip netns exec "$ns" ip link set lo up multicast on
 ip netns exec "$ns" ip route add 224.0.0.0/4 dev lo
 in_ns() { ip netns exec "$ns" "$@"; }
 camsim_get() { in_ns curl -s -m 15 "http://$control$1${2:+?$2}"; }
@@ -49,7 +49,7 @@ run_mode() {  # NAME STREAMING_MODE_TEXT
 XML
   camsim_post "/camera/$cam/clear_log" >/dev/null
   # shellcheck disable=SC2046
-  host_start "$name" $(host_device $cam) live --format h264 --size 640x480 --seconds 5 -o "$cap"
+  host_start "$name" $(host_device $cam) live --format h264 --size 640x480 --seconds ${MC_SECONDS:-8} -o "$cap"
   if wait_line "$name" "^FIRST_FRAME channel=0 stream=0" 40 >/dev/null; then
     groups=$(in_ns ip maddr show dev lo | grep -o "239\.255\.[0-9.]*" | sort -u | tr '\n' ' ')
     [ -n "$groups" ] && pass "$name: the host joined $groups" || fail "$name: no multicast group joined on lo"

@@ -31,7 +31,7 @@ host_start hanging $(host_device $cam) live --format h264 --size 640x480 --secon
 if wait_line hanging "^STATE channel=0 state=0$" 30 >/dev/null; then
   camsim_post "/camera/$cam/fault" "kind=delay&ms=60000&count=0" >/dev/null
   rtsp_fault $cam stop_sending >/dev/null
-  rtsp_fault $cam freeze seconds=45 >/dev/null
+  rtsp_fault $cam freeze seconds=25 >/dev/null
   host_cmd hanging "mark camera hangs"
   host_cmd hanging quit
   host_wait hanging 60 || fail "host exit code $?"

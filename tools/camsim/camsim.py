@@ -41,6 +41,11 @@ TYPES = ("F_FLAG", "T_OCTET", "T_INT", "T_DWORD", "P_OCTET", "P_STRING", "P_ULON
 
 # Seconds between 1970-01-01 and 2000-01-01: camera times count from the latter.
 CAMERA_EPOCH = 946684800
+# The newest of the sources this process runs, taken at start-up: camsimctl.sh compares it with
+# the files on disk to replace a daemon that runs older code (of either side).
+SOURCE_MTIME = max(os.path.getmtime(os.path.join(os.path.dirname(os.path.abspath(__file__)), f))
+                   for f in ("camsim.py", "rtsp_server.py")
+                   if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), f)))
 
 # Snapshot size classes as the driver asks for them ("JpegSize=S|M|L|XL").
 SNAP_SIZES = {"S": (176, 144), "M": (352, 288), "L": (704, 288), "XL": (704, 576)}
@@ -1096,7 +1101,7 @@ class ControlHandler(BaseHTTPRequestHandler):
         try:
             if parts == ["health"]:
                 return self.reply(200, {"ok": True, "cameras": sorted(sim.cameras),
-                                        "source_mtime": os.path.getmtime(__file__)})
+                                        "source_mtime": SOURCE_MTIME})
             if parts == ["cameras"]:
                 return self.reply(200, [{"address": c.address, "port": c.http_port, "auth": c.auth,
                                          "model": c.config["model"]} for c in sim.cameras.values()])

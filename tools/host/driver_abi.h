@@ -34,21 +34,21 @@ typedef void (*DeleteDriverFn)(Driver* driver);
 /* The video-capture object (IIPVideoCapture, Ex and Ex2: one object serves every version). The
  * settings, size and callback arguments are the host's own objects (video_objects.h). */
 typedef struct VideoCaptureVtbl {
-  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags);                         /* 0 */
-  uint32_t (*GetChannelCount)(void* self);                                                   /* 1 */
-  bool (*StartChannel)(void* self, uint32_t channel, void* callback, void* settings);        /* 2 */
-  bool (*StopChannel)(void* self, uint32_t channel);                                         /* 3 */
+  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags);                           /* 0 */
+  uint32_t (*GetChannelCount)(void* self);                                                     /* 1 */
+  bool (*StartChannel)(void* self, uint32_t channel, void* callback, void* settings);          /* 2 */
+  bool (*StopChannel)(void* self, uint32_t channel);                                           /* 3 */
   bool (*UpdateChannelSettings)(void* self, uint32_t channel, void* size, uint32_t frameRate); /* 4 */
-  void* (*GetReserved)(void* self);                                                          /* 5 */
+  void* (*GetReserved)(void* self);                                                            /* 5 */
   bool (*GetChannelState)(void* self, uint32_t channel, uint32_t* state, uint32_t* extra, void* flag,
-                          uint32_t flagSize);                                                /* 6 */
-  bool (*SetProperty)(void* self, const char* name, void* value, uint32_t size);             /* 7 */
-  bool (*GetProperty)(void* self, const char* name, void* value, uint32_t size);             /* 8 */
-  bool (*ResumeChannel)(void* self, uint32_t channel);                                       /* 9, Ex */
-  bool (*PauseChannel)(void* self, uint32_t channel);                                        /* 10, Ex */
+                          uint32_t flagSize);                                    /* 6 */
+  bool (*SetProperty)(void* self, const char* name, void* value, uint32_t size); /* 7 */
+  bool (*GetProperty)(void* self, const char* name, void* value, uint32_t size); /* 8 */
+  bool (*ResumeChannel)(void* self, uint32_t channel);                           /* 9, Ex */
+  bool (*PauseChannel)(void* self, uint32_t channel);                            /* 10, Ex */
   bool (*StartStream)(void* self, uint32_t channel, uint32_t stream, void* callback,
-                      void* settings);                                                       /* 11, Ex2 */
-  bool (*StopStream)(void* self, uint32_t channel, uint32_t stream);                         /* 12, Ex2 */
+                      void* settings);                               /* 11, Ex2 */
+  bool (*StopStream)(void* self, uint32_t channel, uint32_t stream); /* 12, Ex2 */
 } VideoCaptureVtbl;
 
 typedef struct VideoCapture {

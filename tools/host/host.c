@@ -149,7 +149,8 @@ static bool ParseFloatList(const char* text, float* values, int count) {
 }
 
 /* Options of the live modes. Returns true when `arg` is one of them; `bad` tells a bad value. */
-static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* live, bool* takesValue, bool* bad) {
+static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* live, bool* takesValue,
+                            bool* bad) {
   *bad = false;
   if (strcmp(arg, "--allow-no-frames") == 0) {
     live->allowNoFrames = true;

@@ -141,7 +141,9 @@ static const struct {
                FrameSetFourCC,  FrameReserved11,  FrameSetHeight, FrameReserved13, FrameSetWidth,
                FrameReserved15, FrameSetSizeClass};
 
-bool HostIsFrame(const void* object) { return object && ((const Frame*)object)->vtbl == (const void*)&frameVtbl; }
+bool HostIsFrame(const void* object) {
+  return object && ((const Frame*)object)->vtbl == (const void*)&frameVtbl;
+}
 
 /* ---- frame allocator ---- */
 

@@ -27,13 +27,15 @@ typedef struct LiveStream {
 
 static VideoCapture* GetVideo(Session* session) {
   Driver* driver = session->driver;
-  void* object = session->version >= 5 ? driver->vtbl->GetVideoCaptureEx2(driver) : driver->vtbl->GetVideoCapture(driver);
+  void* object = session->version >= 5 ? driver->vtbl->GetVideoCaptureEx2(driver)
+                                       : driver->vtbl->GetVideoCapture(driver);
   if (!object) HostPrint("host: ERROR: the driver has no video-capture object");
   return (VideoCapture*)object;
 }
 
 /* "out/capture.h264" -> "out/capture-c0s1.h264" for the second and later streams of a run. */
-static void StreamPath(const char* output, const StreamRequest* request, bool several, char* path, size_t size) {
+static void StreamPath(const char* output, const StreamRequest* request, bool several, char* path,
+                       size_t size) {
   if (!several) {
     snprintf(path, size, "%s", output);
     return;
@@ -74,9 +76,11 @@ static bool StopTimed(VideoCapture* video, uint32_t channel, int stream, DWORD* 
                        : video->vtbl->StopStream(video, channel, (uint32_t)stream);
   *ms = (DWORD)(GetTickCount64() - begin);
   if (stream < 0) {
-    HostPrint("STOP channel=%u stream=all ms=%lu result=%s", channel, (unsigned long)*ms, ok ? "true" : "false");
+    HostPrint("STOP channel=%u stream=all ms=%lu result=%s", channel, (unsigned long)*ms,
+              ok ? "true" : "false");
   } else {
-    HostPrint("STOP channel=%u stream=%d ms=%lu result=%s", channel, stream, (unsigned long)*ms, ok ? "true" : "false");
+    HostPrint("STOP channel=%u stream=%d ms=%lu result=%s", channel, stream, (unsigned long)*ms,
+              ok ? "true" : "false");
   }
   return ok;
 }
@@ -108,7 +112,8 @@ static bool NextCommand(CommandReader* reader, char* line, size_t size) {
         got = true;
         break;
       }
-      if (reader->pendingLength + 1 < sizeof(reader->pending)) reader->pending[reader->pendingLength++] = (char)c;
+      if (reader->pendingLength + 1 < sizeof(reader->pending))
+        reader->pending[reader->pendingLength++] = (char)c;
     }
   }
   fclose(f);
@@ -129,7 +134,8 @@ static bool RunCommand(VideoCapture* video, int version, const char* line) {
   } else if (strcmp(word, "pause") == 0 && sscanf(line, "%*s %u", &ch) == 1 && version >= 2) {
     HostPrint("CMD pause channel=%u result=%s", ch, video->vtbl->PauseChannel(video, ch) ? "true" : "false");
   } else if (strcmp(word, "resume") == 0 && sscanf(line, "%*s %u", &ch) == 1 && version >= 2) {
-    HostPrint("CMD resume channel=%u result=%s", ch, video->vtbl->ResumeChannel(video, ch) ? "true" : "false");
+    HostPrint("CMD resume channel=%u result=%s", ch,
+              video->vtbl->ResumeChannel(video, ch) ? "true" : "false");
   } else if (strcmp(word, "update") == 0 && sscanf(line, "%*s %u %u %u %u", &ch, &w, &h, &fps) == 4) {
     HostVideoSize size;
     VideoSizeInit(&size, w, h);
@@ -156,9 +162,9 @@ static void PrintSecond(LiveStream* s, unsigned second) {
   FourCCText(now.fourcc, fourcc);
   unsigned long long frames = now.frames - s->last.frames;
   unsigned long long kbps = (now.bytes - s->last.bytes) * 8 / 1000;
-  HostPrint("STATS t=%u channel=%u stream=%u frames=%llu total=%llu kbps=%llu size=%ux%u fourcc=%s class=%u", second,
-            s->request.channel, s->request.stream, frames, (unsigned long long)now.frames, kbps, now.width,
-            now.height, fourcc, now.sizeClass);
+  HostPrint("STATS t=%u channel=%u stream=%u frames=%llu total=%llu kbps=%llu size=%ux%u fourcc=%s class=%u",
+            second, s->request.channel, s->request.stream, frames, (unsigned long long)now.frames, kbps,
+            now.width, now.height, fourcc, now.sizeClass);
   s->last = now;
 }
 
@@ -203,11 +209,14 @@ bool ModeLive(Session* session) {
   while (running && GetTickCount64() < end) {
     Sleep(TICK_MS);
     char line[512];
-    while (running && NextCommand(&reader, line, sizeof(line))) running = RunCommand(video, session->version, line);
+    while (running && NextCommand(&reader, line, sizeof(line)))
+      running = RunCommand(video, session->version, line);
     for (int i = 0; i < count; ++i) {
       LiveStream* s = &streams[i];
       uint32_t ch = s->request.channel;
-      if (!s->announcedFirst && s->sink.figures.frames > 0) {
+      StreamFigures now;
+      StreamSinkRead(&s->sink, &now);
+      if (!s->announcedFirst && now.frames > 0) {
         s->announcedFirst = true;
         HostPrint("FIRST_FRAME channel=%u stream=%u ms=%lu", ch, s->request.stream,
                   (unsigned long)(GetTickCount64() - begin));
@@ -236,7 +245,8 @@ bool ModeLive(Session* session) {
   /* Streams other than 0 first, as StopChannel would; then every channel that has stream 0. */
   for (int i = 0; i < count; ++i) {
     DWORD ms;
-    if (streams[i].request.stream != 0) StopTimed(video, streams[i].request.channel, (int)streams[i].request.stream, &ms);
+    if (streams[i].request.stream != 0)
+      StopTimed(video, streams[i].request.channel, (int)streams[i].request.stream, &ms);
   }
   for (int i = 0; i < count; ++i) {
     DWORD ms;
@@ -249,12 +259,15 @@ bool ModeLive(Session* session) {
     StreamSinkRead(&s->sink, &f);
     char fourcc[5];
     FourCCText(f.fourcc, fourcc);
-    HostPrint("LIVE channel=%u stream=%u frames=%llu bytes=%llu size=%ux%u fourcc=%s class=%u bad=%u signal_lost=%ld file=%s",
-              s->request.channel, s->request.stream, (unsigned long long)f.frames, (unsigned long long)f.bytes,
-              f.width, f.height, fourcc, f.sizeClass, f.badFrames, f.signalLost, s->out ? s->path : "-");
+    HostPrint(
+        "LIVE channel=%u stream=%u frames=%llu bytes=%llu size=%ux%u fourcc=%s class=%u bad=%u "
+        "signal_lost=%ld file=%s",
+        s->request.channel, s->request.stream, (unsigned long long)f.frames, (unsigned long long)f.bytes,
+        f.width, f.height, fourcc, f.sizeClass, f.badFrames, f.signalLost, s->out ? s->path : "-");
     if (f.badFrames) ok = false;
     if (f.frames == 0 && !live->allowNoFrames) {
-      HostPrint("host: ERROR: channel %u stream %u delivered no frame", s->request.channel, s->request.stream);
+      HostPrint("host: ERROR: channel %u stream %u delivered no frame", s->request.channel,
+                s->request.stream);
       ok = false;
     }
     if (s->out) fclose(s->out);
@@ -272,9 +285,70 @@ typedef struct ProcessFigures {
   SIZE_T privateBytes;
 } ProcessFigures;
 
+/* Wine answers GetProcessHandleCount and the private bytes of K32GetProcessMemoryInfo with 0,
+ * and Toolhelp lists only some threads. Where that happens the figures come from the places
+ * Wine keeps them: the system handle table (which Wine does fill) and the Linux process behind
+ * the Windows one (/proc/self/status: Threads, RssAnon). */
+typedef LONG(WINAPI* QuerySystemInformationFn)(ULONG, void*, ULONG, ULONG*);
+
+typedef struct HandleEntry {
+  ULONG ownerPid;
+  BYTE objectType;
+  BYTE flags;
+  USHORT handle;
+  void* object;
+  ULONG access;
+} HandleEntry;
+
+static DWORD CountHandlesInSystemTable(void) {
+  QuerySystemInformationFn query = (QuerySystemInformationFn)(void (*)(void))GetProcAddress(
+      GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+  if (!query) return 0;
+  ULONG size = 1 << 20;
+  for (int attempt = 0; attempt < 6; ++attempt, size *= 2) {
+    BYTE* buffer = (BYTE*)malloc(size);
+    if (!buffer) return 0;
+    ULONG needed = 0;
+    LONG status = query(16 /* SystemHandleInformation */, buffer, size, &needed);
+    if (status == 0) {
+      ULONG count = *(ULONG*)buffer;
+      const HandleEntry* entries = (const HandleEntry*)(buffer + sizeof(void*));
+      DWORD self = GetCurrentProcessId(), mine = 0;
+      for (ULONG i = 0; i < count && sizeof(void*) + (i + 1) * sizeof(HandleEntry) <= size; ++i) {
+        if (entries[i].ownerPid == self) mine++;
+      }
+      free(buffer);
+      return mine;
+    }
+    free(buffer);
+    if ((ULONG)status != 0xC0000004u /* STATUS_INFO_LENGTH_MISMATCH */) return 0;
+  }
+  return 0;
+}
+
+/* "Threads:" and "RssAnon:" of the Linux process running us under Wine; false elsewhere. */
+static bool ReadLinuxStatus(DWORD* threads, SIZE_T* anonymousBytes) {
+  FILE* f = fopen("/proc/self/status", "r");
+  if (!f) return false;
+  char line[256];
+  bool found = false;
+  unsigned long value;
+  while (fgets(line, sizeof(line), f)) {
+    if (sscanf(line, "Threads: %lu", &value) == 1) {
+      *threads = (DWORD)value;
+      found = true;
+    } else if (sscanf(line, "RssAnon: %lu kB", &value) == 1) {
+      *anonymousBytes = (SIZE_T)value * 1024;
+    }
+  }
+  fclose(f);
+  return found;
+}
+
 static void ReadProcessFigures(ProcessFigures* p) {
   memset(p, 0, sizeof(*p));
   GetProcessHandleCount(GetCurrentProcess(), &p->handles);
+  if (p->handles == 0) p->handles = CountHandlesInSystemTable();
   PROCESS_MEMORY_COUNTERS_EX memory;
   memset(&memory, 0, sizeof(memory));
   memory.cb = sizeof(memory);
@@ -291,11 +365,17 @@ static void ReadProcessFigures(ProcessFigures* p) {
     }
     CloseHandle(snapshot);
   }
+  DWORD linuxThreads = 0;
+  SIZE_T anonymous = 0;
+  if (ReadLinuxStatus(&linuxThreads, &anonymous)) {
+    if (linuxThreads > p->threads) p->threads = linuxThreads;
+    if (p->privateBytes == 0) p->privateBytes = anonymous;
+  }
 }
 
 static void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p) {
-  HostPrint("CYCLES %s done=%u handles=%lu threads=%lu private_kb=%lu", label, done, (unsigned long)p->handles,
-            (unsigned long)p->threads, (unsigned long)(p->privateBytes / 1024));
+  HostPrint("CYCLES %s done=%u handles=%lu threads=%lu private_kb=%lu", label, done,
+            (unsigned long)p->handles, (unsigned long)p->threads, (unsigned long)(p->privateBytes / 1024));
 }
 
 /* Threads end a little after StopChannel returns their handles; give them a bounded moment. */
@@ -363,13 +443,14 @@ bool ModeCycles(Session* session) {
   bool handlesOk = now.handles <= baseline.handles + 4;
   bool memoryOk = growthKb <= kPrivateSlackKb && totalGrowthKb <= 8 * kPrivateSlackKb;
   bool framesOk = live->cycleWaitMs == 0 || withFrame * 10 >= live->cycles * 9;
-  HostPrint("CYCLES result cycles=%u with_frame=%u frames=%llu bad=%u start_failures=%u slowest_stop_ms=%lu "
-            "threads=%lu->%lu handles=%lu->%lu private_kb=%lu->%lu->%lu",
-            live->cycles, withFrame, (unsigned long long)f.frames, f.badFrames, startFailures,
-            (unsigned long)slowestStop, (unsigned long)baseline.threads, (unsigned long)now.threads,
-            (unsigned long)baseline.handles, (unsigned long)now.handles,
-            (unsigned long)(baseline.privateBytes / 1024), (unsigned long)(middle.privateBytes / 1024),
-            (unsigned long)(now.privateBytes / 1024));
+  HostPrint(
+      "CYCLES result cycles=%u with_frame=%u frames=%llu bad=%u start_failures=%u slowest_stop_ms=%lu "
+      "threads=%lu->%lu handles=%lu->%lu private_kb=%lu->%lu->%lu",
+      live->cycles, withFrame, (unsigned long long)f.frames, f.badFrames, startFailures,
+      (unsigned long)slowestStop, (unsigned long)baseline.threads, (unsigned long)now.threads,
+      (unsigned long)baseline.handles, (unsigned long)now.handles,
+      (unsigned long)(baseline.privateBytes / 1024), (unsigned long)(middle.privateBytes / 1024),
+      (unsigned long)(now.privateBytes / 1024));
   bool ok = threadsOk && handlesOk && memoryOk && framesOk && f.badFrames == 0;
   HostPrint("CYCLES %s%s%s%s%s", ok ? "OK" : "FAILED:", threadsOk ? "" : " threads left behind",
             handlesOk ? "" : " handles left behind", memoryOk ? "" : " private bytes grow",
@@ -399,15 +480,21 @@ static ULONGLONG ProcessCpu100ns(void) {
 
 static int Receiving(MultiDriver* d, uint32_t n) {
   int receiving = 0;
-  for (uint32_t i = 0; i < n; ++i) receiving += d[i].sink.figures.frames > 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    StreamFigures f;
+    StreamSinkRead(&d[i].sink, &f);
+    receiving += f.frames > 0;
+  }
   return receiving;
 }
 
 bool ModeMulti(Session* session) {
   const LiveOptions* live = &session->options->live;
   const uint32_t n = live->drivers;
-  CreateDriverFn create = (CreateDriverFn)(void (*)(void))GetProcAddress(session->library, "CreateIPCaptureEx5");
-  DeleteDriverFn destroy = (DeleteDriverFn)(void (*)(void))GetProcAddress(session->library, "DeleteIPCaptureEx5");
+  CreateDriverFn create =
+      (CreateDriverFn)(void (*)(void))GetProcAddress(session->library, "CreateIPCaptureEx5");
+  DeleteDriverFn destroy =
+      (DeleteDriverFn)(void (*)(void))GetProcAddress(session->library, "DeleteIPCaptureEx5");
   MultiDriver* d = (MultiDriver*)calloc(n, sizeof(MultiDriver));
   if (!create || !destroy || !d) return false;
   HostVideoSettings settings;
@@ -433,7 +520,8 @@ bool ModeMulti(Session* session) {
   ULONGLONG begin = GetTickCount64();
   ULONGLONG warmupEnd = begin + (ULONGLONG)live->warmupSeconds * 1000;
   while (Receiving(d, n) < (int)n && GetTickCount64() < warmupEnd) Sleep(TICK_MS);
-  HostPrint("MULTI receiving=%d/%u after_ms=%lu", Receiving(d, n), n, (unsigned long)(GetTickCount64() - begin));
+  HostPrint("MULTI receiving=%d/%u after_ms=%lu", Receiving(d, n), n,
+            (unsigned long)(GetTickCount64() - begin));
   /* Let the first-frame bursts pass before counting. */
   Sleep(2000);
 
@@ -443,20 +531,23 @@ bool ModeMulti(Session* session) {
   for (unsigned second = 1; second <= live->seconds; ++second) {
     Sleep(1000);
     unsigned long long total = 0;
-    for (uint32_t i = 0; i < n; ++i) total += d[i].sink.figures.frames - d[i].atStart.frames;
+    for (uint32_t i = 0; i < n; ++i) {
+      StreamFigures f;
+      StreamSinkRead(&d[i].sink, &f);
+      total += f.frames - d[i].atStart.frames;
+    }
     HostPrint("MULTI t=%u frames=%llu receiving=%d/%u", second, total, Receiving(d, n), n);
   }
   ULONGLONG elapsedMs = GetTickCount64() - measureStart;
   ULONGLONG cpu = ProcessCpu100ns() - cpuStart;
 
   double expected = (double)live->fps * (double)elapsedMs / 1000.0;
-  unsigned long long minFrames = ~0ull, maxFrames = 0, totalFrames = 0, totalBytes = 0;
+  unsigned long long minFrames = ~0ull, maxFrames = 0, totalBytes = 0;
   unsigned shortStreams = 0, badFrames = 0;
   for (uint32_t i = 0; i < n; ++i) {
     StreamFigures f;
     StreamSinkRead(&d[i].sink, &f);
     unsigned long long frames = f.frames - d[i].atStart.frames;
-    totalFrames += frames;
     totalBytes += f.bytes - d[i].atStart.bytes;
     badFrames += f.badFrames;
     if (frames < minFrames) minFrames = frames;
@@ -465,11 +556,11 @@ bool ModeMulti(Session* session) {
     if ((double)frames + 2.0 < expected * 0.98) shortStreams++;
   }
   double cpuPercent = elapsedMs ? (double)cpu / 100.0 / (double)elapsedMs : 0.0; /* % of one core */
-  HostPrint("MULTI result streams=%u seconds=%.1f expected_per_stream=%.0f min=%llu max=%llu short_streams=%u "
-            "bad=%u kbps_per_stream=%llu cpu_percent=%.1f cpu_percent_per_stream=%.2f",
-            n, (double)elapsedMs / 1000.0, expected, minFrames, maxFrames, shortStreams, badFrames,
-            elapsedMs ? totalBytes * 8 / elapsedMs / n : 0ull, cpuPercent, cpuPercent / n);
-  (void)totalFrames;
+  HostPrint(
+      "MULTI result streams=%u seconds=%.1f expected_per_stream=%.0f min=%llu max=%llu short_streams=%u "
+      "bad=%u kbps_per_stream=%llu cpu_percent=%.1f cpu_percent_per_stream=%.2f",
+      n, (double)elapsedMs / 1000.0, expected, minFrames, maxFrames, shortStreams, badFrames,
+      elapsedMs ? totalBytes * 8 / elapsedMs / n : 0ull, cpuPercent, cpuPercent / n);
   if (shortStreams || badFrames) ok = false;
 
   DWORD slowest = 0;

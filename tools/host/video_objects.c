@@ -81,7 +81,8 @@ static const struct {
   float (*y)(void*);
   float (*width)(void*);
   float (*height)(void*);
-} zoneVtbl = {HostNotDeleted, ZoneReserved1, ZoneReserved2, ZoneReserved3, ZoneX, ZoneY, ZoneWidth, ZoneHeight};
+} zoneVtbl = {HostNotDeleted, ZoneReserved1, ZoneReserved2, ZoneReserved3,
+              ZoneX,          ZoneY,         ZoneWidth,     ZoneHeight};
 
 static void* ZoneListGetZone(void* self, uint32_t index) {
   HostZoneList* list = (HostZoneList*)self;
@@ -192,8 +193,8 @@ static const char* CheckFrame(const Frame* frame) {
 static bool SinkOnFrame(void* self, void* object) {
   StreamSink* sink = (StreamSink*)self;
   if (!HostIsFrame(object)) {
-    HostPrint("host: ERROR: channel %u stream %u: OnFrame with an object that is not a host frame", sink->channel,
-              sink->stream);
+    HostPrint("host: ERROR: channel %u stream %u: OnFrame with an object that is not a host frame",
+              sink->channel, sink->stream);
     return false;
   }
   const Frame* frame = (const Frame*)object;
