@@ -41,6 +41,7 @@ CBaseCameraChannel::CBaseCameraChannel(uint32_t channel, IDriver* driver,
     : callback_(callback), channel_(channel), driver_(driver) {}
 
 CBaseCameraChannel::~CBaseCameraChannel() {
+  stopEvent_.Set();
   SetState(kCameraStopped);
   SetCameraState(false);
   StopThread();
@@ -68,6 +69,10 @@ bool CBaseCameraChannel::Start(const VideoSettings& settings) {
 }
 
 void CBaseCameraChannel::Stop() {
+  // Raised first so that from here on the worker and the receive threads can no longer move the
+  // channel out of "stopped" or announce it online: the host asked for the stop, and that is the
+  // only offline reason it may be told.
+  stopEvent_.Set();
   SetState(kCameraStopped);
   SetCameraState(false);
   StopThread();
@@ -111,6 +116,7 @@ uint32_t CBaseCameraChannel::GetState() {
 
 void CBaseCameraChannel::SetState(uint32_t state) {
   CScopedLock guard(stateLock_);
+  if (state != kCameraStopped && stopEvent_.IsSet()) return;
   state_ = state;
 }
 
@@ -127,8 +133,16 @@ std::string CBaseCameraChannel::GetDeviceName() {
 }
 
 void CBaseCameraChannel::SetCameraState(bool online) {
-  // exchange makes the check-and-set one step: two threads announcing the same change log once.
-  if (online_.exchange(online) == online) return;
+  uint32_t state;
+  {
+    // The change and the state that explains it are taken together, under the lock Stop's
+    // SetState takes, so a stop cannot slip in between and be reported as a failure.
+    CScopedLock guard(stateLock_);
+    const bool stopping = stopEvent_.IsSet();
+    if (online && stopping) return;
+    if (online_.exchange(online) == online) return;
+    state = stopping ? kCameraStopped : state_;
+  }
   if (!driver_) return;
   const char* suffix = StreamSuffix(settings_.streamIndex);
   std::string name = GetDeviceName();
@@ -137,7 +151,7 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     driver_->Log(kLogInfo, "%s: %s is online %s", kMethod, name.c_str(), suffix);
     return;
   }
-  switch (GetState()) {
+  switch (state) {
     case kCameraSignalLost:
       if (!name.empty()) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
       driver_->Log(kLogError, "%s: Signal was lost for %s %s", kMethod, name.c_str(), suffix);

@@ -45,9 +45,10 @@ bool CBaseRTSPChannel::Pause() {
 
 bool CBaseRTSPChannel::Resume() {
   if (!IsPaused()) return false;
-  // A channel that was not receiving gets a full signal time-out to come back, rather than
-  // being declared lost for the time it spent paused.
-  if (GetState() != kCameraReceiving) GetFrameTimer().Restart();
+  // The time spent paused is no silence of the camera: without a fresh start the first liveness
+  // check after a long pause would find the stream "lost" and tear down the session that was
+  // just asked to play again.
+  GetFrameTimer().Restart();
   ClearTimeConversion();
   rtspClient_.RequestPlay();
   SetPaused(false);

@@ -300,8 +300,10 @@ void CBaseRTSPClient::BuildRequest(std::string& out, uint32_t method) {
                    auth.c_str(), kUserAgent, BuildTransportLine().c_str(), blockSize.c_str());
       break;
     case kRtspPlay:
+      // A PLAY that ends a PAUSE names no range: a live source cannot seek back to the start,
+      // and a camera asked to may leave the request unanswered.
       out = Format("PLAY %s %s%s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
-                   kUserAgent, session.c_str(), range.c_str(), blockSize.c_str());
+                   kUserAgent, session.c_str(), resuming_ ? "" : range.c_str(), blockSize.c_str());
       break;
     case kRtspTeardown:
       out = Format("TEARDOWN %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
@@ -431,16 +433,27 @@ void CBaseRTSPClient::ThreadProc() {
     return;
   }
   if (ExecuteRequest(kRtspSetup) && NotifySdpInfo()) {
-    if (!paused_.load()) playEvent_.Set();
+    // Until the first PLAY the session's media do not flow.
+    paused_.store(true);
+    resuming_ = false;
+    if (!pauseWanted_.load()) playEvent_.Set();
     CEvent* events[] = {&GetStopEvent(), &pauseEvent_, &playEvent_};
     for (;;) {
       int which = WaitForEvents(events, 3, kWaitStepMs);
       if (which == 0) break;
+      // A pause and a play requested in quick succession wake the thread twice; only the last
+      // wish counts, and a session already in that state is left alone.
       if (which == 1) {
-        if (ExecuteRequest(kRtspPause)) paused_.store(true);
+        if (pauseWanted_.load() && !paused_.load() && ExecuteRequest(kRtspPause)) {
+          paused_.store(true);
+          resuming_ = true;
+        }
       } else if (which == 2) {
-        paused_.store(false);
-        ExecuteRequest(kRtspPlay);
+        if (!pauseWanted_.load() && paused_.load()) {
+          paused_.store(false);
+          ExecuteRequest(kRtspPlay);
+          resuming_ = false;
+        }
       } else if (which < 0) {
         // Time-out, or a failed wait: either way a keep-alive check is what keeps the session.
         if (IsStopRequested()) break;

@@ -82,8 +82,16 @@ class CBaseRTSPClient : public CBaseThread {
   bool Start(const RTSPConnectionParams& params, IRTSPClientUser* user, uint32_t transportMode);
   // Ends the session (TEARDOWN is sent by the thread on its way out) and releases the socket.
   void Disconnect();
-  void RequestPause() { pauseEvent_.Set(); }
-  void RequestPlay() { playEvent_.Set(); }
+  // The owner's wish outlives the session it was made for: a session opened after a request
+  // starts paused or playing accordingly, so a request that meets a reconnect is not lost.
+  void RequestPause() {
+    pauseWanted_.store(true);
+    pauseEvent_.Set();
+  }
+  void RequestPlay() {
+    pauseWanted_.store(false);
+    playEvent_.Set();
+  }
   bool IsConnected() const;
   uint32_t GetSessionTimeoutMs() const;
 
@@ -134,7 +142,9 @@ class CBaseRTSPClient : public CBaseThread {
   uint32_t transportMode_ = kRtspTransportUdp;
   CEvent pauseEvent_;
   CEvent playEvent_;
-  std::atomic<bool> paused_{false};
+  std::atomic<bool> paused_{false};       // the session's media are paused (or not yet played)
+  std::atomic<bool> pauseWanted_{false};  // what the owner last asked for
+  bool resuming_ = false;                 // the next PLAY ends a PAUSE; client thread only
   bool multicast_ = false;
   std::atomic<bool> lastRequestAnswered_{false};
 };

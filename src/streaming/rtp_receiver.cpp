@@ -41,6 +41,7 @@ bool CRTPReceiver::StartWith(bool multicast, const char* group, uint16_t port, u
     ClearQueue();
     char name[64];
     std::snprintf(name, sizeof(name), "RTP Packet Queue (%hu)", udp->GetPort());
+    stopping_.store(false);
     ok = StartThread(name);
   }
   if (!ok) {
@@ -51,6 +52,7 @@ bool CRTPReceiver::StartWith(bool multicast, const char* group, uint16_t port, u
 }
 
 void CRTPReceiver::Stop() {
+  stopping_.store(true);
   GetStopEvent().Set();
   TSmartPtr<IRTPClient> client;
   {
@@ -95,24 +97,50 @@ IRTPReceiverUser* CRTPReceiver::GetUser() {
 
 void CRTPReceiver::ClearQueue() {
   std::deque<std::unique_ptr<QueuedPacket>> dropped;
+  std::vector<std::unique_ptr<QueuedPacket>> droppedSpares;
   {
     CScopedLock guard(lock_);
     dropped.swap(queue_);
+    droppedSpares.swap(spares_);
   }
+}
+
+std::unique_ptr<CRTPReceiver::QueuedPacket> CRTPReceiver::TakeSpare() {
+  {
+    CScopedLock guard(lock_);
+    if (!spares_.empty()) {
+      std::unique_ptr<QueuedPacket> node = std::move(spares_.back());
+      spares_.pop_back();
+      return node;
+    }
+  }
+  return std::make_unique<QueuedPacket>();
+}
+
+void CRTPReceiver::KeepSpare(std::unique_ptr<QueuedPacket> node) {
+  if (node && spares_.size() < kMaxSparePackets) spares_.push_back(std::move(node));
 }
 
 void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sender, const uint8_t* data,
                                     uint32_t length) {
   if (!IsOwnClient(client)) return;
-  auto node = std::make_unique<QueuedPacket>();
+  std::unique_ptr<QueuedPacket> node = TakeSpare();
   std::memset(&node->sender, 0, sizeof(node->sender));
   if (sender) std::memcpy(&node->sender, sender, sizeof(node->sender));
-  if (!node->packet.Parse(data, length) || IsStopRequested()) return;
+  const bool parsed = node->packet.Parse(data, length);
+  bool wake = false;
   {
     CScopedLock guard(lock_);
+    if (!parsed || stopping_.load()) {
+      KeepSpare(std::move(node));
+      return;
+    }
+    // While the queue holds packets the queue thread does not wait, so only the first one needs
+    // the event; setting it for every packet would cost a Wine server round trip each.
+    wake = queue_.empty();
     queue_.push_back(std::move(node));
   }
-  packetEvent_.Set();
+  if (wake) packetEvent_.Set();
 }
 
 void CRTPReceiver::ReceiveTimedOut(IRTPClient* client) {
@@ -128,15 +156,20 @@ void CRTPReceiver::ClientClosed(IRTPClient* client) {
 void CRTPReceiver::ThreadProc() {
   CEvent* events[] = {&GetStopEvent(), &packetEvent_};
   bool emptyAfterTake = true;
+  std::unique_ptr<QueuedPacket> delivered;
   for (;;) {
-    // One wake of the auto-reset event may stand for many packets, so keep taking without
-    // waiting until the queue is empty.
-    const int woken = WaitForEvents(events, 2, emptyAfterTake ? kIdleWaitMs : 0);
-    if (woken == 0) break;
+    // The event is set only when the queue turns non-empty, so the thread waits only after it
+    // found the queue empty; in between, the atomic flag stands in for the stop event.
+    if (emptyAfterTake) {
+      if (WaitForEvents(events, 2, kIdleWaitMs) == 0) break;
+    } else if (stopping_.load(std::memory_order_relaxed)) {
+      break;
+    }
     std::unique_ptr<QueuedPacket> node;
     IRTPReceiverUser* user = nullptr;
     {
       CScopedLock guard(lock_);
+      KeepSpare(std::move(delivered));
       if (!queue_.empty()) {
         node = std::move(queue_.front());
         queue_.pop_front();
@@ -149,7 +182,9 @@ void CRTPReceiver::ThreadProc() {
       user->OnRtpPacket(&node->sender, &node->packet);
     } catch (...) {
     }
+    delivered = std::move(node);
   }
+  delivered.reset();
   ClearQueue();
 }
 

@@ -3,9 +3,11 @@
 // arrival order. There is no reordering and no jitter buffer. The queue is unbounded.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "foundation/base_thread.h"
 #include "foundation/event.h"
@@ -31,6 +33,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   static constexpr uint32_t kReceiveSize = 1536;
   static constexpr uint32_t kSelectTimeoutMs = 2000;
   static constexpr uint32_t kStopTimeoutMs = 2000;
+  // Delivered packets kept for reuse, enough for a key frame's burst; beyond that they are freed
+  // so that one long stall does not pin its memory for the life of the stream.
+  static constexpr size_t kMaxSparePackets = 256;
 
   // `driver` receives the thread messages; it must outlive this object.
   explicit CRTPReceiver(IDriver* driver);
@@ -66,6 +71,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   bool IsOwnClient(IRTPClient* client);
   IRTPReceiverUser* GetUser();
   void ClearQueue();
+  std::unique_ptr<QueuedPacket> TakeSpare();
+  // Caller holds lock_.
+  void KeepSpare(std::unique_ptr<QueuedPacket> node);
 
   IDriver* const driver_;  // borrowed: the driver outlives its channels
   // Guards user_, client_ and queue_.
@@ -73,7 +81,14 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   IRTPReceiverUser* user_ = nullptr;
   TSmartPtr<IRTPClient> client_;
   std::deque<std::unique_ptr<QueuedPacket>> queue_;
+  // Reused nodes: their packets keep the storage of earlier datagrams, so a steady stream is
+  // received without allocating.
+  std::vector<std::unique_ptr<QueuedPacket>> spares_;
+  // Set only when the queue turns non-empty; the queue thread empties it before waiting again.
   CEvent packetEvent_{false};
+  // Mirrors the stop event for the per-packet checks, which under Wine would otherwise each be a
+  // round trip to its server.
+  std::atomic<bool> stopping_{false};
 };
 
 }  // namespace vantrel

@@ -38,7 +38,7 @@ CUDPClient::~CUDPClient() { Close(); }
 bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
   UdpSocketParams params;
   params.port = port;
-  params.receiveBufferSize = kDefaultSocketBuffer;
+  params.receiveBufferSize = kStreamSocketBuffer;
   params.receiveTimeoutMs = kOpenReceiveTimeoutMs;
   params.sendTimeoutMs = kOpenSendTimeoutMs;
   return OpenSocket(user, params);
@@ -53,7 +53,7 @@ bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, uint16_t
   }
   params.interfaceAddress = interfaceAddress;
   params.port = port;
-  params.receiveBufferSize = kDefaultSocketBuffer;
+  params.receiveBufferSize = kStreamSocketBuffer;
   params.receiveTimeoutMs = kOpenReceiveTimeoutMs;
   params.sendTimeoutMs = kOpenSendTimeoutMs;
   return OpenSocket(user, params);
@@ -79,7 +79,10 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const UdpSocketParams& params)
   };
   if (multicast && !SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1)) return fail();
   const DWORD buffer = params.receiveBufferSize ? params.receiveBufferSize : kDefaultSocketBuffer;
-  if (!SetIntOption(s, SOL_SOCKET, SO_RCVBUF, buffer)) return fail();
+  // A system that refuses the large buffer still gets a working socket with the usual one.
+  if (!SetIntOption(s, SOL_SOCKET, SO_RCVBUF, buffer) &&
+      (buffer == kDefaultSocketBuffer || !SetIntOption(s, SOL_SOCKET, SO_RCVBUF, kDefaultSocketBuffer)))
+    return fail();
   if (params.receiveTimeoutMs > 0 && !SetIntOption(s, SOL_SOCKET, SO_RCVTIMEO, params.receiveTimeoutMs))
     return fail();
   if (params.sendTimeoutMs != 0 && !SetIntOption(s, SOL_SOCKET, SO_SNDTIMEO, params.sendTimeoutMs))
@@ -93,6 +96,10 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const UdpSocketParams& params)
   local.sin_addr.s_addr = multicast ? INADDR_ANY : params.interfaceAddress;
   local.sin_port = htons(params.port);
   if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) return fail();
+  // The receive thread reads until the socket is empty after each select; a blocking read would
+  // then wait out the receive time-out instead of returning to select and its stop checks.
+  u_long nonBlockingMode = 1;
+  if (ioctlsocket(s, FIONBIO, &nonBlockingMode) != 0) return fail();
 
   if (multicast) {
     ip_mreq membership{};
@@ -120,6 +127,7 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const UdpSocketParams& params)
   }
   char name[64];
   std::snprintf(name, sizeof(name), "UDP client thread, port %u", static_cast<unsigned>(boundPort));
+  stopping_.store(false);
   if (!StartThread(name)) {
     Close();
     return false;
@@ -128,6 +136,7 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const UdpSocketParams& params)
 }
 
 void CUDPClient::Close() {
+  stopping_.store(true);
   GetStopEvent().Set();
   SOCKET s = INVALID_SOCKET;
   IRTPClientUser* user = nullptr;
@@ -213,38 +222,60 @@ bool CUDPClient::Send(const sockaddr_in& address, const uint8_t* data, uint32_t 
 
 void CUDPClient::ThreadProc() {
   SOCKET s = INVALID_SOCKET;
-  IRTPClientUser* user = nullptr;
   {
     CScopedLock guard(lock_);
     s = threadSocket_;
-    user = user_;
   }
   std::vector<char> buffer;
-  while (WaitReadable(s)) {
-    const uint32_t size = std::min(receiveSize_.load(), kMaxReceiveSize);
+  while (WaitReadable(s) && ReceivePending(s, buffer)) {
+  }
+}
+
+bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
+  IRTPClientUser* user;
+  {
+    CScopedLock guard(lock_);
+    user = user_;
+  }
+  // One select per burst rather than per datagram: under Wine every socket call is a round trip
+  // to its single-threaded server, and a 1080p stream brings hundreds of datagrams a second.
+  for (;;) {
+    if (stopping_.load(std::memory_order_relaxed)) return false;
+    const uint32_t size = std::min(receiveSize_.load(std::memory_order_relaxed), kMaxReceiveSize);
     if (buffer.size() < size) buffer.resize(size);
     sockaddr_in from{};
     int fromLength = sizeof(from);
     const int n = recvfrom(s, buffer.data(), static_cast<int>(size), 0, reinterpret_cast<sockaddr*>(&from),
                            &fromLength);
     if (n > 0) {
-      if (IsStopRequested()) continue;
+      if (stopping_.load(std::memory_order_relaxed)) return false;
+      if (!user) continue;
       try {
         user->DatagramReceived(this, &from, reinterpret_cast<const uint8_t*>(buffer.data()),
                                static_cast<uint32_t>(n));
       } catch (...) {
       }
-    } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) {
+      continue;
+    }
+    if (n == 0) continue;  // an empty datagram carries nothing, but the next one may be queued
+    const int error = WSAGetLastError();
+    if (error == WSAEMSGSIZE) {
       // The datagram is lost; make room for the next one of that size.
       const uint32_t current = receiveSize_.load();
       receiveSize_.store(std::min(current, kMaxReceiveSize) + kReceiveSizeStep);
+      continue;
     }
+    // Windows reports an ICMP "port unreachable" for an earlier send as a failed receive; the
+    // datagrams behind it are still good.
+    if (error == WSAECONNRESET) continue;
+    // Empty (WSAEWOULDBLOCK) or anything else: back to select, which tells fatal errors apart.
+    return true;
   }
 }
 
 bool CUDPClient::WaitReadable(SOCKET s) {
   for (;;) {
-    if (IsStopRequested()) return false;
+    if (stopping_.load() || IsStopRequested()) return false;
     uint32_t ms;
     {
       CScopedLock guard(lock_);
@@ -255,7 +286,7 @@ bool CUDPClient::WaitReadable(SOCKET s) {
     FD_SET(s, &readable);
     timeval timeout{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
     const int result = select(0, &readable, nullptr, nullptr, &timeout);
-    if (result > 0) return !IsStopRequested();
+    if (result > 0) return !stopping_.load();
     if (result == 0) {
       NotifyTimedOut();
       continue;

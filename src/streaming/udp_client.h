@@ -62,6 +62,9 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   // Added to the receive size after a datagram did not fit.
   static constexpr uint32_t kReceiveSizeStep = 1024;
   static constexpr uint32_t kDefaultSocketBuffer = 65535;
+  // What Open and OpenMulticast ask for: a 1080p key frame arrives as a burst of a few hundred
+  // KiB, and 64 KiB overflows at every one of them whenever the receive thread is a moment late.
+  static constexpr uint32_t kStreamSocketBuffer = 2 * 1024 * 1024;
   static constexpr uint32_t kOpenReceiveTimeoutMs = 5000;
   static constexpr uint32_t kOpenSendTimeoutMs = 1000;
 
@@ -89,6 +92,8 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   bool OpenSocket(IRTPClientUser* user, const UdpSocketParams& params);
   // Waits until the socket is readable. False when the thread is to end.
   bool WaitReadable(SOCKET socket);
+  // Reads and delivers every datagram already queued on the socket. False when the thread is to end.
+  bool ReceivePending(SOCKET socket, std::vector<char>& buffer);
   void NotifyTimedOut();
   void NotifyClosed(IRTPClientUser* user);
 
@@ -101,6 +106,9 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   uint32_t joinedGroup_ = INADDR_NONE;
   uint32_t socketTimeoutMs_ = 0;  // the larger of the send and receive time-outs
   std::atomic<uint32_t> receiveSize_{kInitialReceiveSize};
+  // Mirrors the stop event for the per-datagram checks: a wait on the event costs a round trip
+  // to the Wine server, which at thousands of datagrams a second becomes the bottleneck.
+  std::atomic<bool> stopping_{false};
   // The socket the receive thread reads; it stays valid until Close has joined the thread.
   SOCKET threadSocket_ = INVALID_SOCKET;
 };

@@ -22,6 +22,8 @@ class QueueUser : public IRTPReceiverUser {
   void OnRtpPacket(const sockaddr_in*, CRTPPacket* packet) override {
     std::unique_lock<std::mutex> lock(mutex_);
     sequence_.push_back(packet->GetSequenceNumber());
+    payloads_.emplace_back(packet->GetPayload(), packet->GetPayload() + packet->GetPayloadLength());
+    extensions_.push_back(packet->GetExtensionData());
     changed_.notify_all();
     changed_.wait(lock, [&] { return !hold_; });
   }
@@ -41,6 +43,14 @@ class QueueUser : public IRTPReceiverUser {
     std::lock_guard<std::mutex> guard(mutex_);
     return sequence_;
   }
+  std::vector<std::vector<uint8_t>> Payloads() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return payloads_;
+  }
+  std::vector<std::vector<uint8_t>> Extensions() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return extensions_;
+  }
   std::atomic<int> timeouts{0};
   std::atomic<int> closed{0};
 
@@ -48,6 +58,8 @@ class QueueUser : public IRTPReceiverUser {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<uint16_t> sequence_;
+  std::vector<std::vector<uint8_t>> payloads_;
+  std::vector<std::vector<uint8_t>> extensions_;
   bool hold_ = false;
 };
 
@@ -99,6 +111,57 @@ TEST_F(RtpReceiverUnitTest, SlowUserDoesNotLosePackets) {
   ASSERT_TRUE(user_.WaitForPackets(kCount));
   const auto sequence = user_.Sequence();
   for (uint16_t i = 0; i < kCount; ++i) ASSERT_EQ(sequence[i], i);
+}
+
+// Packets are received into reused storage: nothing of a longer or extended packet may show
+// through in a later, shorter one.
+TEST_F(RtpReceiverUnitTest, ReusedPacketsCarryOnlyTheirOwnContents) {
+  ASSERT_TRUE(receiver_.Start(0));
+  const uint16_t port = receiver_.GetPort();
+  auto extended = RtpDatagram(2, 0);
+  extended[0] = 0x90;  // X bit: one extension word follows
+  for (uint8_t b : {0xBE, 0xDE, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55}) extended.push_back(b);
+  auto padded = RtpDatagram(5, 4);
+  padded[0] = 0xA0;  // P bit: the last two bytes are padding
+  padded.back() = 2;
+  struct Case {
+    std::vector<uint8_t> datagram;
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> extension;
+  };
+  const std::vector<Case> cases = {
+      {RtpDatagram(1, 1400), std::vector<uint8_t>(1400, 0xAB), {}},
+      {extended, {0x55}, {0x11, 0x22, 0x33, 0x44}},
+      {RtpDatagram(3, 1), {0xAB}, {}},
+      {RtpDatagram(4, 0), {}, {}},  // header only: rejected
+      {padded, {0xAB, 0xAB}, {}},
+      {RtpDatagram(6, 700), std::vector<uint8_t>(700, 0xAB), {}},
+  };
+  // Twice over, so the second round is received into nodes the first one left behind.
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& c : cases) ASSERT_TRUE(camera_.SendTo("127.0.0.1", port, c.datagram));
+    ASSERT_TRUE(user_.WaitForPackets(5 * (round + 1)));
+  }
+  const auto payloads = user_.Payloads();
+  const auto extensions = user_.Extensions();
+  const std::vector<uint16_t> sequence = {1, 2, 3, 5, 6, 1, 2, 3, 5, 6};
+  ASSERT_EQ(user_.Sequence(), sequence);
+  for (size_t i = 0; i < sequence.size(); ++i) {
+    const Case& c = cases[sequence[i] - 1];
+    EXPECT_EQ(payloads[i], c.payload) << "packet " << i;
+    EXPECT_EQ(extensions[i], c.extension) << "packet " << i;
+  }
+}
+
+TEST_F(RtpReceiverUnitTest, DeliversAgainAfterStopAndStart) {
+  for (uint16_t run = 1; run <= 3; ++run) {
+    ASSERT_TRUE(receiver_.Start(0)) << run;
+    ASSERT_TRUE(camera_.SendTo("127.0.0.1", receiver_.GetPort(), RtpDatagram(run)));
+    ASSERT_TRUE(user_.WaitForPackets(run)) << run;
+    receiver_.Stop();
+    EXPECT_EQ(receiver_.GetQueuedCount(), 0u);
+  }
+  EXPECT_EQ(user_.Sequence(), (std::vector<uint16_t>{1, 2, 3}));
 }
 
 TEST_F(RtpReceiverUnitTest, FailedStartLeavesNothingRunning) {

@@ -117,6 +117,73 @@ TEST_F(UdpClientTest, OversizedDatagramGrowsTheReceiveSize) {
   EXPECT_EQ(got[0], big);
 }
 
+TEST_F(UdpClientTest, BurstWithEmptyAndOversizedDatagramsDeliversTheRestInOrder) {
+  RecordingUser user;
+  CUDPClient client(&driver_);
+  ASSERT_TRUE(client.Open(&user, 0));
+  client.SetReceiveSize(200);
+  UdpTestSocket camera;
+  // Sent back to back, so the client finds them queued together and reads them in one go.
+  const std::vector<std::vector<uint8_t>> burst = {{1}, {}, std::vector<uint8_t>(300, 0x33), {2, 2},
+                                                   {},  {}, std::vector<uint8_t>(200, 0x44), {3}};
+  for (const auto& datagram : burst) ASSERT_TRUE(camera.SendTo("127.0.0.1", client.GetPort(), datagram));
+  const std::vector<std::vector<uint8_t>> expected = {{1}, {2, 2}, std::vector<uint8_t>(200, 0x44), {3}};
+  ASSERT_TRUE(user.WaitForDatagrams(expected.size()));
+  std::this_thread::sleep_for(100ms);  // anything wrongly let through would show up by now
+  EXPECT_EQ(user.Datagrams(), expected);
+  EXPECT_EQ(client.GetReceiveSize(), 200u + CUDPClient::kReceiveSizeStep);
+}
+
+// A key frame of a 1080p stream arrives as a burst of hundreds of datagrams; the socket must hold
+// them while the receive thread is held up, which a 64 KiB buffer cannot.
+TEST_F(UdpClientTest, SocketHoldsAKeyFrameBurstWhileTheReaderIsBusy) {
+  class BlockingUser : public RecordingUser {
+   public:
+    void DatagramReceived(IRTPClient* client, const sockaddr_in* sender, const uint8_t* data,
+                          uint32_t length) override {
+      RecordingUser::DatagramReceived(client, sender, data, length);
+      std::unique_lock<std::mutex> lock(holdMutex_);
+      released_.wait(lock, [&] { return !holding_; });
+    }
+    void Release() {
+      std::lock_guard<std::mutex> guard(holdMutex_);
+      holding_ = false;
+      released_.notify_all();
+    }
+
+   private:
+    std::mutex holdMutex_;
+    std::condition_variable released_;
+    bool holding_ = true;
+  } user;
+  CUDPClient client(&driver_);
+  // Lets the receive thread go before the client is destroyed, even when an assertion ends the test.
+  struct Releaser {
+    BlockingUser& user;
+    ~Releaser() { user.Release(); }
+  } releaser{user};
+  ASSERT_TRUE(client.Open(&user, 0));
+  client.SetReceiveSize(1500);
+  UdpTestSocket camera;
+  ASSERT_TRUE(camera.SendTo("127.0.0.1", client.GetPort(), {0}));
+  ASSERT_TRUE(user.WaitForDatagrams(1));  // the receive thread is now held inside the first one
+  constexpr int kBurst = 400;             // 400 x 1400 bytes: 560 KB, about a 4 Mbit/s key frame
+  for (int i = 0; i < kBurst; ++i) {
+    std::vector<uint8_t> datagram(1400, static_cast<uint8_t>(i));
+    datagram[0] = static_cast<uint8_t>(i >> 8);
+    ASSERT_TRUE(camera.SendTo("127.0.0.1", client.GetPort(), datagram));
+  }
+  std::this_thread::sleep_for(100ms);
+  user.Release();
+  ASSERT_TRUE(user.WaitForDatagrams(1 + kBurst, 5000ms)) << user.Datagrams().size() << " arrived";
+  const auto got = user.Datagrams();
+  for (int i = 0; i < kBurst; ++i) {
+    ASSERT_EQ(got[1 + i].size(), 1400u);
+    ASSERT_EQ(got[1 + i][0], static_cast<uint8_t>(i >> 8)) << i;
+    ASSERT_EQ(got[1 + i][1], static_cast<uint8_t>(i)) << i;
+  }
+}
+
 TEST_F(UdpClientTest, QuietSocketReportsTimeouts) {
   RecordingUser user;
   CUDPClient client(&driver_);
