@@ -204,7 +204,13 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SdpInfo& info) {
   SetPayloadFilter(name.empty() ? kAnyPayload : media.payloadType);
 
   if (multicast) {
-    if (!JoinMulticast(media.connectionAddress, media.port, interfaceAddress_)) return false;
+    // The session ends with this failure; without a word the host sees only a camera that
+    // keeps reconnecting (a port held by another program is the usual cause).
+    if (!JoinMulticast(media.connectionAddress, media.port, interfaceAddress_)) {
+      Log(kLogError, "%s: Unable to join multicast group %s:%u for %s", kSdpInfoReceived,
+          media.connectionAddress.c_str(), static_cast<unsigned>(media.port), device.c_str());
+      return false;
+    }
     CLoggerInstance::Reset();
   }
   ClearTimeConversion();

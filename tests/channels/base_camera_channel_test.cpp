@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "support/fake_driver.h"
@@ -111,6 +112,84 @@ TEST_F(BaseCameraChannelTest, StopAfterOnlineAnnouncesTheStop) {
   EXPECT_TRUE(driver.HasLine(
       3, std::string(kStateMethod) + "Camera 127.0.0.1 is offline. Channel was stopped (Rec)"));
   EXPECT_EQ(channel.GetState(), kCameraStopped);
+}
+
+TEST_F(BaseCameraChannelTest, AStoppedChannelStaysStoppedAndOffline) {
+  TestCameraChannel channel(0, &driver, &callback, Mode::kIdle);
+  ASSERT_TRUE(channel.Start(Settings()));
+  channel.SetState(kCameraReceiving);
+  channel.SetCameraState(true);
+  channel.Stop();
+  driver.lines.clear();
+
+  // Late calls of a receive thread that has not noticed the stop yet.
+  const uint32_t lateStates[] = {kCameraReceiving, 1, kCameraSignalLost};
+  for (uint32_t state : lateStates) {
+    SCOPED_TRACE(state);
+    channel.SetState(state);
+    EXPECT_EQ(channel.GetState(), kCameraStopped);
+    channel.SetCameraState(true);
+    channel.SetCameraState(false);
+  }
+  EXPECT_TRUE(driver.Lines().empty());
+
+  // A new run takes states and goes online again.
+  ASSERT_TRUE(channel.Start(Settings()));
+  channel.SetState(kCameraSignalLost);
+  EXPECT_EQ(channel.GetState(), kCameraSignalLost);
+  channel.SetCameraState(true);
+  EXPECT_TRUE(driver.HasLine(kLogInfo, std::string(kStateMethod) + "Camera 127.0.0.1 is online (Rec)"));
+}
+
+// A worker that keeps announcing the camera online and moving it between receiving and signal
+// lost until it sees the stop, then reports it offline on its way out, as a receive loop does.
+class ChurningChannel : public CBaseCameraChannel {
+ public:
+  ChurningChannel(IDriver* driver, ipcapture::IIPVideoCallback* callback)
+      : CBaseCameraChannel(0, driver, callback) {}
+  ~ChurningChannel() override { Stop(); }
+  void SetStreamOption(ipcapture::IIPZoneList*) override {}
+
+  std::atomic<int> rounds{0};
+
+ protected:
+  void Run() override {
+    for (uint32_t i = 0; !GetStopEvent().IsSet(); ++i) {
+      SetState(i % 2 ? kCameraReceiving : kCameraSignalLost);
+      SetCameraState(true);
+      ++rounds;
+    }
+    SetState(kCameraReceiving);
+    SetCameraState(false);
+  }
+};
+
+TEST_F(BaseCameraChannelTest, AHostStopIsReportedOnlyAsAStopWhileTheWorkerRaces) {
+  const std::string online = std::string(kStateMethod) + "Camera 127.0.0.1 is online (Live)";
+  const std::string stopped =
+      std::string(kStateMethod) + "Camera 127.0.0.1 is offline. Channel was stopped (Live)";
+  ChurningChannel channel(&driver, &callback);
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    SCOPED_TRACE(cycle);
+    driver.lines.clear();
+    ASSERT_TRUE(channel.Start(Settings(kLiveStream)));
+    // Stop in the middle of the churn, at a varying point of it.
+    const int from = channel.rounds.load();
+    for (int i = 0; i < 2000 && channel.rounds.load() < from + 1 + cycle % 7; ++i) Sleep(1);
+    channel.Stop();
+    EXPECT_EQ(channel.GetState(), kCameraStopped);
+
+    const auto lines = driver.Lines();
+    ASSERT_FALSE(lines.empty());
+    for (const auto& line : lines) {
+      EXPECT_TRUE(line.text == online || line.text == stopped) << line.text;
+    }
+    EXPECT_EQ(lines.back().text, stopped) << "the channel must end offline";
+    size_t stops = 0;
+    for (const auto& line : lines) stops += line.text == stopped;
+    EXPECT_EQ(stops, 1u);
+    if (::testing::Test::HasFailure()) break;
+  }
 }
 
 TEST_F(BaseCameraChannelTest, CheckSettingsChangeReportsWhatDiffers) {

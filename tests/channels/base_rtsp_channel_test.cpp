@@ -15,6 +15,7 @@
 #include "streaming/h264_rtp_media_parser.h"
 #include "streaming/jpeg_rtp_media_parser.h"
 #include "streaming/mpeg4_rtp_media_parser.h"
+#include "streaming/rtsp_client_fake_server.h"
 #include "support/fake_driver.h"
 #include "support/rtp_test_peer.h"
 #include "support/test_camera_channel.h"
@@ -68,8 +69,12 @@ class TestRtspChannel : public CBaseRTSPChannel {
   }
 
   void SetStreamingMode(uint32_t mode) { streamingMode_ = mode; }
+  using CBaseCameraChannel::GetFrameTimer;
+  using CBaseCameraChannel::SetState;
   using CBaseRTPChannel::GetPayloadFilter;
   using CBaseRTPChannel::GetReception;
+  using CBaseRTSPChannel::IsStreamAlive;
+  using CBaseRTSPChannel::rtspClient_;
   using CBaseRTSPChannel::sessionEndEvent_;
 
   std::atomic<int> prepares{0};
@@ -203,6 +208,30 @@ TEST_F(BaseRtspChannelTest, MulticastDescriptionsNeedAGroupAndAPort) {
   EXPECT_TRUE(unicast.SdpInfoReceived(info));
 }
 
+TEST_F(BaseRtspChannelTest, AFailedGroupJoinIsLogged) {
+  struct Case {
+    const char* group;
+    uint16_t port;
+  };
+  // A group that is no address, and a port with no RTCP port above it.
+  const Case cases[] = {{"camera.invalid", 5000}, {"239.255.60.1", 65535}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.group);
+    TestRtspChannel channel(&driver, &callback);
+    channel.SetStreamingMode(CConfiguration::kStreamingMulticast);
+    SdpInfo info;
+    info.video.encoding = "H264/90000";
+    info.video.payloadType = 96;
+    info.video.connectionAddress = c.group;
+    info.video.port = c.port;
+    EXPECT_FALSE(channel.SdpInfoReceived(info));
+    const std::string expected =
+        "vantrel::CBaseRTSPChannel::SdpInfoReceived: Unable to join multicast group " + std::string(c.group) +
+        ":" + std::to_string(c.port) + " for 127.0.0.60:80";
+    EXPECT_TRUE(driver.HasLine(kLogError, expected));
+  }
+}
+
 TEST_F(BaseRtspChannelTest, EndOfSessionReopensThePayloadFilter) {
   TestRtspChannel channel(&driver, &callback);
   SdpInfo info;
@@ -213,6 +242,55 @@ TEST_F(BaseRtspChannelTest, EndOfSessionReopensThePayloadFilter) {
   channel.OnSessionEnded();
   EXPECT_EQ(channel.GetPayloadFilter(), CBaseRTPChannel::kAnyPayload);
   EXPECT_TRUE(channel.sessionEndEvent_.IsSet());
+}
+
+TEST_F(BaseRtspChannelTest, ALongPauseIsNoSignalLossOnResume) {
+  using testing::RequestMethod;
+  driver.info.signalTimeout = 400;
+  testing::RtspFakeServer server([](const std::string& r, size_t) {
+    const std::string session = "Session: 5;timeout=60\r\n";
+    if (RequestMethod(r) == "DESCRIBE")
+      return testing::FakeReply{
+          testing::RtspAnswer(r, "200 OK", "", "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n")};
+    if (RequestMethod(r) == "SETUP")
+      return testing::FakeReply{
+          testing::RtspAnswer(r, "200 OK", session + "Transport: RTP/AVP;unicast;client_port=4000-4001\r\n")};
+    return testing::FakeReply{testing::RtspAnswer(r, "200 OK", session)};
+  });
+  auto count = [&](const char* method) {
+    int n = 0;
+    for (const std::string& r : server.Requests()) n += RequestMethod(r) == method;
+    return n;
+  };
+  TestRtspChannel channel(&driver, &callback);
+  RTSPConnectionParams params;
+  params.host = "127.0.0.1";
+  params.serverPort = server.Port();
+  ASSERT_TRUE(channel.rtspClient_.Start(params, &channel, kRtspTransportUdp));
+  ASSERT_TRUE(
+      WaitUntil([&] { return count("PLAY") == 1 && channel.rtspClient_.LastRequestAnswered(); }, 10000));
+
+  // The channel was receiving when the host paused it.
+  channel.SetState(kCameraReceiving);
+  ASSERT_EQ(channel.GetState(), kCameraReceiving);
+  channel.GetFrameTimer().Restart();
+  ASSERT_TRUE(channel.IsStreamAlive());
+  ASSERT_TRUE(channel.Pause());
+  ASSERT_TRUE(WaitUntil([&] { return count("PAUSE") == 1; }, 10000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return channel.GetFrameTimer().ElapsedMs() > driver.info.signalTimeout; }, 5000));
+  EXPECT_TRUE(channel.IsStreamAlive()) << "a paused session lives while it answers";
+
+  ASSERT_TRUE(channel.Resume());
+  EXPECT_TRUE(channel.IsStreamAlive()) << "the time spent paused counted as silence";
+  ASSERT_TRUE(WaitUntil([&] { return count("PLAY") == 2; }, 10000));
+  channel.rtspClient_.Disconnect();
+  std::vector<std::string> plays;
+  for (const std::string& r : server.Requests())
+    if (RequestMethod(r) == "PLAY") plays.push_back(r);
+  ASSERT_EQ(plays.size(), 2u);
+  EXPECT_NE(plays[0].find("Range: npt=0.000-\r\n"), std::string::npos);
+  EXPECT_EQ(plays[1].find("Range:"), std::string::npos) << "a resume asks a live camera to seek";
 }
 
 TEST_F(BaseRtspChannelTest, UdpSessionDeliversH264FramesLosesSignalAndRecovers) {

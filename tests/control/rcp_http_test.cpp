@@ -267,9 +267,9 @@ TEST(RcpHttpHostileTest, HostileRepliesFailWithoutHanging) {
 // Every login kind the cameras use: Basic, Digest, a camera that offers Basic but only takes
 // Digest, none, and plain HTTP on the HTTPS port.
 TEST(RcpHttpAuthTest, EveryLoginKindReadsAndWrites) {
-  for (const auto& [address, port] : {std::pair{"127.0.0.10", 80u}, std::pair{"127.0.0.11", 80u},
-                                      std::pair{"127.0.0.14", 80u}, std::pair{"127.0.0.13", 443u},
-                                      std::pair{"127.0.0.12", 80u}}) {
+  for (const auto& [address, port] :
+       {std::pair{"127.0.0.10", 80u}, std::pair{"127.0.0.11", 80u}, std::pair{"127.0.0.14", 80u},
+        std::pair{"127.0.0.13", 443u}, std::pair{"127.0.0.12", 80u}}) {
     CRcpHttp rcp(Device(address, port));
     EXPECT_EQ(rcp.GetRcpString(0x097C), "DINION IP 5000 HD") << address;
     EXPECT_EQ(rcp.SetRcpDword(0x0607, 800, 1).code, CResultDef::kCodeOk) << address;

@@ -113,7 +113,7 @@ namespace vantrel {
 class FakeMotionChannel final : public IMotionChannel {
  public:
   FakeMotionChannel(uint32_t channel, ipcapture::IIPVideoCallback* callback, testing::EventLog* log,
-                 bool startOk)
+                    bool startOk)
       : channel_(channel), callback_(callback), log_(log), startOk_(startOk) {}
   ~FakeMotionChannel() override { log_->Add("destroy motion"); }
   uint32_t GetChannel() override { return channel_; }
@@ -153,7 +153,6 @@ class FakeEdgeStorageHandler final : public IEdgeStorageHandler {
   }
   testing::EventLog* const log_;
 };
-
 
 }  // namespace vantrel
 

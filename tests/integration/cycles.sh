@@ -18,4 +18,7 @@ host_run main 600 $(host_device $cam) cycles --format h264 --size 320x240 --cycl
   fail "host exit code $?"
 expect_line main "^CYCLES OK" "no threads, handles or private bytes left behind"
 expect_line main "^SUMMARY: OK" "every frame released"
+# Every stop here is the host's own: the driver may only call it a stop, never a failure.
+expect_line main "is offline\. Channel was stopped" "stops are announced as stops"
+reject_line main "is offline or failed" "no stop reported as a failure"
 finish

@@ -8,7 +8,7 @@ cam=127.0.0.10
 ns=lumivar-mcast-$$
 control=127.0.0.1:18080
 # Wine creates sockets in its server process, so the host needs a Wine server inside the
-# namespace: that needs a prefix of its own (hard links of the build's prefix are enough).
+# namespace: that needs a prefix of its own.
 prefix=$IT_DIR/wineprefix
 cleanup_ns() {
   it_cleanup
@@ -27,13 +27,15 @@ in_ns() { ip netns exec "$ns" "$@"; }
 camsim_get() { in_ns curl -s -m 15 "http://$control$1${2:+?$2}"; }
 camsim_post() { in_ns curl -s -m 15 -X POST "http://$control$1${2:+?$2}"; }
 
-in_ns /usr/bin/python3 "$IT_SOURCE_DIR/tools/camsim/camsim.py" --control "$control" --only "$cam" \
+# Not through in_ns: a backgrounded function runs in a subshell, and $! would not be the simulator.
+ip netns exec "$ns" /usr/bin/python3 "$IT_SOURCE_DIR/tools/camsim/camsim.py" --control "$control" --only "$cam" \
   --cache-dir "$IT_DIR/camsim-cache" >"$IT_DIR/camsim.log" 2>&1 </dev/null &
 camsim_pid=$!
 for _ in $(seq 1 300); do camsim_get /health >/dev/null 2>&1 && break; sleep 0.1; done
 camsim_get /health >/dev/null || { cat "$IT_DIR/camsim.log"; fail "camera simulator did not start"; finish; }
-build_prefix=${WINEPREFIX:-${LUMIVAR_BINARY_DIR:-}/wineprefix}
-cp -al "$build_prefix" "$prefix" 2>/dev/null || cp -a "$build_prefix" "$prefix" || fail "cannot copy the Wine prefix"
+# A prefix of its own, made inside the namespace: a copy of the build's prefix may hold a registry
+# the build's long-lived wineserver has not written to disk yet (no MSXML entries then).
+in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 </dev/null || fail "cannot make a Wine prefix"
 # Started here with output redirected, so that no Wine process holds the test's output pipe.
 in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all sh -c 'wineserver -p; wine cmd /c exit' >/dev/null 2>&1 </dev/null
 IT_WRAP=(ip netns exec "$ns" env WINEPREFIX="$prefix")

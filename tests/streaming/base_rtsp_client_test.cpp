@@ -289,6 +289,112 @@ TEST_F(RtspClientTest, PauseAndPlayEventsAndKeepAlive) {
   EXPECT_FALSE(client.IsPaused());
 }
 
+// The requests other than keep-alives, which come whenever the session idles and would make
+// the order depend on timing.
+std::vector<std::string> WithoutKeepAlives(const std::vector<std::string>& requests) {
+  std::vector<std::string> kept;
+  for (const std::string& r : requests)
+    if (RequestMethod(r) != "OPTIONS") kept.push_back(r);
+  return kept;
+}
+
+// Waits (bounded) until the `n`-th request (counting from 1) with `method` came in.
+bool WaitForMethod(RtspFakeServer& server, const std::string& method, int n, int timeoutMs = 10000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (size_t count = 1;; ++count) {
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !server.WaitForRequests(count, static_cast<int>(left.count()))) return false;
+    int seen = 0;
+    for (const std::string& r : server.Requests())
+      if (RequestMethod(r) == method) ++seen;
+    if (seen >= n) return true;
+  }
+}
+
+std::string CSeqOf(const std::string& request) {
+  size_t at = request.find("CSeq: ");
+  return at == std::string::npos ? std::string() : request.substr(at + 6, request.find("\r\n", at) - at - 6);
+}
+
+TEST_F(RtspClientTest, ResumeAfterPausePlaysWithoutARange) {
+  RtspFakeServer server(
+      [](const std::string& r, size_t) { return CameraReply(r, "", "Session: 77;timeout=60\r\n"); });
+  CBaseRTSPClient client(&driver);
+  RTSPConnectionParams params = Params(server.Port());
+  params.blockSize = 1400;
+  ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
+  ASSERT_TRUE(WaitForMethod(server, "PLAY", 1));
+
+  // Each wish meets a session already in that state first; neither may reach the camera.
+  client.RequestPlay();
+  client.RequestPause();
+  ASSERT_TRUE(WaitForMethod(server, "PAUSE", 1));
+  client.RequestPause();
+  client.RequestPlay();
+  ASSERT_TRUE(WaitForMethod(server, "PLAY", 2));
+  // A second round: the first resume must not leave the session believing it starts afresh.
+  client.RequestPause();
+  ASSERT_TRUE(WaitForMethod(server, "PAUSE", 2));
+  client.RequestPlay();
+  ASSERT_TRUE(WaitForMethod(server, "PLAY", 3));
+  client.Disconnect();
+  EXPECT_FALSE(client.IsPaused());
+
+  std::string url = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/?h26x=4&line=2";
+  std::vector<std::string> requests = WithoutKeepAlives(server.Requests());
+  std::vector<std::string> methods;
+  for (const std::string& r : requests) methods.push_back(RequestMethod(r));
+  ASSERT_EQ(methods, (std::vector<std::string>{"DESCRIBE", "SETUP", "PLAY", "PAUSE", "PLAY", "PAUSE", "PLAY",
+                                               "TEARDOWN"}));
+  auto expected = [&](const char* method, const std::string& request, const std::string& tail) {
+    return std::string(method) + " " + url + " RTSP/1.0\r\nCSeq: " + CSeqOf(request) +
+           "\r\nUser-Agent: Vantrel\r\nSession: 77\r\n" + tail + "\r\n";
+  };
+  EXPECT_EQ(requests[2], expected("PLAY", requests[2], "Range: npt=0.000-\r\nBlocksize: 1400\r\n"));
+  EXPECT_EQ(requests[3], expected("PAUSE", requests[3], "Range: npt=0.000-\r\n"));
+  EXPECT_EQ(requests[4], expected("PLAY", requests[4], "Blocksize: 1400\r\n"));
+  EXPECT_EQ(requests[5], expected("PAUSE", requests[5], "Range: npt=0.000-\r\n"));
+  EXPECT_EQ(requests[6], expected("PLAY", requests[6], "Blocksize: 1400\r\n"));
+}
+
+TEST_F(RtspClientTest, AWishMadeWhileReconnectingDecidesTheNextSession) {
+  for (bool resume : {true, false}) {
+    SCOPED_TRACE(resume ? "resume while reconnecting" : "pause while reconnecting");
+    CBaseRTSPClient client(&driver);
+    {
+      // The first session is paused when its connection goes.
+      RtspFakeServer first([](const std::string& r, size_t) { return CameraReply(r, ""); });
+      ASSERT_TRUE(client.Start(Params(first.Port()), &user, kRtspTransportUdp));
+      ASSERT_TRUE(WaitForMethod(first, "PLAY", 1));
+      client.RequestPause();
+      ASSERT_TRUE(WaitForMethod(first, "PAUSE", 1));
+      client.Disconnect();
+    }
+    if (resume) client.RequestPlay();
+    RtspFakeServer second(
+        [](const std::string& r, size_t) { return CameraReply(r, "", "Session: 88;timeout=2\r\n"); });
+    ASSERT_TRUE(client.Start(Params(second.Port()), &user, kRtspTransportUdp));
+    if (!resume) {
+      // The session idles into a keep-alive: by then a pending PLAY would have gone out first.
+      ASSERT_TRUE(WaitForMethod(second, "OPTIONS", 1));
+      EXPECT_TRUE(client.IsPaused());
+      client.RequestPlay();
+    }
+    ASSERT_TRUE(WaitForMethod(second, "PLAY", 1));
+    client.Disconnect();
+
+    std::vector<std::string> requests = WithoutKeepAlives(second.Requests());
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(RequestMethod(requests[1]), "SETUP");
+    // The new session's first PLAY starts its stream, so it carries the range again.
+    std::string url = "rtsp://127.0.0.1:" + std::to_string(second.Port()) + "/?h26x=4&line=2";
+    EXPECT_EQ(requests[2], "PLAY " + url + " RTSP/1.0\r\nCSeq: " + CSeqOf(requests[2]) +
+                               "\r\nUser-Agent: Vantrel\r\nSession: 88\r\nRange: npt=0.000-\r\n\r\n");
+    EXPECT_EQ(RequestMethod(requests[3]), "TEARDOWN");
+  }
+}
+
 TEST_F(RtspClientTest, UnansweredKeepAliveClearsTheLastRequestFlag) {
   RtspFakeServer server([](const std::string& r, size_t) {
     if (RequestMethod(r) == "OPTIONS") return FakeReply{"", false, true};

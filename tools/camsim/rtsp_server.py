@@ -21,6 +21,7 @@ Used two ways (see RTSP.md):
 
 import argparse
 import json
+import os
 import re
 import signal
 import socket
@@ -332,6 +333,11 @@ class CameraRtspServer:
         try:
             if message.get_type() != GstRtsp.RTSPMsgType.RESPONSE:
                 return
+            # Before the answer leaves, so a client that joins on reading it can bind the port.
+            try:
+                self._share_multicast_sockets()
+            except Exception as exc:
+                print("rtsp_server %s: multicast sockets: %s" % (self.address, exc), file=sys.stderr)
             result, body = message.get_body()
             if result != GstRtsp.RTSPResult.OK or not body or b"m=video 0 " not in bytes(body):
                 return
@@ -364,6 +370,38 @@ class CameraRtspServer:
             if gate is not None and self.dropping:
                 gate.set_property("drop", True)
         media.connect("unprepared", self._on_media_unprepared)
+
+    def _share_multicast_sockets(self):
+        """Lets receivers on this host share the multicast ports and hear the stream.
+
+        GStreamer binds the multicast stream's sockets to the group's port on every address,
+        without address reuse, and turns multicast loopback off: a real camera is another host,
+        but the simulator shares its host with the recorder, which then cannot bind the port
+        (EADDRINUSE) and, on an interface other than lo, would not hear the group. Without an
+        interface address the datagrams leave with no usable source; the camera's own address
+        makes them look as they would from a real camera (receivers drop anyone else's). The
+        sockets exist from the SETUP on and the sink may set its options again as clients come
+        and go, so this runs before every answer; setting the options twice is harmless."""
+        with self.lock:
+            medias = [m for m in self.medias if m.get_element().get_name().startswith(MULTICAST_PREFIX)]
+        for media in medias:
+            for index in range(media.n_streams()):
+                stream = media.get_stream(index)
+                for gsock in (stream.get_rtp_multicast_socket(Gio.SocketFamily.IPV4),
+                              stream.get_rtcp_multicast_socket(Gio.SocketFamily.IPV4)):
+                    if gsock is not None:
+                        self._share_socket(gsock)
+
+    def _share_socket(self, gsock):
+        gsock.set_multicast_loopback(True)
+        # A duplicate descriptor shares the socket; closing it leaves GStreamer's open.
+        sock = socket.socket(fileno=os.dup(gsock.get_fd()))
+        try:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+            sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(self.address))
+        finally:
+            sock.close()
 
     def _on_media_unprepared(self, media):
         with self.lock:
