@@ -1,7 +1,8 @@
 #include "control/result_def.h"
 
 #include <cstdarg>
-#include <cstdio>
+
+#include "foundation/text_format.h"
 
 namespace vantrel {
 
@@ -10,12 +11,7 @@ void CResultDef::SetFormatted(uint32_t newSeverity, uint32_t newCode, const char
   code = newCode;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  message.assign(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(message.data(), message.size() + 1, format, args);
+  message = FormatTextV(format, args);
   va_end(args);
 }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/text_format.h"
+
 namespace vantrel {
 
 CDebugInfo::CDebugInfo(uint8_t level, const std::string& text) : level_(level) {
@@ -24,19 +26,6 @@ void* CDebugInfo::ScalarDeletingDestructor(unsigned int flags) {
   return this;
 }
 
-std::string FormatLogText(const char* format, va_list args) {
-  if (!format) return {};
-  va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length), '\0');
-  va_list fill;
-  va_copy(fill, args);
-  std::vsnprintf(text.data(), text.size() + 1, format, fill);
-  va_end(fill);
-  return text;
-}
+std::string FormatLogText(const char* format, va_list args) { return FormatTextV(format, args); }
 
 }  // namespace vantrel

@@ -2,6 +2,7 @@
 lumivar_add_library(foundation
   PORTABLE
     ${CMAKE_SOURCE_DIR}/src/foundation/scale_converter.cpp
+    ${CMAKE_SOURCE_DIR}/src/foundation/text_format.cpp
   WINDOWS
     ${CMAKE_SOURCE_DIR}/src/foundation/event.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/recursive_lock.cpp

@@ -11,6 +11,7 @@
 
 #include "control/md5.h"
 #include "driver/driver_services.h"
+#include "foundation/text_format.h"
 #include "streaming/base64.h"
 
 namespace vantrel {
@@ -38,25 +39,6 @@ const char* MethodName(uint32_t method) {
     default:
       return nullptr;
   }
-}
-
-std::string Format(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
-  va_end(args);
-  return text;
 }
 
 bool SetSocketTimeout(SOCKET s, int option, uint32_t ms) {
@@ -124,7 +106,7 @@ bool CBaseRTSPClient::Start(const RTSPConnectionParams& params, IRTSPClientUser*
     return false;
   }
   std::string address = driver_ ? driver_->GetDeviceAddress() : params_.host;
-  if (!StartThread(Format("RTSP Client Thread (%s)", address.c_str()))) {
+  if (!StartThread(FormatText("RTSP Client Thread (%s)", address.c_str()))) {
     Disconnect();
     return false;
   }
@@ -213,7 +195,7 @@ std::string CBaseRTSPClient::GetRequestUrl() const {
   if (base.find("rtsp://") != std::string::npos) return base;
   size_t skip = params_.urlPath.find_first_not_of('/');
   std::string path = skip == std::string::npos ? std::string() : params_.urlPath.substr(skip);
-  return Format("rtsp://%s:%u/", params_.host.c_str(), static_cast<unsigned>(params_.serverPort)) + path;
+  return FormatText("rtsp://%s:%u/", params_.host.c_str(), static_cast<unsigned>(params_.serverPort)) + path;
 }
 
 std::string CBaseRTSPClient::GetTrackUrl() const {
@@ -236,10 +218,10 @@ std::string CBaseRTSPClient::BuildTransportLine() const {
   std::string line = "Transport: " + protocol + (multicast ? ";multicast" : ";unicast");
   if (multicast) {
     unsigned port = media ? media->port : 0;
-    line += Format(";client_port=%u-%u", port, port + 1);
+    line += FormatText(";client_port=%u-%u", port, port + 1);
   } else if (transportMode_ == kRtspTransportUdp || transportMode_ == kRtspTransportTcp) {
-    line += Format(";client_port=%u-%u", static_cast<unsigned>(params_.clientRtpPort),
-                   static_cast<unsigned>(params_.clientRtcpPort));
+    line += FormatText(";client_port=%u-%u", static_cast<unsigned>(params_.clientRtpPort),
+                       static_cast<unsigned>(params_.clientRtcpPort));
   }
   return line + "\r\n";
 }
@@ -264,7 +246,7 @@ std::string CBaseRTSPClient::BuildAuthorizationLine(uint32_t method) const {
       std::string ha1 = Md5Hex(params_.user + ":" + parser_.GetRealm() + ":" + params_.password);
       std::string ha2 = Md5Hex(std::string(name) + ":" + uri);
       std::string response = Md5Hex(ha1 + ":" + parser_.GetNonce() + ":" + ha2);
-      return Format(
+      return FormatText(
           "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", "
           "response=\"%s\"\r\n",
           params_.user.c_str(), parser_.GetRealm().c_str(), parser_.GetNonce().c_str(), uri.c_str(),
@@ -281,41 +263,41 @@ void CBaseRTSPClient::BuildRequest(std::string& out, uint32_t method) {
   if (!MethodName(method)) return;
   uint32_t cseq = parser_.GetCSeq() + 1;
   parser_.SetCSeq(cseq);
-  std::string cseqLine = Format("CSeq: %u\r\n", cseq);
+  std::string cseqLine = FormatText("CSeq: %u\r\n", cseq);
   std::string auth = BuildAuthorizationLine(method);
   std::string session =
       parser_.GetSessionId().empty() ? std::string() : "Session: " + parser_.GetSessionId() + "\r\n";
   std::string range =
       "Range: " + (params_.range.empty() ? std::string("npt=0.000-") : params_.range) + "\r\n";
   std::string blockSize =
-      params_.blockSize > 100 ? Format("Blocksize: %u\r\n", params_.blockSize) : std::string();
+      params_.blockSize > 100 ? FormatText("Blocksize: %u\r\n", params_.blockSize) : std::string();
   std::string url = GetRequestUrl();
   switch (method) {
     case kRtspDescribe:
-      out = Format("DESCRIBE %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
-                   kUserAgent, "Accept: application/sdp\r\n");
+      out = FormatText("DESCRIBE %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
+                       kUserAgent, "Accept: application/sdp\r\n");
       break;
     case kRtspSetup:
-      out = Format("SETUP %s %s%s%s%s%s%s\r\n", GetTrackUrl().c_str(), kVersion, cseqLine.c_str(),
-                   auth.c_str(), kUserAgent, BuildTransportLine().c_str(), blockSize.c_str());
+      out = FormatText("SETUP %s %s%s%s%s%s%s\r\n", GetTrackUrl().c_str(), kVersion, cseqLine.c_str(),
+                       auth.c_str(), kUserAgent, BuildTransportLine().c_str(), blockSize.c_str());
       break;
     case kRtspPlay:
       // A PLAY that ends a PAUSE names no range: a live source cannot seek back to the start,
       // and a camera asked to may leave the request unanswered.
-      out = Format("PLAY %s %s%s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
-                   kUserAgent, session.c_str(), resuming_ ? "" : range.c_str(), blockSize.c_str());
+      out = FormatText("PLAY %s %s%s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
+                       kUserAgent, session.c_str(), resuming_ ? "" : range.c_str(), blockSize.c_str());
       break;
     case kRtspTeardown:
-      out = Format("TEARDOWN %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
-                   kUserAgent, session.c_str());
+      out = FormatText("TEARDOWN %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
+                       kUserAgent, session.c_str());
       break;
     case kRtspOptions:
-      out = Format("OPTIONS %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
-                   kUserAgent, session.c_str());
+      out = FormatText("OPTIONS %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
+                       kUserAgent, session.c_str());
       break;
     case kRtspPause:
-      out = Format("PAUSE %s %s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
-                   kUserAgent, session.c_str(), range.c_str());
+      out = FormatText("PAUSE %s %s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
+                       kUserAgent, session.c_str(), range.c_str());
       break;
   }
 }
