@@ -13,6 +13,7 @@
 #include "support/fake_driver.h"
 #include "support/rtp_test_peer.h"
 #include "support/test_camera_channel.h"
+#include "support/winsock_test.h"
 
 namespace vantrel {
 namespace {
@@ -89,14 +90,8 @@ class TestRtpChannel : public CBaseRTPChannel {
   std::vector<uint16_t> processed;
 };
 
-class BaseRtpChannelTest : public ::testing::Test {
+class BaseRtpChannelTest : public testing::WinsockTest {
  protected:
-  static void SetUpTestSuite() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  static void TearDownTestSuite() { WSACleanup(); }
-
   void SetUp() override {
     driver.allocator = &allocator;
     driver.info.address = "127.0.0.1";

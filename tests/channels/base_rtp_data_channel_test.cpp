@@ -12,6 +12,7 @@
 
 #include "support/fake_driver.h"
 #include "support/rtp_test_peer.h"
+#include "support/winsock_test.h"
 
 namespace vantrel {
 namespace {
@@ -68,14 +69,8 @@ class TestDataChannel : public CBaseRTPDataChannel {
   std::vector<Payload> payloads;
 };
 
-class BaseRtpDataChannelTest : public ::testing::Test {
+class BaseRtpDataChannelTest : public testing::WinsockTest {
  protected:
-  static void SetUpTestSuite() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  static void TearDownTestSuite() { WSACleanup(); }
-
   void SetUp() override {
     driver.info.address = "127.0.0.1";
     // Above the receivers' teardown time (their select time-outs), so a stop is never a kill.

@@ -19,6 +19,7 @@
 #include "support/fake_driver.h"
 #include "support/rtp_test_peer.h"
 #include "support/test_camera_channel.h"
+#include "support/winsock_test.h"
 
 namespace vantrel {
 namespace {
@@ -84,14 +85,8 @@ class TestRtspChannel : public CBaseRTSPChannel {
   const uint32_t forcedRtpMode_;
 };
 
-class BaseRtspChannelTest : public ::testing::Test {
+class BaseRtspChannelTest : public testing::WinsockTest {
  protected:
-  static void SetUpTestSuite() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  static void TearDownTestSuite() { WSACleanup(); }
-
   void SetUp() override {
     driver.allocator = &allocator;
     driver.info.address = "127.0.0.60";
