@@ -25,12 +25,26 @@ function(lumivar_add_library name)
   set_property(GLOBAL APPEND PROPERTY LUMIVAR_LIBRARIES lumivar_${name})
 endfunction()
 
+# lumivar_lock_cameras(<test> <address>...): a simulated camera is one shared state (settings,
+# request log, injected faults, live sessions); tests that name the same camera never run at once.
+function(lumivar_lock_cameras test)
+  set(locks)
+  foreach(address ${ARGN})
+    list(APPEND locks camera_${address})
+  endforeach()
+  if(locks)
+    set_tests_properties(${test} PROPERTIES RESOURCE_LOCK "${locks}")
+  endif()
+endfunction()
+
 # lumivar_add_test(<name> [PORTABLE] [RUN_SERIAL] SOURCES <src...> DEPS <lumivar libs...> [SYSLIBS ...]
-#                  [LABELS ...] [TIMEOUT s] [FIXTURES <ctest fixtures required>...])
+#                  [LABELS ...] [TIMEOUT s] [FIXTURES <ctest fixtures required>...]
+#                  [CAMERAS <simulated camera addresses>...])
 # One GoogleTest executable = one CTest entry. PORTABLE tests also build natively (sanitizers);
-# the others only in the cross build, where CTest runs them under Wine.
+# the others only in the cross build, where CTest runs them under Wine. CAMERAS locks each named
+# simulated camera for the test's run (see lumivar_lock_cameras).
 function(lumivar_add_test name)
-  cmake_parse_arguments(A "PORTABLE;RUN_SERIAL" "TIMEOUT" "SOURCES;DEPS;LABELS;SYSLIBS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(A "PORTABLE;RUN_SERIAL" "TIMEOUT" "SOURCES;DEPS;LABELS;SYSLIBS;FIXTURES;CAMERAS" ${ARGN})
   if(NOT LUMIVAR_WINDOWS AND NOT A_PORTABLE)
     return()
   endif()
@@ -61,6 +75,7 @@ function(lumivar_add_test name)
   if(A_RUN_SERIAL)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL ON)
   endif()
+  lumivar_lock_cameras(${name} ${A_CAMERAS})
   if(A_TIMEOUT)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT})
   else()

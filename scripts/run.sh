@@ -47,7 +47,7 @@ rm -f out/capture.h264 out/thumbnail.png
 capture="$root/out/capture.h264"
 echo "== live: camera 127.0.0.10 (H.264, 640x480, 25 fps) for ${seconds} s"
 # The simulated single-line HD camera with Basic authentication (tools/camsim/README.md).
-args=(-a 127.0.0.10 -P 80 -u service -w camsim -m "DINION IP 5000 HD" -c 1 -v 3 -i 1,1
+args=(-a 127.0.0.10 -P 80 -u service -w camsim -m "Camsim HD 1080" -c 1 -v 3 -i 1,1
   -p 1=1 -p 2=7.80.0128 -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=30
   live --format h264 --size 640x480 --fps 25 --quality 50 --seconds "$seconds" -o "$capture")
 log=$(mktemp)

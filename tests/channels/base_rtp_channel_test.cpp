@@ -228,13 +228,14 @@ TEST_F(BaseRtpChannelTest, UnicastLoopGoesOnlineLosesSignalAndRecovers) {
 
   ASSERT_TRUE(channel.Start(VideoSettings{}));
   ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == kCameraReceiving; }, 10000));
-  EXPECT_TRUE(driver.HasLine(kLogInfo, online));
+  // The worker announces the state first and logs the line after it.
+  EXPECT_TRUE(WaitUntil([&] { return driver.HasLine(kLogInfo, online); }, 5000));
   EXPECT_GT(callback.frames.load(), 0);
 
   camera.SetSending(false);
   ASSERT_TRUE(WaitUntil([&] { return callback.signalLost.load() > 0; }, 10000));
   EXPECT_EQ(channel.GetState(), kCameraSignalLost);
-  EXPECT_TRUE(driver.HasLine(kLogError, lost));
+  EXPECT_TRUE(WaitUntil([&] { return driver.HasLine(kLogError, lost); }, 5000));
   // Failed reconnect rounds go on, but the host hears of the outage once.
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_EQ(callback.signalLost.load(), 1);
@@ -242,9 +243,13 @@ TEST_F(BaseRtpChannelTest, UnicastLoopGoesOnlineLosesSignalAndRecovers) {
 
   camera.SetSending(true);
   ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == kCameraReceiving; }, 15000));
-  int onlineLines = 0;
-  for (const auto& line : driver.Lines()) onlineLines += line.text == online;
-  EXPECT_EQ(onlineLines, 2);
+  auto onlineLines = [&] {
+    int count = 0;
+    for (const auto& line : driver.Lines()) count += line.text == online;
+    return count;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return onlineLines() >= 2; }, 5000));
+  EXPECT_EQ(onlineLines(), 2);
 
   channel.Stop();
   EXPECT_EQ(channel.GetState(), kCameraStopped);

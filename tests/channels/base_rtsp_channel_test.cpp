@@ -296,7 +296,8 @@ TEST_F(BaseRtspChannelTest, UdpSessionDeliversH264FramesLosesSignalAndRecovers) 
 
   ASSERT_TRUE(channel.Start(VideoSettings{}));
   ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == kCameraReceiving; }, 20000));
-  EXPECT_TRUE(driver.HasLine(kLogInfo, online));
+  // The worker announces the state first and logs the line after it.
+  EXPECT_TRUE(WaitUntil([&] { return driver.HasLine(kLogInfo, online); }, 5000));
   EXPECT_NE(channel.GetReception().GetRtpPort(), 0);
   EXPECT_EQ(channel.GetPayloadFilter(), 96);
   ASSERT_TRUE(WaitUntil([&] { return callback.frames.load() >= 10; }, 10000));
@@ -310,7 +311,8 @@ TEST_F(BaseRtspChannelTest, UdpSessionDeliversH264FramesLosesSignalAndRecovers) 
   bool lostSeen = WaitUntil([&] { return callback.signalLost.load() > 0; }, 20000);
   ASSERT_TRUE(SendFault("127.0.0.60", "resume_sending"));
   ASSERT_TRUE(lostSeen);
-  EXPECT_TRUE(driver.HasLine(kLogError, lost));
+  // The host hears of the loss first; the log line follows.
+  EXPECT_TRUE(WaitUntil([&] { return driver.HasLine(kLogError, lost); }, 5000));
 
   int framesBefore = callback.frames.load();
   ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == kCameraReceiving; }, 30000));

@@ -128,7 +128,7 @@ TEST(RcpHttpUnreachableTest, NoAnswerGivesCode9) {
 TEST_F(RcpHttpTest, ReadsReturnTheCameraValues) {
   ASSERT_TRUE(camsim_.Set("input=2&value=1"));
   bool ok = false;
-  EXPECT_EQ(rcp_.GetRcpString(0x097C), "DINION IP 5000 HD");
+  EXPECT_EQ(rcp_.GetRcpString(0x097C), "Camsim HD 1080");
   EXPECT_EQ(rcp_.GetRcpString(0x028B, 2), "service");
   EXPECT_EQ(rcp_.GetRcpULong(0x01D6, &ok), 1u);
   EXPECT_TRUE(ok);
@@ -271,7 +271,7 @@ TEST(RcpHttpAuthTest, EveryLoginKindReadsAndWrites) {
        {std::pair{"127.0.0.10", 80u}, std::pair{"127.0.0.11", 80u}, std::pair{"127.0.0.14", 80u},
         std::pair{"127.0.0.13", 443u}, std::pair{"127.0.0.12", 80u}}) {
     CRcpHttp rcp(Device(address, port));
-    EXPECT_EQ(rcp.GetRcpString(0x097C), "DINION IP 5000 HD") << address;
+    EXPECT_EQ(rcp.GetRcpString(0x097C), "Camsim HD 1080") << address;
     EXPECT_EQ(rcp.SetRcpDword(0x0607, 800, 1).code, CResultDef::kCodeOk) << address;
   }
 }

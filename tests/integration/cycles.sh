@@ -3,7 +3,7 @@
 # compares its own thread count, handle count and private bytes before, halfway and after.
 # Interleaved transport keeps each cycle short (no quiet-port wait).
 source "$(dirname "$0")/lib.sh" "$@"
-cam=127.0.0.12
+cam=127.0.0.20
 cycles=${CYCLES:-200}
 write_config <<'XML'
 <?xml version="1.0"?>

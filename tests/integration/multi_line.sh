@@ -4,7 +4,7 @@
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.15
 cap="$IT_DIR/capture.h264"
-host_run main 90 -a $cam -P 80 -u service -w camsim -m "VIDEOJET multi 4000" -c 2 -v 3 \
+host_run main 90 -a $cam -P 80 -u service -w camsim -m "Camsim Encoder 4" -c 2 -v 3 \
   -p 1=1 -p 2=7.80 -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=30 \
   live --format h264 --size 640x480 --seconds 6 -o "$cap" \
   --stream 0:0 --stream 0:1 --stream 0:2 --stream 1:0 || fail "host exit code $?"

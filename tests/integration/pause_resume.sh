@@ -2,7 +2,7 @@
 # PauseChannel stops frames reaching the host without losing the session; ResumeChannel brings
 # them back without a reconnect or a signal-loss notice.
 source "$(dirname "$0")/lib.sh" "$@"
-cam=127.0.0.12
+cam=127.0.0.21
 cap="$IT_DIR/capture.h264"
 # shellcheck disable=SC2046
 host_start main $(host_device $cam) live --format h264 --size 640x480 --seconds 90 -o "$cap"

@@ -26,6 +26,11 @@ if(LUMIVAR_WINDOWS)
     # The multicast test brings a simulator of its own inside its network namespace.
     if(NOT name STREQUAL "multicast")
       set_tests_properties(integration_${name} PROPERTIES FIXTURES_REQUIRED camsim)
+      # The camera a script drives is its "cam=" line.
+      file(STRINGS ${lumivar_it_dir}/${name}.sh cam_line REGEX "^cam=")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${lumivar_it_dir}/${name}.sh)
+      string(REGEX REPLACE "^cam=" "" cam "${cam_line}")
+      lumivar_lock_cameras(integration_${name} ${cam})
     endif()
   endwhile()
 

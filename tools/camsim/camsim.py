@@ -73,7 +73,7 @@ BASE_CONFIG = {
     "user": "service",
     "password": "camsim",
     "realm": "camsim",
-    "model": "DINION IP 5000 HD",
+    "model": "Camsim HD 1080",
     "firmware": "7.80.0128",
     "mac": [0x00, 0x1B, 0x2C, 0x03, 0x04, 0x05],
     "video_lines": 1,
@@ -113,23 +113,27 @@ DEFAULT_CAMERAS = [
     {"address": "127.0.0.12", "auth": "none"},
     {"address": "127.0.0.13", "auth": "basic", "port": 443},
     {"address": "127.0.0.14", "auth": "digest", "challenge": ["Digest", "Basic"]},
-    {"address": "127.0.0.15", "auth": "basic", "model": "VIDEOJET multi 4000", "video_lines": 4,
+    {"address": "127.0.0.15", "auth": "basic", "model": "Camsim Encoder 4", "video_lines": 4,
      "encoders": 8, "inputs": 4, "outputs": 1, "storage": False, "accepts_0a82": False,
      "profiles": [[4, 3], [6, 3], [6, 4]], "encoder_mode": [0, 0, 0, 6, 0, 0, 0, 3]},
-    {"address": "127.0.0.16", "auth": "basic", "model": "VG5 AutoDome 800", "ptz_octet": 0x01,
+    {"address": "127.0.0.16", "auth": "basic", "model": "VG5 AutoDome Sim", "ptz_octet": 0x01,
      "capabilities": {"mask1": 0x0006, "mask2": 0x01EF, "mask3": 0x0001, "mask4": 0x0000,
                       "mask5": 0x0001, "mask6": 0x0001}},
-    {"address": "127.0.0.17", "auth": "basic", "model": "FLEXIDOME IP panoramic 7000 MP",
+    {"address": "127.0.0.17", "auth": "basic", "model": "Camsim Panoramic 2",
      "video_lines": 2, "dewarp": [1], "profiles": [[23, 0], [0, 22], [20, 3]],
      "encoder_mode": [0, 0, 0, 23, 0, 0, 0, 0], "frame_rate_milli": 25000,
      "capabilities": {"mask1": 0x0004, "mask2": 0x1000, "mask3": 0x0001, "mask4": 0x0001,
                       "mask5": 0x0000, "mask6": 0x0000}},
-    {"address": "127.0.0.18", "auth": "basic", "model": "VIP X1 XF", "encoders": 1,
+    {"address": "127.0.0.18", "auth": "basic", "model": "Camsim Encoder 1 SD", "encoders": 1,
      "frame_rate_milli": 25000, "storage": False, "records": [], "inputs": 1, "outputs": 1,
      "refuses_io_exchange": True,
      "capabilities": {"mask1": 0x0006, "mask2": 0x000F, "mask3": 0x0001, "mask4": 0x0001,
                       "mask5": 0x0000, "mask6": 0x0000}},
     {"address": "127.0.0.19", "auth": "basic", "session_base": 0, "storage": True},
+    # Plain cameras of their own for long-running end-to-end tests, so that a test that
+    # rewrites a camera's settings never ends the sessions of another running beside it.
+    {"address": "127.0.0.20", "auth": "none"},
+    {"address": "127.0.0.21", "auth": "none"},
 ]
 
 
@@ -904,6 +908,9 @@ class CameraHandler(BaseHTTPRequestHandler):
                     expect = md5hex("%s:%s:%s" % (ha1, p["nonce"], ha2))
                 if p.get("response", "").lower() == expect and p.get("uri", "") == self.path:
                     return "digest"
+        # Logged before the answer leaves: a client that reads the log right after its reply
+        # must find its request there.
+        self.record(401, None)
         self.send_challenge()
         return None
 
@@ -953,7 +960,6 @@ class CameraHandler(BaseHTTPRequestHandler):
             return
         auth = self.check_auth()
         if auth is None:
-            self.record(401, None)
             return
         url = urllib.parse.urlsplit(self.path)
         # Camera queries carry hex payloads and plain words: keep "+" as it is.
@@ -966,20 +972,20 @@ class CameraHandler(BaseHTTPRequestHandler):
             if fault is not None:
                 reply = error_reply(int(fault.args.get("code", ERR_REFUSED)))
             body = rcp_xml(cam, q, reply, cmd, typ)
-            self.send_body(200, body, "text/xml")
             self.record(200, auth, "err" if reply.err else "")
+            self.send_body(200, body, "text/xml")
         elif url.path == "/snap.jpg":
             size = q.get("JpegSize", "M")
             data = self.server.snapshots.get(size)
             if data is None:
-                self.send_body(404 if size not in SNAP_SIZES else 500, b"no picture", "text/plain")
                 self.record(404, auth)
+                self.send_body(404 if size not in SNAP_SIZES else 500, b"no picture", "text/plain")
                 return
-            self.send_body(200, data, "image/jpeg")
             self.record(200, auth, "snap %s cam %s quality %s" % (size, q.get("JpegCam"), q.get("JpegQuality")))
+            self.send_body(200, data, "image/jpeg")
         else:
-            self.send_body(404, b"not found", "text/plain")
             self.record(404, auth)
+            self.send_body(404, b"not found", "text/plain")
 
     def send_body(self, status, body, ctype, length=None, close=False):
         self.send_response(status)
@@ -997,6 +1003,7 @@ class CameraHandler(BaseHTTPRequestHandler):
 
     def send_fault(self, fault, auth):
         kind, a = fault.kind, fault.args
+        self.record(-1, auth, "fault " + kind)
         good = rcp_xml(self.cam, {"direction": "READ"}, RcpReply(str_value="01 02 03 04"), 0x0807,
                        "P_OCTET")
         if kind == "status":
@@ -1039,7 +1046,6 @@ class CameraHandler(BaseHTTPRequestHandler):
                            a.get("content_type", "text/xml"))
         else:
             self.send_body(500, b"unknown fault", "text/plain")
-        self.record(-1, auth, "fault " + kind)
 
 
 class CameraServer(ThreadingHTTPServer):

@@ -264,7 +264,9 @@ class CameraRtspServer:
             done.set()
             return False
 
+        # Ahead of pending socket work: a fault takes effect before the next request is served.
         source = GLib.idle_source_new()
+        source.set_priority(GLib.PRIORITY_HIGH)
         source.set_callback(work)
         source.attach(self.context)
         if not done.wait(10.0):
@@ -440,9 +442,22 @@ class CameraRtspServer:
             return "accepting"
         if name == "freeze":
             seconds = float(args.get("seconds", 10.0))
+            # The answer waits until the server thread is really asleep, and the sleep outranks
+            # pending socket work: a request that arrives after the answer is never served
+            # before the freeze begins.
+            started = threading.Event()
+
+            def freeze(*unused):
+                started.set()
+                time.sleep(seconds)
+                return False
+
             source = GLib.idle_source_new()
-            source.set_callback(lambda *unused: time.sleep(seconds) or False)
+            source.set_priority(GLib.PRIORITY_HIGH)
+            source.set_callback(freeze)
             source.attach(self.context)
+            if not started.wait(10.0):
+                raise RuntimeError("RTSP server thread of %s does not respond" % self.address)
             return "frozen for %.1f s" % seconds
         raise ValueError("unknown fault %r" % name)
 
