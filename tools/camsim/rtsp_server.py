@@ -45,6 +45,8 @@ DEFAULT_SIZE = (640, 360)
 DEFAULT_FPS = 25
 DEFAULT_KBPS = 1000
 AUTH_ROLE = "user"
+# How long a PLAY may wait for a fresh live stream to start before it is answered 503.
+PLAY_SEGMENT_WAIT_S = 3.0
 
 # Sizes behind the resolution codes the driver writes for H.264/MPEG-4 encoders.
 H26X_RESOLUTIONS = {
@@ -328,6 +330,36 @@ class CameraRtspServer:
 
     def _on_client_connected(self, server, client):
         client.connect("send-message", self._on_send_message)
+        client.connect("pre-play-request", self._on_pre_play)
+
+    def _on_pre_play(self, client, ctx):
+        """Holds a PLAY until every sending stream of the media has started its segment.
+
+        The server reads each stream's segment while answering PLAY and aborts the whole
+        process (an assertion) when one is missing, which happens when a client PLAYs a fresh
+        live media before its first buffer, e.g. on a loaded machine or while the stream is
+        silenced. Waiting a little, then answering 503, keeps the simulator alive; the client
+        simply tries again."""
+        try:
+            media = ctx.media
+            if media is None:
+                return GstRtsp.RTSPStatusCode.OK
+            pads = []
+            for index in range(media.n_streams()):
+                stream = media.get_stream(index)
+                pad = stream.get_srcpad() if stream is not None and stream.is_sender() else None
+                if pad is not None:
+                    pads.append(pad.get_peer() or pad)
+            deadline = time.monotonic() + PLAY_SEGMENT_WAIT_S
+            while any(p.get_sticky_event(Gst.EventType.SEGMENT, 0) is None for p in pads):
+                if time.monotonic() >= deadline:
+                    print("rtsp_server %s: PLAY before the stream started; 503" % self.address,
+                          file=sys.stderr)
+                    return GstRtsp.RTSPStatusCode.SERVICE_UNAVAILABLE
+                time.sleep(0.02)
+        except Exception as exc:  # a failed look must not refuse a good PLAY
+            print("rtsp_server %s: pre-play: %s" % (self.address, exc), file=sys.stderr)
+        return GstRtsp.RTSPStatusCode.OK
 
     def _on_send_message(self, client, ctx, message):
         # The server's own SDP names the multicast group with port 0; a camera's names the port
