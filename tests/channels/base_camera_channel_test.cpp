@@ -276,7 +276,7 @@ TEST_F(BaseCameraChannelTest, FrameHandOverRules) {
       ASSERT_TRUE(channel.Pause());
     }
     channel.SetEdgeMonitor(&edge);
-    TestFrame frame(0, 8);
+    FakeFrame frame(0, 8, "");
     frame.SetTime(&t);
     driver.lines.clear();
 

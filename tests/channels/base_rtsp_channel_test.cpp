@@ -25,7 +25,7 @@ namespace vantrel {
 namespace {
 
 using testing::FakeDriver;
-using testing::TestFrame;
+using testing::FakeFrame;
 using testing::TestFrameAllocator;
 using testing::WaitUntil;
 
@@ -35,7 +35,7 @@ class RecordingCallback final : public ipcapture::IIPVideoCallback {
   void* ScalarDeletingDestructor(unsigned int) override { return this; }
   bool OnFrame(ipcapture::IIPFrame* frame) override {
     std::lock_guard<std::mutex> guard(mutex);
-    fourccs.insert(static_cast<TestFrame*>(frame)->fourcc);
+    fourccs.insert(static_cast<FakeFrame*>(frame)->fourcc);
     ++frames;
     return true;
   }
@@ -84,6 +84,16 @@ class TestRtspChannel : public CBaseRTSPChannel {
   const std::string query_;
   const uint32_t forcedRtpMode_;
 };
+
+// An H.264 description that names a multicast group and port.
+SdpInfo MulticastH264(const char* group, uint16_t port) {
+  SdpInfo info;
+  info.video.encoding = "H264/90000";
+  info.video.payloadType = 96;
+  info.video.connectionAddress = group;
+  info.video.port = port;
+  return info;
+}
 
 class BaseRtspChannelTest : public testing::WinsockTest {
  protected:
@@ -187,12 +197,7 @@ TEST_F(BaseRtspChannelTest, MulticastDescriptionsNeedAGroupAndAPort) {
     SCOPED_TRACE(c.message);
     TestRtspChannel channel(&driver, &callback);
     channel.SetStreamingMode(CConfiguration::kStreamingMulticast);
-    SdpInfo info;
-    info.video.encoding = "H264/90000";
-    info.video.payloadType = 96;
-    info.video.connectionAddress = c.group;
-    info.video.port = c.port;
-    EXPECT_FALSE(channel.SdpInfoReceived(info));
+    EXPECT_FALSE(channel.SdpInfoReceived(MulticastH264(c.group, c.port)));
     EXPECT_TRUE(driver.HasLine(kLogError, c.message));
     EXPECT_EQ(channel.GetParser().Get(), nullptr);
   }
@@ -214,12 +219,7 @@ TEST_F(BaseRtspChannelTest, AFailedGroupJoinIsLogged) {
     SCOPED_TRACE(c.group);
     TestRtspChannel channel(&driver, &callback);
     channel.SetStreamingMode(CConfiguration::kStreamingMulticast);
-    SdpInfo info;
-    info.video.encoding = "H264/90000";
-    info.video.payloadType = 96;
-    info.video.connectionAddress = c.group;
-    info.video.port = c.port;
-    EXPECT_FALSE(channel.SdpInfoReceived(info));
+    EXPECT_FALSE(channel.SdpInfoReceived(MulticastH264(c.group, c.port)));
     const std::string expected =
         "vantrel::CBaseRTSPChannel::SdpInfoReceived: Unable to join multicast group " + std::string(c.group) +
         ":" + std::to_string(c.port) + " for 127.0.0.60:80";

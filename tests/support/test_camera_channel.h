@@ -1,7 +1,7 @@
 // A camera channel for tests built on CBaseCameraChannel, and the host-side fakes around it:
-// a frame allocator with frames, a video callback and an edge-storage monitor. The channel's
-// worker produces frames from the driver's allocator until it is asked to stop (or, for the
-// stop tests, ignores the request).
+// a frame allocator that frees what it is given back, a video callback and an edge-storage monitor. The
+// channel's worker produces frames from the driver's allocator until it is asked to stop (or, for the stop
+// tests, ignores the request).
 #pragma once
 
 #include <windows.h>
@@ -16,41 +16,11 @@
 #include "driver/driver_services.h"
 #include "foundation/event.h"
 #include "foundation/time_value.h"
+#include "support/fake_frame_allocator.h"
 #include "vantrel/ipcapture/host_objects.h"
 #include "vantrel/ipcapture/video_capture.h"
 
 namespace vantrel::testing {
-
-class TestFrame final : public ipcapture::IIPFrame {
- public:
-  TestFrame(uint32_t fourcc, uint32_t size) : fourcc(fourcc), data(size) {}
-  void* ScalarDeletingDestructor(unsigned int flags) override {
-    if (flags & 1) delete this;
-    return this;
-  }
-  void Reserved1() override {}
-  uint8_t* GetData() override { return data.data(); }
-  void Reserved3() override {}
-  void SetDataSize(uint32_t s) override { size = s; }
-  void Reserved5() override {}
-  void SetTime(const SYSTEMTIME* t) override { time = *t; }
-  void GetTime(SYSTEMTIME* t) override { *t = time; }
-  void Reserved8() override {}
-  void Reserved9() override {}
-  void SetFourCC(uint32_t f) override { fourcc = f; }
-  void Reserved11() override {}
-  void SetHeight(uint32_t h) override { height = h; }
-  void Reserved13() override {}
-  void SetWidth(uint32_t w) override { width = w; }
-  void Reserved15() override {}
-  void SetSizeClass(uint32_t c) override { sizeClass = c; }
-
-  uint32_t fourcc;
-  std::vector<uint8_t> data;
-  uint32_t size = 0;
-  SYSTEMTIME time{};
-  uint32_t width = 0, height = 0, sizeClass = 0;
-};
 
 class TestFrameAllocator final : public ipcapture::IIPFrameAllocator {
  public:
@@ -58,7 +28,9 @@ class TestFrameAllocator final : public ipcapture::IIPFrameAllocator {
   void Reserved1() override {}
   ipcapture::IIPFrame* Allocate(uint32_t fourcc, uint32_t size, const char*) override {
     ++outstanding;
-    return new TestFrame(fourcc, size);
+    auto* frame = new FakeFrame(fourcc, size, "");
+    frame->fourcc = fourcc;  // until the driver sets its own
+    return frame;
   }
   void* AllocateAudio(uint32_t, uint32_t, const char*) override { return nullptr; }
   void Reserved4() override {}
@@ -66,7 +38,7 @@ class TestFrameAllocator final : public ipcapture::IIPFrameAllocator {
   void Release(void* frame) override {
     if (!frame) return;
     --outstanding;
-    delete static_cast<TestFrame*>(static_cast<ipcapture::IIPFrame*>(frame));
+    delete static_cast<FakeFrame*>(static_cast<ipcapture::IIPFrame*>(frame));
   }
 
   std::atomic<int> outstanding{0};
