@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "control/rcp_http.h"
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "vantrel/ipcapture/privacy_zones.h"
 
 namespace vantrel {

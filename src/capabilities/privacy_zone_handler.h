@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "driver/logger_instance.h"
+#include "core/logger_instance.h"
 
 namespace vantrel {
 

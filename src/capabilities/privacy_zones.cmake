@@ -2,4 +2,4 @@
 lumivar_add_library(privacy_zones
   WINDOWS
     ${CMAKE_SOURCE_DIR}/src/capabilities/privacy_zone_handler.cpp
-  DEPS control_rcp driver foundation)
+  DEPS control_rcp core foundation)

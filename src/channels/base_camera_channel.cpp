@@ -10,7 +10,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "vantrel/ipcapture/host_objects.h"
 #include "vantrel/ipcapture/video_capture.h"
 

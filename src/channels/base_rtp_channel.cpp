@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel {
 

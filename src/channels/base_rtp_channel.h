@@ -17,8 +17,8 @@
 #include <string>
 
 #include "channels/base_camera_channel.h"
-#include "driver/configuration.h"
-#include "driver/device_info.h"
+#include "control/configuration.h"
+#include "core/device_info.h"
 #include "foundation/event.h"
 #include "foundation/recursive_lock.h"
 #include "foundation/time_value.h"

@@ -6,7 +6,7 @@
 #include <windows.h>
 // clang-format on
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel {
 

@@ -15,8 +15,8 @@
 #include <string>
 
 #include "channels/base_rtp_channel.h"
-#include "driver/configuration.h"
-#include "driver/device_info.h"
+#include "control/configuration.h"
+#include "core/device_info.h"
 #include "foundation/base_thread.h"
 #include "foundation/event.h"
 #include "streaming/rtcp_handler.h"

@@ -8,7 +8,7 @@
 
 #include <cctype>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "streaming/h264_rtp_media_parser.h"
 #include "streaming/jpeg_rtp_media_parser.h"
 #include "streaming/mpeg4_rtp_media_parser.h"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "channels/base_rtp_channel.h"
-#include "driver/logger_instance.h"
+#include "core/logger_instance.h"
 #include "foundation/event.h"
 #include "foundation/recursive_lock.h"
 #include "foundation/smart_ptr.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel {
 

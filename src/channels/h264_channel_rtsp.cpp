@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/driver_services.h"
+
 namespace vantrel {
 
 CH264ChannelRTSP::CH264ChannelRTSP(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)

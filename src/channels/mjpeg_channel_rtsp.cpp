@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/driver_services.h"
+
 namespace vantrel {
 
 CMJPEGChannelRTSP::CMJPEGChannelRTSP(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)

@@ -6,5 +6,5 @@ lumivar_add_library(channels_video
     ${CMAKE_SOURCE_DIR}/src/channels/common_channel.cpp
     ${CMAKE_SOURCE_DIR}/src/channels/h264_channel_rtsp.cpp
     ${CMAKE_SOURCE_DIR}/src/channels/mjpeg_channel_rtsp.cpp
-  DEPS channels_rtp channels_base control_rcp privacy_zones driver foundation streaming_parsers
+  DEPS channels_rtp channels_base control_rcp privacy_zones core foundation streaming_parsers
   SYSLIBS ws2_32)

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "control/http_digest.h"
-#include "driver/device_info.h"
+#include "core/device_info.h"
 
 namespace Web {
 

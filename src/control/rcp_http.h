@@ -19,7 +19,7 @@
 #include "control/rcp_request_line.h"
 #include "control/rcp_xml_reader.h"
 #include "control/result_def.h"
-#include "driver/device_info.h"
+#include "core/device_info.h"
 
 namespace vantrel {
 

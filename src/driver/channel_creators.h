@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/video_settings.h"
+#include "core/video_settings.h"
 
 namespace vantrel {
 

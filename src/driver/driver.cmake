@@ -8,7 +8,6 @@ lumivar_add_library(driver
     ${CMAKE_SOURCE_DIR}/src/driver/driver_factory.cpp
     ${CMAKE_SOURCE_DIR}/src/driver/host_version_reader.cpp
     ${CMAKE_SOURCE_DIR}/src/driver/ip_capture_driver.cpp
-    ${CMAKE_SOURCE_DIR}/src/driver/logger_instance.cpp
     ${CMAKE_SOURCE_DIR}/src/driver/lumivar_ip_capture_driver.cpp
-  DEPS foundation rcpplus video_capture channels_base channels_video
+  DEPS core foundation rcpplus video_capture channels_base channels_video
   SYSLIBS version kernel32)

@@ -1,6 +1,6 @@
 #include "driver/host_version.h"
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel {
 

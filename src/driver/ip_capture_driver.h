@@ -11,8 +11,8 @@
 #include <string>
 
 #include "driver/channel_creators.h"
-#include "driver/device_info.h"
-#include "driver/driver_services.h"
+#include "core/device_info.h"
+#include "core/driver_services.h"
 #include "driver/host_version.h"
 #include "driver/owned_sub_object.h"
 #include "vantrel/ipcapture/ip_capture_driver.h"

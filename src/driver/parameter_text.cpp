@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel {
 namespace {

@@ -3,11 +3,11 @@
 #include <process.h>
 #include <windows.h>
 
-#include "driver/driver_services.h"
+#include "foundation/debug_message.h"
 
 namespace vantrel {
 
-CBaseThread::CBaseThread(IDriver* logger) : logger_(logger) {}
+CBaseThread::CBaseThread(IDebugMessage* logger) : logger_(logger) {}
 
 CBaseThread::~CBaseThread() { StopThread(2000); }
 

@@ -15,12 +15,12 @@
 
 namespace vantrel {
 
-class IDriver;
+class IDebugMessage;
 
 class CBaseThread {
  public:
   // `logger` may be null (nothing is logged); it must outlive this object.
-  explicit CBaseThread(IDriver* logger);
+  explicit CBaseThread(IDebugMessage* logger);
   virtual ~CBaseThread();
 
   CBaseThread(const CBaseThread&) = delete;
@@ -47,7 +47,7 @@ class CBaseThread {
   // Runs on the new thread; returning ends it.
   virtual void ThreadProc() = 0;
 
-  IDriver* GetLogger() const { return logger_; }
+  IDebugMessage* GetLogger() const { return logger_; }
 
  private:
   static unsigned __stdcall Trampoline(void* self);
@@ -56,7 +56,7 @@ class CBaseThread {
   std::string name_;
   void* handle_ = nullptr;
   std::atomic<uint32_t> threadId_{0};
-  IDriver* const logger_;  // borrowed: the driver outlives its threads
+  IDebugMessage* const logger_;  // borrowed: the driver outlives its threads
   CManualEvent stopEvent_;
 };
 

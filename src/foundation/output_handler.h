@@ -24,7 +24,7 @@ class TOutputHandler : public CQueueThread<TItem> {
  public:
   using Method = void (T::*)(uint32_t, uint32_t);
 
-  explicit TOutputHandler(IDriver* logger) : CQueueThread<TItem>(logger) {}
+  explicit TOutputHandler(IDebugMessage* logger) : CQueueThread<TItem>(logger) {}
   // ProcessItem belongs to this class, so the thread must end before this part is destroyed.
   ~TOutputHandler() override { this->StopQueueThread(5000); }
 

@@ -18,7 +18,7 @@ namespace vantrel {
 template <class T>
 class CQueueThread : public CBaseThread {
  public:
-  explicit CQueueThread(IDriver* logger) : CBaseThread(logger), itemEvent_(false) {}
+  explicit CQueueThread(IDebugMessage* logger) : CBaseThread(logger), itemEvent_(false) {}
 
   // Items still queued here are not processed; they are deleted.
   ~CQueueThread() override {

@@ -10,7 +10,7 @@ namespace vantrel {
 
 class CTickThread : public CBaseThread {
  public:
-  explicit CTickThread(IDriver* logger) : CBaseThread(logger) {}
+  explicit CTickThread(IDebugMessage* logger) : CBaseThread(logger) {}
 
   // Takes effect from the next wait; set before StartThread.
   void SetPeriod(uint32_t periodMs) { periodMs_ = periodMs; }
@@ -36,7 +36,7 @@ class TTickThread : public CTickThread {
  public:
   using Method = void (T::*)();
 
-  explicit TTickThread(IDriver* logger) : CTickThread(logger) {}
+  explicit TTickThread(IDebugMessage* logger) : CTickThread(logger) {}
   ~TTickThread() override { StopThread(2000); }
 
   // Both must be set for a tick to do anything; bind before StartThread.

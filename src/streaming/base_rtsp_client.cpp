@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "control/md5.h"
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "foundation/text_format.h"
 #include "streaming/base64.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "foundation/byte_reader.h"
 #include "streaming/h264_sps_reader.h"
 #include "streaming/media_parser_client.h"

@@ -20,6 +20,8 @@
 
 namespace vantrel {
 
+class IDriver;
+
 class CH264RTPMediaParser : public CRTPMediaParser {
  public:
   // Payload type the cameras use for their metadata stream on the video session.

@@ -1,6 +1,6 @@
 #include "streaming/http_media_parser.h"
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel {
 

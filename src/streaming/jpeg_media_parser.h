@@ -16,6 +16,8 @@
 
 namespace vantrel {
 
+class IDriver;
+
 class CJpegMediaParser : public CHttpMediaParser {
  public:
   explicit CJpegMediaParser(IDriver* driver) : CHttpMediaParser(driver) {}

@@ -23,6 +23,8 @@
 
 namespace vantrel {
 
+class IDriver;
+
 class CJpegRTPMediaParser : public CRTPMediaParser {
  public:
   static constexpr uint16_t kHeaderExtensionProfile = 0xFFD8;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "streaming/media_parser_client.h"
 #include "vantrel/ipcapture/host_objects.h"
 

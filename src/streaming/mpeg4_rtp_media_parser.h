@@ -22,6 +22,8 @@
 
 namespace vantrel {
 
+class IDriver;
+
 class CMpeg4RTPMediaParser : public CRTPMediaParser {
  public:
   explicit CMpeg4RTPMediaParser(IDriver* driver);

@@ -1,6 +1,8 @@
 #include "streaming/rtcp_handler.h"
 
 #include <windows.h>
+
+#include "core/driver_services.h"
 // After windows.h, which they build on.
 #include <mmsystem.h>
 #include <objbase.h>

@@ -15,6 +15,8 @@
 
 namespace vantrel {
 
+class IDriver;
+
 class IRTCPHandlerUser {
  public:
   virtual ~IRTCPHandlerUser() = default;

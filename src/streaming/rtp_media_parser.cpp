@@ -1,6 +1,6 @@
 #include "streaming/rtp_media_parser.h"
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "streaming/media_parser_client.h"
 #include "vantrel/ipcapture/host_objects.h"
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/driver_services.h"
+
 namespace vantrel {
 
 namespace {

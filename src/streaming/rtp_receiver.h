@@ -18,6 +18,8 @@
 
 namespace vantrel {
 
+class IDriver;
+
 // Called on the receiver's queue thread (OnRtpPacket) or on the UDP client's threads.
 class IRTPReceiverUser {
  public:

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/driver_services.h"
+
 namespace vantrel {
 
 namespace {

@@ -16,6 +16,8 @@
 
 namespace vantrel {
 
+class IDriver;
+
 class IRTPClient;
 
 // Called on the client's receive thread, except ClientClosed from Close, which runs on the

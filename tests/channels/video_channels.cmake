@@ -6,7 +6,7 @@ lumivar_add_test(video_channels RUN_SERIAL
     ${CMAKE_SOURCE_DIR}/tests/channels/common_channel_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/channels/h264_channel_rtsp_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/channels/mjpeg_channel_rtsp_test.cpp
-  DEPS channels_video channels_rtp channels_base privacy_zones control_rcp control_http driver foundation
+  DEPS channels_video channels_rtp channels_base privacy_zones control_rcp control_http core foundation
   SYSLIBS ws2_32 winhttp ole32 oleaut32 uuid
   FIXTURES camsim TIMEOUT 300
   CAMERAS 127.0.0.12 127.0.0.15 127.0.0.17)

@@ -3,9 +3,6 @@ lumivar_add_test(driver_parameters PORTABLE
     ${CMAKE_SOURCE_DIR}/tests/driver/parameter_text_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/driver/debug_info_test.cpp
   DEPS driver)
-lumivar_add_test(logger_instance
-  SOURCES ${CMAKE_SOURCE_DIR}/tests/driver/logger_instance_test.cpp
-  DEPS driver foundation)
 lumivar_add_test(ip_capture_driver
   SOURCES ${CMAKE_SOURCE_DIR}/tests/driver/ip_capture_driver_test.cpp
-  DEPS driver video_capture channels_base foundation rcpplus)
+  DEPS driver core video_capture channels_base foundation rcpplus)

@@ -9,7 +9,7 @@
 
 #include "control/http_sender.h"
 #include "control/hutils.h"
-#include "driver/device_info.h"
+#include "core/device_info.h"
 
 namespace vantrel::testing {
 

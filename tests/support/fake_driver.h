@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel::testing {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "channels/base_camera_channel.h"
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "foundation/event.h"
 #include "foundation/time_value.h"
 #include "support/fake_frame_allocator.h"

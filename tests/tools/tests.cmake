@@ -31,3 +31,11 @@ if(LUMIVAR_WINDOWS)
   set_tests_properties(host_all_factories host_audio_refused host_require_open host_bad_option
     PROPERTIES LABELS "wine" TIMEOUT 120)
 endif()
+
+# Includes point only down the layers (foundation at the bottom, driver on top); the native
+# configuration runs it so that it is checked once per run.
+if(LUMIVAR_NATIVE AND NOT LUMIVAR_FUZZ)
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  add_test(NAME layer_check COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check_layers.py ${CMAKE_SOURCE_DIR})
+  set_tests_properties(layer_check PROPERTIES LABELS "native" TIMEOUT 60)
+endif()

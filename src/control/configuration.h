@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "driver/configuration.h"
+#include "control/configuration.h"
 
 #include <winsock2.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "control/xml_settings_api.h"
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "driver/logger_instance.h"
+#include "core/logger_instance.h"
 
 #include <gtest/gtest.h>
 

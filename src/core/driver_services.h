@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
+#include "foundation/debug_message.h"
 
 namespace vantrel {
 
@@ -13,28 +14,6 @@ namespace ipcapture {
 class IIPFrameAllocator;
 }
 class CEdgeStorageTask;
-
-// Log levels: 1 error, 2 warning, 3 information, 4 detail (never delivered), 100 driver opened.
-enum LogLevel : uint32_t {
-  kLogError = 1,
-  kLogWarning = 2,
-  kLogInfo = 3,
-  kLogDetail = 4,
-  kLogDriverOpened = 100,
-};
-
-class IDebugMessage {
- public:
-  virtual ~IDebugMessage() = default;
-  // Address followed by ":%hu" and the port.
-  virtual std::string GetDeviceAddress() = 0;
-  // printf-style; formats begin "%s: " with the fully qualified method name first. Re-entrant.
-  virtual void Log(uint32_t level, const char* format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-      = 0;
-};
 
 // Value GetParameterInt yields for a missing or non-numeric parameter.
 inline constexpr int32_t kParameterMissing = static_cast<int32_t>(0x80000000u);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "foundation/recursive_lock.h"
 
 namespace vantrel {

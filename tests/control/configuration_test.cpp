@@ -1,4 +1,4 @@
-#include "driver/configuration.h"
+#include "control/configuration.h"
 
 #include <gtest/gtest.h>
 #include <winsock2.h>

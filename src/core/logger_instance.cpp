@@ -1,8 +1,8 @@
-#include "driver/logger_instance.h"
+#include "core/logger_instance.h"
 
 #include <cstdarg>
 
-#include "driver/debug_info.h"
+#include "foundation/text_format.h"
 
 namespace vantrel {
 
@@ -23,7 +23,7 @@ bool CLoggerInstance::CountChange(uint32_t& changeCount) {
 void CLoggerInstance::Log(uint32_t level, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = FormatLogText(format, args);
+  std::string text = FormatTextV(format, args);
   va_end(args);
   if (text.empty()) return;
 
