@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "capabilities/audio_capabilities.h"
 #include "core/driver_services.h"
 
 namespace vantrel {
@@ -19,12 +20,6 @@ bool ReadUnsigned(std::string_view text, size_t& pos, uint64_t limit, uint64_t& 
     ++pos;
   }
   return pos > start;
-}
-
-bool Expect(std::string_view text, size_t& pos, std::string_view literal) {
-  if (text.substr(pos, literal.size()) != literal) return false;
-  pos += literal.size();
-  return true;
 }
 
 }  // namespace
@@ -51,13 +46,9 @@ int32_t ParameterInt(std::optional<std::string_view> raw) {
 }
 
 std::optional<AudioCapability> ParseAudioCapability(std::string_view text) {
-  size_t pos = 0;
-  uint64_t count = 0, stereo = 0;
-  if (!Expect(text, pos, "Count=") || !ReadUnsigned(text, pos, 0xFFFFFFFFull, count)) return std::nullopt;
-  if (!Expect(text, pos, ";")) return std::nullopt;
-  while (pos < text.size() && IsBlank(text[pos])) ++pos;
-  if (!Expect(text, pos, "IsStereo=") || !ReadUnsigned(text, pos, 0xFFFFFFFFull, stereo)) return std::nullopt;
-  return AudioCapability{static_cast<uint32_t>(count), stereo == 1};
+  CAudioCapabilities caps;
+  if (!caps.FromText(std::string(text))) return std::nullopt;
+  return AudioCapability{caps.count, caps.stereo};
 }
 
 AudioStepPlan PlanAudioStep(const char* audioInput, const char* audioOutput) {
