@@ -13,7 +13,10 @@ dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop <state dir> [options]" >&2; exit 2; }
 shift 2
 control=${CAMSIM_CONTROL:-127.0.0.1:18080}
-shared=/tmp/camsim.${control##*:}
+# One simulator per network namespace: tests running inside a namespace of their own (see
+# scripts/ns-ctest.sh and the multicast test) must neither share nor stop another namespace's.
+netns=$(readlink /proc/self/ns/net 2>/dev/null | tr -dc 0-9)
+shared=/tmp/camsim.${control##*:}.${netns:-0}
 user_id=$(printf '%s' "$(cd "$dir" 2>/dev/null && pwd || echo "$dir")" | md5sum | cut -c1-16)
 mkdir -p "$dir" "$shared/users"
 
