@@ -28,6 +28,8 @@ import traceback
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+import ptz_decoder
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # RCP+ error codes this simulator reports (the wire value of <err>).
@@ -44,7 +46,7 @@ CAMERA_EPOCH = 946684800
 # The newest of the sources this process runs, taken at start-up: camsimctl.sh compares it with
 # the files on disk to replace a daemon that runs older code (of either side).
 SOURCE_MTIME = max(os.path.getmtime(os.path.join(os.path.dirname(os.path.abspath(__file__)), f))
-                   for f in ("camsim.py", "rtsp_server.py")
+                   for f in ("camsim.py", "rtsp_server.py", "ptz_decoder.py")
                    if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), f)))
 
 # Snapshot size classes as the driver asks for them ("JpegSize=S|M|L|XL").
@@ -94,6 +96,7 @@ BASE_CONFIG = {
     "encoder_mode": [0, 0, 0, 0, 0, 0, 0, 0],  # 0x0AD3
     "dewarp": [0],              # 0x0BF6
     "ptz_octet": 0,             # 0x01F1
+    "ptz_octet_fixed": False,   # 0x01F1 writes refused (a PTZ port that cannot take OSRD)
     "accepts_0a82": True,       # quantizer set-up
     "refuses_io_exchange": False,  # 0x09A5 input set-up refused (driver falls back to 0x008D)
     "session_base": 0x1000,     # 0x0AE8 answers session_base + key (0 = no session)
@@ -132,6 +135,11 @@ DEFAULT_CAMERAS = [
     {"address": "127.0.0.19", "auth": "basic", "session_base": 0, "storage": True},
     # Plain cameras of their own for long-running end-to-end tests, so that a test that
     # rewrites a camera's settings never ends the sessions of another running beside it.
+    # PTZ domes: one whose port is set up for OSRD heads (0x01F1 = 0xFF) and one whose port
+    # cannot be switched to them.
+    {"address": "127.0.0.60", "auth": "basic", "model": "Camsim PTZ Dome", "ptz_octet": 0xFF},
+    {"address": "127.0.0.61", "auth": "basic", "model": "Camsim PTZ Dome Fixed", "ptz_octet": 0x01,
+     "ptz_octet_fixed": True},
     {"address": "127.0.0.20", "auth": "none"},
     {"address": "127.0.0.21", "auth": "none"},
 ]
@@ -524,6 +532,8 @@ class RcpHandler:
         v = parse_number(payload)
         if v is None or v > 0xFF:
             return error_reply(ERR_BAD_PAYLOAD)
+        if self.cam.config["ptz_octet_fixed"]:
+            return error_reply(ERR_REFUSED)
         self.cam.ptz_octet = v
         return number_reply(v)
 
@@ -671,7 +681,7 @@ class RcpHandler:
         data = parse_payload_bytes(payload)
         if data is None or len(data) < 5:
             return error_reply(ERR_BAD_PAYLOAD)
-        self.cam.ptz_frames.append({"command": "0xffdd", "num": num, "bytes": hexbytes(data[4:])})
+        self.cam.ptz_frames.append(ptz_frame(self.cam, 0xFFDD, num, data[4:]))
         return bytes_reply(data)
 
     # Replay sessions ---------------------------------------------------------------------
@@ -752,7 +762,7 @@ class RcpHandler:
             cam.head[reg] = value
             return bytes_reply(data)
         # Anything else is a PTZ frame for the head (BiCom frames travel here, per camera line).
-        cam.ptz_frames.append({"command": "0x09a5", "num": num, "bytes": hexbytes(data)})
+        cam.ptz_frames.append(ptz_frame(cam, 0x09A5, num, data))
         return bytes_reply(data)
 
     def _zone_access(self, num, sub, data):
@@ -767,6 +777,15 @@ class RcpHandler:
             zones[zone][name] = int.from_bytes(data[6:], "big") if len(data) > 6 else 0
         else:
             self.cam.head[reg] = zones[zone][name]
+
+
+def ptz_frame(cam, command, num, data):
+    """A frame for the head, recorded with what the head makes of it. OSRD heads hear frames
+    only while the PTZ port is set up for them (0x01F1 = 0xFF)."""
+    decoded = ptz_decoder.decode(command, data)
+    if decoded.get("protocol") == "osrd" and cam.ptz_octet != 0xFF:
+        decoded["ignored"] = "PTZ port not set up for OSRD"
+    return {"command": "0x%04x" % command, "num": num, "bytes": hexbytes(data), "decoded": decoded}
 
 
 def rcp_xml(cam, q, reply, cmd, typ):
@@ -1136,6 +1155,15 @@ class ControlHandler(BaseHTTPRequestHandler):
         if op == "last_request":
             with cam.lock:
                 return self.reply(200, None, cam.requests[-1]["target"] if cam.requests else "")
+        if op == "ptz":
+            # What the head was told, in order: the decoded frames only.
+            with cam.lock:
+                return self.reply(200, [dict(f["decoded"], command=f["command"], num=f["num"])
+                                        for f in cam.ptz_frames])
+        if op == "ptz.txt":
+            with cam.lock:
+                return self.reply(200, None, "".join(ptz_decoder.line(f["decoded"]) + "\n"
+                                                     for f in cam.ptz_frames))
         if op == "clear_log":
             with cam.lock:
                 cam.requests.clear()
