@@ -34,7 +34,9 @@
  *          cycles - starts and stops stream 0 of channel 0 again and again and compares
  *                   handles, threads and private bytes before and after;
  *          multi  - one H.264 stream per driver, counts frames against the frame rate and the
- *                   process's CPU time.
+ *                   process's CPU time;
+ *          ptz    - moves, zooms, focuses, steers the iris and keeps presets from the commands
+ *                   file (tools/host/ptz_mode.c lists the commands).
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -105,6 +107,7 @@ static const Mode modes[] = {
     {"live", ModeLive},
     {"cycles", ModeCycles},
     {"multi", ModeMulti},
+    {"ptz", ModePTZ},
 };
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
@@ -121,7 +124,7 @@ static void Usage(void) {
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [open|live|cycles|multi]\n");
+      "                    [open|live|cycles|multi|ptz]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {

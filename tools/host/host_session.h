@@ -62,5 +62,6 @@ typedef struct Session {
 bool ModeLive(Session* session);
 bool ModeCycles(Session* session);
 bool ModeMulti(Session* session);
+bool ModePTZ(Session* session);
 
 #endif
