@@ -18,20 +18,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint16_t p = static_cast<uint16_t>(data[i + 1] << 8 | data[i + 2]);
     const bool dir = data[i + 2] & 1;
     switch (op) {
-      case 0: builder->Pan(dir, a); break;
-      case 1: builder->Tilt(dir, a); break;
-      case 2: builder->Zoom(dir, a); break;
-      case 3: builder->Iris(dir, a); break;
-      case 4: builder->Focus(dir, a); break;
-      case 5: builder->Stop(a); break;
-      case 6: builder->StorePreset(p); break;
-      case 7: builder->GoToPreset(p); break;
-      case 8: builder->ClearPreset(p); break;
-      case 9: builder->SetAutoFocusMode(a); break;
-      case 10: builder->SetAutoIrisMode(a); break;
-      case 11: builder->SetZoomSpeed(a); break;
-      case 12: builder->SetFocusSpeed(a); break;
-      case 13: builder->Reset(); break;
+      case 0:
+        builder->Pan(dir, a);
+        break;
+      case 1:
+        builder->Tilt(dir, a);
+        break;
+      case 2:
+        builder->Zoom(dir, a);
+        break;
+      case 3:
+        builder->Iris(dir, a);
+        break;
+      case 4:
+        builder->Focus(dir, a);
+        break;
+      case 5:
+        builder->Stop(a);
+        break;
+      case 6:
+        builder->StorePreset(p);
+        break;
+      case 7:
+        builder->GoToPreset(p);
+        break;
+      case 8:
+        builder->ClearPreset(p);
+        break;
+      case 9:
+        builder->SetAutoFocusMode(a);
+        break;
+      case 10:
+        builder->SetAutoIrisMode(a);
+        break;
+      case 11:
+        builder->SetZoomSpeed(a);
+        break;
+      case 12:
+        builder->SetFocusSpeed(a);
+        break;
+      case 13:
+        builder->Reset();
+        break;
       default: {
         const auto bytes = builder->GetBytes();
         if (builder->GetText().size() != bytes.size() * 2) abort();

@@ -172,8 +172,8 @@ int32_t CPrepositionList::RenameCurrentLocked(const std::wstring& name) {
     ok = comm_ && comm_->StorePreset(slot);
   }
   if (!ok) return kPTZNotOpen;
-  driver_->Log(kLogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".", kMethod, current_,
-               WideToUtf8(it->second).c_str(), WideToUtf8(name).c_str());
+  driver_->Log(kLogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".", kMethod,
+               current_, WideToUtf8(it->second).c_str(), WideToUtf8(name).c_str());
   it->second = name;
   return kPTZSuccess;
 }

@@ -104,7 +104,9 @@ CBoschPTZComm::CBoschPTZComm(IDriver* driver, uint32_t channel, uint32_t protoco
 // The thread reads this object's members, so it must end before they go.
 CBoschPTZComm::~CBoschPTZComm() { Close(); }
 
-std::unique_ptr<CPTZCommandIf> CBoschPTZComm::NewBuilder() const { return CreatePTZCommand(protocol_, channel_); }
+std::unique_ptr<CPTZCommandIf> CBoschPTZComm::NewBuilder() const {
+  return CreatePTZCommand(protocol_, channel_);
+}
 
 uint16_t CBoschPTZComm::PresetNumber(uint32_t index) const {
   uint16_t first = 0, last = 0;
@@ -160,7 +162,8 @@ void CBoschPTZComm::CheckHeadType() {
 
 bool CBoschPTZComm::SetManualFocus(IIPParams* params, bool manual) {
   if (!params) {
-    driver_->Log(kLogError, "%s: Invalid pointer to IIPParams instance!", "vantrel::CBoschPTZComm::SetManualFocus");
+    driver_->Log(kLogError, "%s: Invalid pointer to IIPParams instance!",
+                 "vantrel::CBoschPTZComm::SetManualFocus");
     return false;
   }
   if (params->IsManualFocus() == manual) return true;
@@ -174,7 +177,8 @@ bool CBoschPTZComm::SetManualFocus(IIPParams* params, bool manual) {
 
 bool CBoschPTZComm::SetManualIris(IIPParams* params, bool manual) {
   if (!params) {
-    driver_->Log(kLogError, "%s: Invalid pointer to IIPParams instance!", "vantrel::CBoschPTZComm::SetManualIris");
+    driver_->Log(kLogError, "%s: Invalid pointer to IIPParams instance!",
+                 "vantrel::CBoschPTZComm::SetManualIris");
     return false;
   }
   if (params->IsManualIris() == manual) return true;
@@ -229,15 +233,36 @@ void CBoschPTZComm::DoMove(CPTZItem& item) {
   if (!zoom && direction > kPTZDownRight) return;
   const uint8_t converted = ConvertSpeed(speed, false);
   switch (direction) {
-    case kPTZLeft: builder->Pan(false, converted); break;
-    case kPTZRight: builder->Pan(true, converted); break;
-    case kPTZUp: builder->Tilt(true, converted); break;
-    case kPTZDown: builder->Tilt(false, converted); break;
-    case kPTZUpLeft: builder->Pan(false, converted); builder->Tilt(true, converted); break;
-    case kPTZUpRight: builder->Pan(true, converted); builder->Tilt(true, converted); break;
-    case kPTZDownLeft: builder->Pan(false, converted); builder->Tilt(false, converted); break;
-    case kPTZDownRight: builder->Pan(true, converted); builder->Tilt(false, converted); break;
-    default: break;
+    case kPTZLeft:
+      builder->Pan(false, converted);
+      break;
+    case kPTZRight:
+      builder->Pan(true, converted);
+      break;
+    case kPTZUp:
+      builder->Tilt(true, converted);
+      break;
+    case kPTZDown:
+      builder->Tilt(false, converted);
+      break;
+    case kPTZUpLeft:
+      builder->Pan(false, converted);
+      builder->Tilt(true, converted);
+      break;
+    case kPTZUpRight:
+      builder->Pan(true, converted);
+      builder->Tilt(true, converted);
+      break;
+    case kPTZDownLeft:
+      builder->Pan(false, converted);
+      builder->Tilt(false, converted);
+      break;
+    case kPTZDownRight:
+      builder->Pan(true, converted);
+      builder->Tilt(false, converted);
+      break;
+    default:
+      break;
   }
   bool switched = true;
   if (converted != 0 || zoom) {
@@ -283,10 +308,17 @@ void CBoschPTZComm::DoStop(CPTZItem& item) {
   if (!builder) return;
   uint32_t kind;
   switch (item.subKind) {
-    case kPTZStopMovement: kind = 0; break;
-    case kPTZStopFocus: kind = 1; break;
-    case kPTZStopIris: kind = 2; break;
-    default: return;
+    case kPTZStopMovement:
+      kind = 0;
+      break;
+    case kPTZStopFocus:
+      kind = 1;
+      break;
+    case kPTZStopIris:
+      kind = 2;
+      break;
+    default:
+      return;
   }
   builder->Stop(kind);
   const int repeats = protocol_ == kPTZProtocolPelcoD ? kPelcoStopRepeats : 1;

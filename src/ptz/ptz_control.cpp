@@ -145,7 +145,9 @@ int32_t CBasePTZControl::GetPTZInfo(PTZInfo* info) {
   return kPTZSuccess;
 }
 
-int32_t CBasePTZControl::GetPrepositionCount() { return static_cast<int32_t>(presets_.GetPrepositionCount()); }
+int32_t CBasePTZControl::GetPrepositionCount() {
+  return static_cast<int32_t>(presets_.GetPrepositionCount());
+}
 
 int32_t CBasePTZControl::GetPrepositionName(uint32_t position, wchar_t* buffer, uint32_t size) {
   if (!buffer) return kPTZBadArgument;

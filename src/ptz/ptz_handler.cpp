@@ -62,8 +62,9 @@ bool CBasePTZHandler::InitializeXMLStorage() {
   CResultDef result;
   const std::string fileName = GetXMLStorageFileName();
   if (fileName.empty()) {
-    result.SetFormatted(1, 3, "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined",
-                        kMethod);
+    result.SetFormatted(
+        1, 3, "%s: PTZ module cannot be initialized! Name of file for preset storing was not defined",
+        kMethod);
   } else {
     CXMLPrepositionReader* reader = new (std::nothrow) CXMLPrepositionReader(maker_);
     if (!reader) {
@@ -74,7 +75,8 @@ bool CBasePTZHandler::InitializeXMLStorage() {
         result.SetFormatted(1, 1, "%s: cannot initialize CXMLPrepositionReader object with parameter \"%s\"",
                             kMethod, fileName.c_str());
       } else if (!reader->GetSetAsideName().empty()) {
-        driver_->Log(kLogWarning, "%s: preset file \"%s\" could not be read; it was kept as \"%s\" and a new one started",
+        driver_->Log(kLogWarning,
+                     "%s: preset file \"%s\" could not be read; it was kept as \"%s\" and a new one started",
                      kMethod, fileName.c_str(), reader->GetSetAsideName().c_str());
       }
     }
@@ -91,10 +93,11 @@ std::string CBoschPTZHandler::GetXMLStorageFileName() {
   const std::string text = driver_->GetParameter(kDeviceTextParameter);
   if (text.empty()) {
     const DEVICE_INFO& device = driver_->GetDeviceInfo();
-    driver_->Log(kLogError,
-                 "%s: Cannot generate filename for preset XML storage for device %s:%u. Required custom parameter "
-                 "is empty",
-                 "vantrel::CBoschPTZHandler::GetXMLStorageFileName", device.address.c_str(), device.port);
+    driver_->Log(
+        kLogError,
+        "%s: Cannot generate filename for preset XML storage for device %s:%u. Required custom parameter "
+        "is empty",
+        "vantrel::CBoschPTZHandler::GetXMLStorageFileName", device.address.c_str(), device.port);
     return {};
   }
   return MakePresetFileName(maker_, text);

@@ -38,8 +38,8 @@ enum PTZItemSubKind : uint32_t {
 
 class CPTZItem {
  public:
-  CPTZItem(uint32_t kind, uint32_t subKind, IIPParams* params, uint32_t d0 = 0, uint32_t d1 = 0, uint32_t d2 = 0,
-           uint32_t d3 = 0)
+  CPTZItem(uint32_t kind, uint32_t subKind, IIPParams* params, uint32_t d0 = 0, uint32_t d1 = 0,
+           uint32_t d2 = 0, uint32_t d3 = 0)
       : kind(kind), subKind(subKind), params(params), data{d0, d1, d2, d3} {}
   virtual ~CPTZItem() = default;
 

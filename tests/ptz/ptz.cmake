@@ -7,3 +7,7 @@ lumivar_add_test(ptz_camsim
   SYSLIBS winhttp ole32 oleaut32 uuid
   FIXTURES camsim TIMEOUT 300
   CAMERAS 127.0.0.60 127.0.0.61)
+lumivar_add_test(preposition_list
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/ptz/preposition_list_test.cpp
+  DEPS ptz control_http core foundation
+  SYSLIBS ole32 oleaut32 uuid)

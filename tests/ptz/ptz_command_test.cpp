@@ -157,10 +157,17 @@ TEST(PresetText, NamesSlotsAndFileNames) {
     const char* text;
     std::optional<uint32_t> slot;
   };
-  const SlotCase slots[] = {{"0", 0u},          {" 12 ", 12u},          {"4294967295", 4294967295u},
-                            {"4294967296", {}}, {"-1", {}},             {"+1", {}},
-                            {"0x10", {}},       {"12abc", {}},          {"", {}},
-                            {"  ", {}},         {"99999999999999999999", {}}};
+  const SlotCase slots[] = {{"0", 0u},
+                            {" 12 ", 12u},
+                            {"4294967295", 4294967295u},
+                            {"4294967296", {}},
+                            {"-1", {}},
+                            {"+1", {}},
+                            {"0x10", {}},
+                            {"12abc", {}},
+                            {"", {}},
+                            {"  ", {}},
+                            {"99999999999999999999", {}}};
   for (const SlotCase& c : slots) EXPECT_EQ(ParsePresetSlot(c.text), c.slot) << c.text;
 
   EXPECT_EQ(MakePresetFileName("Bosch", "cam 7"), "Bosch_cam7.preset");

@@ -25,27 +25,27 @@ typedef struct PTZInfo {
 } PTZInfo;
 
 typedef struct PTZApiVtbl {
-  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags);               /* 0 */
-  int32_t (*IsPTZConfigured)(void* self);                                         /* 1 */
-  int32_t (*StartMove)(void* self, uint32_t direction, uint32_t speed);           /* 2 */
-  int32_t (*Stop)(void* self);                                                    /* 3 */
-  int32_t (*Center)(void* self, int32_t x, int32_t y, int32_t z);                 /* 4 */
-  int32_t (*ZoomIn)(void* self, uint32_t speed);                                  /* 5 */
-  int32_t (*ZoomOut)(void* self, uint32_t speed);                                 /* 6 */
-  int32_t (*Unzoom)(void* self, int32_t value);                                   /* 7 */
-  int32_t (*AreaZoom)(void* self, int32_t a, int32_t b, int32_t c, int32_t d);    /* 8 */
-  int32_t (*FocusNear)(void* self, uint32_t speed);                               /* 9 */
-  int32_t (*FocusFar)(void* self, uint32_t speed);                                /* 10 */
-  int32_t (*IrisOpen)(void* self, uint32_t speed);                                /* 11 */
-  int32_t (*IrisClose)(void* self, uint32_t speed);                               /* 12 */
-  int32_t (*GetPTZInfo)(void* self, PTZInfo* info);                               /* 13 */
-  int32_t (*GetPrepositionCount)(void* self);                                     /* 14 */
+  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags);                            /* 0 */
+  int32_t (*IsPTZConfigured)(void* self);                                                       /* 1 */
+  int32_t (*StartMove)(void* self, uint32_t direction, uint32_t speed);                         /* 2 */
+  int32_t (*Stop)(void* self);                                                                  /* 3 */
+  int32_t (*Center)(void* self, int32_t x, int32_t y, int32_t z);                               /* 4 */
+  int32_t (*ZoomIn)(void* self, uint32_t speed);                                                /* 5 */
+  int32_t (*ZoomOut)(void* self, uint32_t speed);                                               /* 6 */
+  int32_t (*Unzoom)(void* self, int32_t value);                                                 /* 7 */
+  int32_t (*AreaZoom)(void* self, int32_t a, int32_t b, int32_t c, int32_t d);                  /* 8 */
+  int32_t (*FocusNear)(void* self, uint32_t speed);                                             /* 9 */
+  int32_t (*FocusFar)(void* self, uint32_t speed);                                              /* 10 */
+  int32_t (*IrisOpen)(void* self, uint32_t speed);                                              /* 11 */
+  int32_t (*IrisClose)(void* self, uint32_t speed);                                             /* 12 */
+  int32_t (*GetPTZInfo)(void* self, PTZInfo* info);                                             /* 13 */
+  int32_t (*GetPrepositionCount)(void* self);                                                   /* 14 */
   int32_t (*GetPrepositionName)(void* self, uint32_t position, wchar_t* buffer, uint32_t size); /* 15 */
-  int32_t (*GoToPreposition)(void* self, int32_t value, const wchar_t* name);     /* 16 */
-  int32_t (*AddPreposition)(void* self, const wchar_t* name);                     /* 17 */
-  int32_t (*RemovePreposition)(void* self, const wchar_t* name);                  /* 18 */
-  int32_t (*GetCurrentPreposition)(void* self, wchar_t* buffer, uint32_t size);   /* 19 */
-  bool (*SupportsFeature)(void* self, uint32_t feature);                          /* 20, Ex */
+  int32_t (*GoToPreposition)(void* self, int32_t value, const wchar_t* name);                   /* 16 */
+  int32_t (*AddPreposition)(void* self, const wchar_t* name);                                   /* 17 */
+  int32_t (*RemovePreposition)(void* self, const wchar_t* name);                                /* 18 */
+  int32_t (*GetCurrentPreposition)(void* self, wchar_t* buffer, uint32_t size);                 /* 19 */
+  bool (*SupportsFeature)(void* self, uint32_t feature);                                        /* 20, Ex */
 } PTZApiVtbl;
 
 typedef struct PTZApi {
@@ -62,7 +62,7 @@ typedef struct PTZDriver {
   const PTZDriverVtbl* vtbl;
 } PTZDriver;
 
-static const char* const kDirections[] = {"left",    "right",     "up",        "down",     "up-left",
+static const char* const kDirections[] = {"left",     "right",     "up",         "down",    "up-left",
                                           "up-right", "down-left", "down-right", "zoom-in", "zoom-out"};
 
 static bool ToWide(const char* text, wchar_t* out, int size) {
@@ -101,7 +101,8 @@ static bool RunCommand(PTZDriver* driver, PTZApi** api, char* verb, char* arg, c
   PTZApi* p = *api;
   if (strcmp(verb, "move") == 0) {
     uint32_t d = 0;
-    while (d < sizeof(kDirections) / sizeof(kDirections[0]) && (!arg || strcmp(arg, kDirections[d]) != 0)) ++d;
+    while (d < sizeof(kDirections) / sizeof(kDirections[0]) && (!arg || strcmp(arg, kDirections[d]) != 0))
+      ++d;
     if (d == sizeof(kDirections) / sizeof(kDirections[0]) && !ParseU32(arg, &d)) return false;
     if (!ParseU32(arg2, &speed)) return false;
     *result = p->vtbl->StartMove(p, d, speed);

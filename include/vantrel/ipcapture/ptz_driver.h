@@ -45,26 +45,26 @@ enum PTZDirection : uint32_t {
 
 class IIPPTZApi {
  public:
-  virtual void* ScalarDeletingDestructor(unsigned int flags) = 0;               // slot 0
-  virtual int32_t IsPTZConfigured() = 0;                                       // slot 1
-  virtual int32_t StartMove(uint32_t direction, uint32_t speed) = 0;           // slot 2
-  virtual int32_t Stop() = 0;                                                  // slot 3
-  virtual int32_t Center(int32_t x, int32_t y, int32_t z) = 0;                 // slot 4
-  virtual int32_t ZoomIn(uint32_t speed) = 0;                                  // slot 5
-  virtual int32_t ZoomOut(uint32_t speed) = 0;                                 // slot 6
-  virtual int32_t Unzoom(int32_t value) = 0;                                   // slot 7
-  virtual int32_t AreaZoom(int32_t a, int32_t b, int32_t c, int32_t d) = 0;    // slot 8
-  virtual int32_t FocusNear(uint32_t speed) = 0;                               // slot 9
-  virtual int32_t FocusFar(uint32_t speed) = 0;                                // slot 10
-  virtual int32_t IrisOpen(uint32_t speed) = 0;                                // slot 11
-  virtual int32_t IrisClose(uint32_t speed) = 0;                               // slot 12
-  virtual int32_t GetPTZInfo(PTZInfo* info) = 0;                               // slot 13
-  virtual int32_t GetPrepositionCount() = 0;                                   // slot 14
+  virtual void* ScalarDeletingDestructor(unsigned int flags) = 0;                             // slot 0
+  virtual int32_t IsPTZConfigured() = 0;                                                      // slot 1
+  virtual int32_t StartMove(uint32_t direction, uint32_t speed) = 0;                          // slot 2
+  virtual int32_t Stop() = 0;                                                                 // slot 3
+  virtual int32_t Center(int32_t x, int32_t y, int32_t z) = 0;                                // slot 4
+  virtual int32_t ZoomIn(uint32_t speed) = 0;                                                 // slot 5
+  virtual int32_t ZoomOut(uint32_t speed) = 0;                                                // slot 6
+  virtual int32_t Unzoom(int32_t value) = 0;                                                  // slot 7
+  virtual int32_t AreaZoom(int32_t a, int32_t b, int32_t c, int32_t d) = 0;                   // slot 8
+  virtual int32_t FocusNear(uint32_t speed) = 0;                                              // slot 9
+  virtual int32_t FocusFar(uint32_t speed) = 0;                                               // slot 10
+  virtual int32_t IrisOpen(uint32_t speed) = 0;                                               // slot 11
+  virtual int32_t IrisClose(uint32_t speed) = 0;                                              // slot 12
+  virtual int32_t GetPTZInfo(PTZInfo* info) = 0;                                              // slot 13
+  virtual int32_t GetPrepositionCount() = 0;                                                  // slot 14
   virtual int32_t GetPrepositionName(uint32_t position, wchar_t* buffer, uint32_t size) = 0;  // slot 15
-  virtual int32_t GoToPreposition(int32_t value, const wchar_t* name) = 0;     // slot 16
-  virtual int32_t AddPreposition(const wchar_t* name) = 0;                     // slot 17
-  virtual int32_t RemovePreposition(const wchar_t* name) = 0;                  // slot 18
-  virtual int32_t GetCurrentPreposition(wchar_t* buffer, uint32_t size) = 0;   // slot 19
+  virtual int32_t GoToPreposition(int32_t value, const wchar_t* name) = 0;                    // slot 16
+  virtual int32_t AddPreposition(const wchar_t* name) = 0;                                    // slot 17
+  virtual int32_t RemovePreposition(const wchar_t* name) = 0;                                 // slot 18
+  virtual int32_t GetCurrentPreposition(wchar_t* buffer, uint32_t size) = 0;                  // slot 19
 
  protected:
   ~IIPPTZApi() = default;
