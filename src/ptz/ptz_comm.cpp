@@ -17,7 +17,7 @@ constexpr uint16_t kRcpPtzData = 0xFFDD;
 constexpr uint8_t kOsrdHeadType = 0xFF;
 // Pelco-D heads on a shared bus may miss a single stop; they must never keep turning.
 constexpr int kPelcoStopRepeats = 4;
-// OSRD heads need this long after storing before they take the next command.
+// How long an OSRD head is given to settle after a store.
 constexpr DWORD kOsrdStoreSettleMs = 333;
 }  // namespace
 
@@ -332,7 +332,7 @@ bool CBoschPTZComm::StorePreset(uint32_t index) {
   bool result = SendFrame(*builder);
   if (result && protocol_ == kPTZProtocolOSRD) {
     Sleep(kOsrdStoreSettleMs);
-    // The head leaves its store mode only on the next lens command.
+    // OSRD heads get an idle lens command and a stop once they have settled after a store.
     builder->Reset();
     builder->Iris(true, 0);
     if (SendFrame(*builder)) {

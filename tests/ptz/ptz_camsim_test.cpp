@@ -52,6 +52,7 @@ class PTZCamsim : public ::testing::Test {
   void TearDown() override {
     handler_.reset();
     RemoveFiles();
+    RemoveDirectoryA(driver_.hostDirectory.c_str());
   }
 
   // Camera, protocol and a preset file of the test's own.
