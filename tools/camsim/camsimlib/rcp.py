@@ -6,7 +6,7 @@ injected errors, type and direction checks, the write log and `values` all apply
 """
 
 from .common import (ERR_BAD_DIRECTION, ERR_BAD_NUM, ERR_BAD_PAYLOAD, ERR_UNKNOWN_COMMAND, TYPES,
-                     hexbytes, parse_number, parse_payload_bytes)
+                     hexbytes, log, parse_number, parse_payload_bytes)
 
 class RcpReply:
     def __init__(self, hex_value=None, dec_value=None, str_value=None, err=None):
@@ -105,6 +105,7 @@ class RcpHandler:
             if typ not in command.types:
                 self.note = "wrong type %s, the camera knows 0x%04X as %s" % (
                     typ, cmd, "/".join(command.types))
+                log("%s: %s" % (cam.address, self.note))
                 return error_reply(ERR_UNKNOWN_COMMAND), cmd, typ
             if direction not in command.directions:
                 self.note = "wrong direction"
