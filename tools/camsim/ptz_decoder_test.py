@@ -6,7 +6,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import ptz_decoder  # noqa: E402
+from camsimlib.modules import ptz_decoder  # noqa: E402
 
 
 def line(command, text):
