@@ -11,3 +11,7 @@ lumivar_add_test(preposition_list
   SOURCES ${CMAKE_SOURCE_DIR}/tests/ptz/preposition_list_test.cpp
   DEPS ptz control_http core foundation
   SYSLIBS ole32 oleaut32 uuid)
+lumivar_add_test(ptz_comm
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/ptz/ptz_comm_test.cpp
+  DEPS ptz control_rcp control_http rcpplus core foundation
+  SYSLIBS winhttp ole32 oleaut32 uuid)
