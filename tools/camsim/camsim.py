@@ -44,7 +44,7 @@ CAMERA_EPOCH = 946684800
 # The newest of the sources this process runs, taken at start-up: camsimctl.sh compares it with
 # the files on disk to replace a daemon that runs older code (of either side).
 SOURCE_MTIME = max(os.path.getmtime(os.path.join(os.path.dirname(os.path.abspath(__file__)), f))
-                   for f in ("camsim.py", "rtsp_server.py")
+                   for f in ("camsim.py", "rtsp_server.py", "property_models.py")
                    if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), f)))
 
 # Snapshot size classes as the driver asks for them ("JpegSize=S|M|L|XL").
@@ -135,6 +135,9 @@ DEFAULT_CAMERAS = [
     {"address": "127.0.0.20", "auth": "none"},
     {"address": "127.0.0.21", "auth": "none"},
 ]
+sys.path.insert(0, HERE)
+import property_models  # noqa: E402  (models of the capability query, 127.0.0.70 - .79)
+DEFAULT_CAMERAS += property_models.CAMERAS
 
 
 def make_config(overrides):

@@ -34,7 +34,8 @@
  *          cycles - starts and stops stream 0 of channel 0 again and again and compares
  *                   handles, threads and private bytes before and after;
  *          multi  - one H.264 stream per driver, counts frames against the frame rate and the
- *                   process's CPU time.
+ *                   process's CPU time;
+ *          query ADDRESS - the capability query, without a driver object (see query_mode.c).
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -313,7 +314,11 @@ static const Mode* FindMode(const char* name) {
   return NULL;
 }
 
+int QueryMain(int argc, char** argv); /* query_mode.c: needs no driver object */
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (strcmp(argv[i], "query") == 0) return QueryMain(argc, argv);
   HostOptions options;
   if (!ParseOptions(argc, argv, &options)) {
     Usage();
