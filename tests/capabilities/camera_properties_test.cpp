@@ -81,7 +81,8 @@ struct Loaded {
 
 Loaded Load(std::unique_ptr<ScriptedPropertySource> source, bool highRate = false) {
   ScriptedPropertySource* raw = source.get();
-  auto properties = std::make_unique<CLumivarCameraProperties>(std::move(source), &ProfileCandidates, highRate);
+  auto properties =
+      std::make_unique<CLumivarCameraProperties>(std::move(source), &ProfileCandidates, highRate);
   uint32_t status = 99;
   const bool ok = properties->Load(status);
   return {std::move(properties), raw, ok, status};
@@ -99,10 +100,11 @@ TEST(CameraValueTexts, FrameRateCodes) {
     bool highRate;
     uint32_t code;
   } cases[] = {
-      {0, false, 1000}, {1, false, 1000}, {25, false, 40},        {30, false, 33},        {7, false, 143},
-      {6, false, 167},  {60, false, 17},  {60, true, 0x7000003C}, {30, true, 33},         {31, true, 0x7000001F},
+      {0, false, 1000}, {1, false, 1000}, {25, false, 40},        {30, false, 33}, {7, false, 143},
+      {6, false, 167},  {60, false, 17},  {60, true, 0x7000003C}, {30, true, 33},  {31, true, 0x7000001F},
   };
-  for (const Case& c : cases) EXPECT_EQ(FrameRateCode(c.rate, c.highRate), c.code) << c.rate << " " << c.highRate;
+  for (const Case& c : cases)
+    EXPECT_EQ(FrameRateCode(c.rate, c.highRate), c.code) << c.rate << " " << c.highRate;
 }
 
 TEST(CameraValueTexts, StreamLists) {
@@ -154,19 +156,46 @@ TEST(CameraPropertiesLoad, FixedCameraReport) {
   ASSERT_TRUE(l.ok);
   EXPECT_EQ(l.status, 0u);
   const std::vector<std::string> expected = {
-      "device vendor = Bosch", "device model = Camsim Fixed HD 1080", "device video lines = 1",
-      "device streams = 3", "framerate = 1000", "framerate = 500", "framerate = 333", "framerate = 250",
-      "framerate = 200", "framerate = 167", "framerate = 143", "framerate = 100", "framerate = 67",
-      "framerate = 33", "framerate default = 33", "5 = 1", "11 = 1", "12 = 1", "2 = 1", "3 = 1", "13 = 4",
-      "14 = 1", "17 = 0", "27 = 2", "120 [Live Stream: Supported Codecs] = jpeg",
+      "device vendor = Bosch",
+      "device model = Camsim Fixed HD 1080",
+      "device video lines = 1",
+      "device streams = 3",
+      "framerate = 1000",
+      "framerate = 500",
+      "framerate = 333",
+      "framerate = 250",
+      "framerate = 200",
+      "framerate = 167",
+      "framerate = 143",
+      "framerate = 100",
+      "framerate = 67",
+      "framerate = 33",
+      "framerate default = 33",
+      "5 = 1",
+      "11 = 1",
+      "12 = 1",
+      "2 = 1",
+      "3 = 1",
+      "13 = 4",
+      "14 = 1",
+      "17 = 0",
+      "27 = 2",
+      "120 [Live Stream: Supported Codecs] = jpeg",
       "121 [Live Stream: Supported Resolutions] = 640x480:33,1920x1080:33",
       "122 [Live Stream: Supported Framerates] = values=1000,500,333,250,200,167,143,100,67,33;default=33",
       "124 [Remote Stream: Supported Codecs] = h264",
       "125 [Remote Stream: Supported Resolutions] = 1280x720:33,1920x1080:33",
       "126 [Remote Stream: Supported Framerates] = values=1000,500,333,250,200,167,143,100,67,33;default=33",
-      "28 = 1", "1 [Video standard] = 1", "2 [Firmware version] = 7.80.0128", "3 [MAC address] = 01B2C345",
-      "4 [PTZ Protocol] = 1", "5 [Camera group] = 3", "6 [Max Frame Rate] = 30",
-      "7 [Encoder capabilities] = (none)", "8 [Fish Eye Video Line] = 0", "9 [De-warp mode] = 0",
+      "28 = 1",
+      "1 [Video standard] = 1",
+      "2 [Firmware version] = 7.80.0128",
+      "3 [MAC address] = 01B2C345",
+      "4 [PTZ Protocol] = 1",
+      "5 [Camera group] = 3",
+      "6 [Max Frame Rate] = 30",
+      "7 [Encoder capabilities] = (none)",
+      "8 [Fish Eye Video Line] = 0",
+      "9 [De-warp mode] = 0",
       "10 [Mjpeg Resolutions] = 640x480,1920x1080"};
   EXPECT_EQ(Saved(*l.properties), expected);
 }
@@ -200,11 +229,11 @@ TEST(CameraPropertiesLoad, ProfileSupportsFallsBackOnZeroPairs) {
     uint32_t width, height, stream;
     bool supported;
   } cases[] = {
-      {{}, 1234, 567, 0, true},                // no list: everything
-      {{{4, 3}}, 1280, 720, 0, true},          // first value is a 720p code
-      {{{4, 3}}, 1280, 720, 1, false},         // second value is not
-      {{{0, 4}}, 1280, 720, 0, true},          // zero-first: second values count for stream 0
-      {{{4, 0}}, 1280, 720, 1, true},          // zero-second: first values count for stream 1
+      {{}, 1234, 567, 0, true},         // no list: everything
+      {{{4, 3}}, 1280, 720, 0, true},   // first value is a 720p code
+      {{{4, 3}}, 1280, 720, 1, false},  // second value is not
+      {{{0, 4}}, 1280, 720, 0, true},   // zero-first: second values count for stream 0
+      {{{4, 0}}, 1280, 720, 1, true},   // zero-second: first values count for stream 1
       {{{6, 9}}, 1280, 720, 1, false},
   };
   for (const Case& c : cases) {
@@ -225,7 +254,9 @@ TEST(CameraPropertiesLoad, OlderCameraGroupZeroWithoutJpeg) {
   Loaded l = Load(std::move(s));
   ASSERT_TRUE(l.ok);
   const std::vector<std::string> lines = Saved(*l.properties);
-  auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
   EXPECT_TRUE(has("120 [Live Stream: Supported Codecs] = mpeg"));
   EXPECT_TRUE(has("121 [Live Stream: Supported Resolutions] = 176x144:33,352x288:33"));
   EXPECT_TRUE(has("5 [Camera group] = 0"));
@@ -240,7 +271,9 @@ TEST(CameraPropertiesLoad, AudioAndHighRates) {
   Loaded l = Load(std::move(s), true);
   ASSERT_TRUE(l.ok);
   const std::vector<std::string> lines = Saved(*l.properties);
-  auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
   EXPECT_TRUE(has("4 = 1"));
   EXPECT_TRUE(has("101 [Audio Input Parameters] = Count=1; IsStereo=0"));
   EXPECT_TRUE(has("102 [Audio Output Parameters] = Count=1; IsStereo=0"));
@@ -258,16 +291,30 @@ TEST(CameraPropertiesLoad, FailuresAndHostileAnswers) {
     uint32_t status;
     const char* detail;
   } cases[] = {
-      {"no answer at all", [](ScriptedPropertySource& s) { s.strings.clear(), s.httpStatus = 0; }, false, 2, ""},
-      {"credentials refused", [](ScriptedPropertySource& s) { s.strings.clear(), s.httpStatus = 401; }, false, 1, ""},
-      {"empty model", [](ScriptedPropertySource& s) { s.strings[{0x097C, 0}] = ""; }, false, 3,
-       "the camera did not name its model"},
-      {"login check empty", [](ScriptedPropertySource& s) { s.strings.erase({0x028B, 2}); }, false, 1, ""},
+      {"no answer at all", [](ScriptedPropertySource& s) { s.strings.clear(), s.httpStatus = 0; }, false, 2,
+       ""},
+      {"credentials refused", [](ScriptedPropertySource& s) { s.strings.clear(), s.httpStatus = 401; }, false,
+       1, ""},
+      {"empty model",
+       [](ScriptedPropertySource& s) {
+         s.strings[{0x097C, 0}] = "";
+       },
+       false, 3, "the camera did not name its model"},
+      {"login check empty",
+       [](ScriptedPropertySource& s) {
+         s.strings.erase({0x028B, 2});
+       },
+       false, 1, ""},
       {"capability list cut short",
-       [](ScriptedPropertySource& s) { s.bytes[{0xFF10, 0}].resize(13); }, false, 3,
-       "the camera's capability list is missing or unreadable"},
-      {"capability list wrong magic", [](ScriptedPropertySource& s) { s.bytes[{0xFF10, 0}][0] = 0; }, false, 3,
-       "the camera's capability list is missing or unreadable"},
+       [](ScriptedPropertySource& s) {
+         s.bytes[{0xFF10, 0}].resize(13);
+       },
+       false, 3, "the camera's capability list is missing or unreadable"},
+      {"capability list wrong magic",
+       [](ScriptedPropertySource& s) {
+         s.bytes[{0xFF10, 0}][0] = 0;
+       },
+       false, 3, "the camera's capability list is missing or unreadable"},
       {"no video line", [](ScriptedPropertySource& s) { s.numbers[0x01D6] = 0; }, false, 3,
        "the camera reports no video line"},
       {"no frame rate", [](ScriptedPropertySource& s) { s.numbers.erase(0x0AD6); }, false, 3,
@@ -285,7 +332,10 @@ TEST(CameraPropertiesLoad, FailuresAndHostileAnswers) {
          r.resize(r.size() + 7, 0xEE);
        },
        true, 0, ""},
-      {"profile list of garbage", [](ScriptedPropertySource& s) { s.bytes[{0x0AF9, 1}] = Bytes(100000, 0xFF); },
+      {"profile list of garbage",
+       [](ScriptedPropertySource& s) {
+         s.bytes[{0x0AF9, 1}] = Bytes(100000, 0xFF);
+       },
        true, 0, ""},
       {"non-ASCII strings",
        [](ScriptedPropertySource& s) {

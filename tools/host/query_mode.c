@@ -221,6 +221,8 @@ int QueryMain(int argc, char** argv) {
       global = strcmp(v, "module") != 0, ++i;
     } else if (strcmp(a, "--terminate-after") == 0 && v) {
       terminateAfter = strtoul(v, NULL, 10), ++i;
+    } else if (strcmp(a, "--commands") == 0 && v) {
+      ++i; /* the live modes' command file: nothing to run here */
     } else if (strcmp(a, "--uninit-after") == 0 && v) {
       uninitAfter = strtoul(v, NULL, 10), ++i;
     } else {
