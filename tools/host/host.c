@@ -13,6 +13,8 @@
  *     --require-open    exit with 1 when an Open fails
  *   live video (modes live, cycles, multi):
  *     --format h264|mjpeg   stream format (h264)        --size WxH     requested size (640x480)
+ *                           (Motion JPEG of a camera of group 0, -p 5=0, is polled as snapshots)
+ *     --frame-code N        the frame-rate code as given instead of --fps (N ms between frames)
  *     --fps N               frames per second (25)      --quality Q    0..100 (50)
  *     --stream [CH:]IDX     a stream to start (repeatable; default 0:0). Index 0 goes through
  *                           StartChannel, others through StartStream.
@@ -176,6 +178,8 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
     live->height = h;
   } else if (strcmp(name, "fps") == 0) {
     *bad = !ParseUnsigned(value, &live->fps) || live->fps == 0 || live->fps > 0xFFF;
+  } else if (strcmp(name, "frame-code") == 0) {
+    *bad = !ParseUnsigned(value, &live->frameCode) || live->frameCode == 0;
   } else if (strcmp(name, "quality") == 0) {
     *bad = !ParseUnsigned(value, &live->quality) || live->quality > 100;
   } else if (strcmp(name, "stream") == 0) {
