@@ -62,20 +62,26 @@ void CBaseHttpChannel::Run() {
 bool CBaseHttpChannel::Poll() {
   if (GetStopEvent().IsSet()) return true;
   std::vector<uint8_t> buffer;
-  bool fetched = true;
-  while (fetched && !IsSignalLost()) {
+  const uint32_t interval = FrameIntervalMs(GetSettings().frameRate);
+  // The first fetch of a round goes out even while the signal counts as lost: only a picture
+  // restarts the frame timer, so a round that never asked would never find the camera back.
+  bool fetched = false;
+  do {
     buffer.clear();
     fetched = FetchSnapshot(buffer);
-    uint32_t wait = 0;
+    uint32_t wait;
     if (fetched) {
       // The sender adds one zero byte after the body for text readers; a picture ends before it.
       if (parser_ && buffer.size() > 1) parser_->ProcessData(buffer.data(), buffer.size() - 1);
-      const uint32_t interval = FrameIntervalMs(GetSettings().frameRate);
       const uint32_t elapsed = GetFrameTimer().ElapsedMs();
       wait = elapsed < interval ? interval - elapsed : 0;
+    } else {
+      // A camera that refuses a picture is asked again at the picture pace (at least once a
+      // second), not as fast as it can refuse; once it counts as lost the round's 5 s wait rules.
+      wait = IsSignalLost() ? 0 : (interval < 1000 ? interval : 1000);
     }
     if (GetStopEvent().Wait(wait)) return true;
-  }
+  } while (fetched && !IsSignalLost());
   return false;
 }
 

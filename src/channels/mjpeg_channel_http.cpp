@@ -28,14 +28,15 @@ void CMJPEGChannelHTTP::BeginRound() {
 
 std::string CMJPEGChannelHTTP::SnapshotPath(uint32_t width, uint32_t height, uint32_t quality,
                                             uint32_t cameraNumber) {
-  const char* size = width <= 256               ? "JpegSize=S&"
-                     : width <= 512             ? "JpegSize=M&"
+  const char* size = width <= 256                  ? "JpegSize=S&"
+                     : width <= 512                ? "JpegSize=M&"
                      : width > 720 || height > 288 ? "JpegSize=XL&"
                                                    : "JpegSize=L&";
   // The camera's scale runs the other way from the host's; 0 is not a quality it takes.
   const uint32_t cameraQuality = quality >= 100 ? 1 : 100 - quality;
   char path[128];
-  std::snprintf(path, sizeof(path), "/snap.jpg?%sJpegCam=%u&JpegQuality=%u", size, cameraNumber, cameraQuality);
+  std::snprintf(path, sizeof(path), "/snap.jpg?%sJpegCam=%u&JpegQuality=%u", size, cameraNumber,
+                cameraQuality);
   return path;
 }
 

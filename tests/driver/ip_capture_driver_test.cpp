@@ -264,7 +264,7 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     const char* made;  // "h264", "mjpeg", "mjpeg-http" or "none"
   };
   const Case cases[] = {
-      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"}, {1, nullptr, 16, 1, "mjpeg"},
+      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"},   {1, nullptr, 16, 1, "mjpeg"},
       {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "mjpeg-http"}, {1, "0", 0, 1, "mjpeg-http"},
       {3, nullptr, 4, 4, "none"},
   };
