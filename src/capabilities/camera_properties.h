@@ -5,11 +5,8 @@
 // Load runs on the query thread; Abort may come from any thread.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "capabilities/audio_capabilities.h"
 #include "capabilities/camera_stream_list.h"

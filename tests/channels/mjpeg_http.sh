@@ -62,7 +62,7 @@ cleared=$(now)
 back=$(line_count loss)
 if wait_line loss "^STATE channel=0 state=0$" 10 "$back" >/dev/null; then
   took=$(awk -v a="$(now)" -v b="$cleared" 'BEGIN { printf "%d", (a - b) * 1000 }')
-  [ "$took" -le 6500 ] && pass "pictures again $took ms after the camera answered again" ||
+  [ "$took" -le 7500 ] && pass "pictures again $took ms after the camera answered again" ||
     fail "recovery took $took ms, more than the 5 s wait"
 else
   fail "no recovery after the camera answered again"
