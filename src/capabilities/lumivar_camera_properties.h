@@ -5,6 +5,7 @@
 // cannot mean (more than kMaxIoCount inputs, rates above kMaxFrameRate) are taken as unknown.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
