@@ -1,5 +1,5 @@
 // CBaseRTSPChannel: parser choice from the session description, the multicast checks, and whole
-// sessions against the camera simulator's RTSP server on 127.0.0.60 (fixture rtsp_server),
+// sessions against the camera simulator's RTSP server on 127.0.0.230 (fixture rtsp_server),
 // over UDP and interleaved, including signal loss and recovery.
 #include "channels/base_rtsp_channel.h"
 
@@ -99,7 +99,7 @@ class BaseRtspChannelTest : public testing::WinsockTest {
  protected:
   void SetUp() override {
     driver.allocator = &allocator;
-    driver.info.address = "127.0.0.60";
+    driver.info.address = "127.0.0.230";
     driver.info.timeout = 2000;
     driver.info.signalTimeout = 4000;
     driver.hostDirectory = "C:\\nonexistent\\";
@@ -162,7 +162,7 @@ TEST_F(BaseRtspChannelTest, SessionDescriptionChoosesTheParserAndThePayloadFilte
         EXPECT_TRUE(
             driver.HasLine(kLogError,
                            "vantrel::CBaseRTSPChannel::SdpInfoReceived: Unable to handle RTP video data "
-                           "from device 127.0.0.60:80 - unexpected payload type \"" +
+                           "from device 127.0.0.230:80 - unexpected payload type \"" +
                                name + "\""));
         break;
       }
@@ -188,10 +188,10 @@ TEST_F(BaseRtspChannelTest, MulticastDescriptionsNeedAGroupAndAPort) {
   };
   const Case cases[] = {
       {"", 5000,
-       prefix + "connection data section. RTP multicast stream cannot be started for device 127.0.0.60:80"},
+       prefix + "connection data section. RTP multicast stream cannot be started for device 127.0.0.230:80"},
       {"239.255.60.1", 0,
        prefix + "correct streaming port in media section. RTP multicast stream cannot be started for device "
-                "127.0.0.60:80"},
+                "127.0.0.230:80"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -222,7 +222,7 @@ TEST_F(BaseRtspChannelTest, AFailedGroupJoinIsLogged) {
     EXPECT_FALSE(channel.SdpInfoReceived(MulticastH264(c.group, c.port)));
     const std::string expected =
         "vantrel::CBaseRTSPChannel::SdpInfoReceived: Unable to join multicast group " + std::string(c.group) +
-        ":" + std::to_string(c.port) + " for 127.0.0.60:80";
+        ":" + std::to_string(c.port) + " for 127.0.0.230:80";
     EXPECT_TRUE(driver.HasLine(kLogError, expected));
   }
 }
@@ -290,9 +290,9 @@ TEST_F(BaseRtspChannelTest, ALongPauseIsNoSignalLossOnResume) {
 
 TEST_F(BaseRtspChannelTest, UdpSessionDeliversH264FramesLosesSignalAndRecovers) {
   TestRtspChannel channel(&driver, &callback);
-  const std::string online = "vantrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.60 is online (Rec)";
+  const std::string online = "vantrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.230 is online (Rec)";
   const std::string lost =
-      "vantrel::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.60 (Rec)";
+      "vantrel::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.230 (Rec)";
 
   ASSERT_TRUE(channel.Start(VideoSettings{}));
   ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == kCameraReceiving; }, 20000));
@@ -307,9 +307,9 @@ TEST_F(BaseRtspChannelTest, UdpSessionDeliversH264FramesLosesSignalAndRecovers) 
       EXPECT_TRUE(fourcc == MakeFourCC("H264") || fourcc == MakeFourCC("I264")) << std::hex << fourcc;
   }
 
-  ASSERT_TRUE(SendFault("127.0.0.60", "stop_sending"));
+  ASSERT_TRUE(SendFault("127.0.0.230", "stop_sending"));
   bool lostSeen = WaitUntil([&] { return callback.signalLost.load() > 0; }, 20000);
-  ASSERT_TRUE(SendFault("127.0.0.60", "resume_sending"));
+  ASSERT_TRUE(SendFault("127.0.0.230", "resume_sending"));
   ASSERT_TRUE(lostSeen);
   // The host hears of the loss first; the log line follows.
   EXPECT_TRUE(WaitUntil([&] { return driver.HasLine(kLogError, lost); }, 5000));
@@ -322,7 +322,7 @@ TEST_F(BaseRtspChannelTest, UdpSessionDeliversH264FramesLosesSignalAndRecovers) 
   channel.Stop();
   EXPECT_EQ(channel.GetState(), kCameraStopped);
   EXPECT_TRUE(driver.HasLine(kLogInfo,
-                             "vantrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.60 is "
+                             "vantrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.230 is "
                              "offline. Channel was stopped (Rec)"));
   EXPECT_EQ(allocator.outstanding.load(), 0);
 }
@@ -375,8 +375,8 @@ class SilentRtspServer {
 };
 
 TEST_F(BaseRtspChannelTest, StopWhileTheCameraHangsReturnsWithinTwiceTheTimeout) {
-  driver.info.address = "127.0.0.70";
-  SilentRtspServer server("127.0.0.70");
+  driver.info.address = "127.0.0.238";
+  SilentRtspServer server("127.0.0.238");
   ASSERT_TRUE(server.IsListening());
   TestRtspChannel channel(&driver, &callback, "?h26x=4", ChannelConfig::kRtpModeOverRtsp);
   ASSERT_TRUE(channel.Start(VideoSettings{}));

@@ -117,7 +117,7 @@ TEST_F(RcpHttpTest, UnusableRepliesGiveCode10Or6) {
 
 TEST(RcpHttpUnreachableTest, NoAnswerGivesCode9) {
   // Nothing listens on this loopback address.
-  CRcpHttp rcp(Device("127.0.0.99", 80, 2000));
+  CRcpHttp rcp(Device("127.0.0.237", 80, 2000));
   const CResultDef r = rcp.SetRcpDword(0x0607, 1, 1);
   EXPECT_EQ(r.code, CResultDef::kCodeNotSent);
   EXPECT_EQ(r.severity, CResultDef::kSeverityNotSent);

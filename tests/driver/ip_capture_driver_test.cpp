@@ -5,6 +5,7 @@
 #include <string>
 
 #include "channels/h264_channel_rtsp.h"
+#include "channels/mjpeg_channel_http.h"
 #include "channels/mjpeg_channel_rtsp.h"
 #include "driver/driver_factory.h"
 #include "driver/lumivar_ip_capture_driver.h"
@@ -261,11 +262,11 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     const char* p5;
     uint32_t format;
     uint32_t resolved;
-    const char* made;  // "h264", "mjpeg" or "none"
+    const char* made;  // "h264", "mjpeg", "mjpeg-http" or "none"
   };
   const Case cases[] = {
-      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"}, {1, nullptr, 16, 1, "mjpeg"},
-      {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "none"},     {1, "0", 0, 1, "none"},
+      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"},   {1, nullptr, 16, 1, "mjpeg"},
+      {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "mjpeg-http"}, {1, "0", 0, 1, "mjpeg-http"},
       {3, nullptr, 4, 4, "none"},
   };
   testing::TestVideoCallback callback;
@@ -286,6 +287,7 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     EXPECT_EQ(settings.format, c.resolved) << what;
     const std::string made = dynamic_cast<CH264ChannelRTSP*>(channel.get())    ? "h264"
                              : dynamic_cast<CMJPEGChannelRTSP*>(channel.get()) ? "mjpeg"
+                             : dynamic_cast<CMJPEGChannelHTTP*>(channel.get()) ? "mjpeg-http"
                              : channel                                         ? "other"
                                                                                : "none";
     EXPECT_EQ(made, c.made) << what;

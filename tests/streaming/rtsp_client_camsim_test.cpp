@@ -1,5 +1,5 @@
 // Whole RTSP sessions against the camera simulator's RTSP servers (GStreamer), started by the
-// rtsp_server fixture: 127.0.0.60 without auth, .61 Basic, .62 Digest (user "u", password "p").
+// rtsp_server fixture: 127.0.0.230 without auth, .231 Basic, .232 Digest (user "u", password "p").
 #include <gtest/gtest.h>
 #include <winsock2.h>
 
@@ -93,13 +93,13 @@ struct SessionCase {
 
 TEST_F(RtspClientCamsimTest, SessionsWithEachAuthAndTransport) {
   const SessionCase cases[] = {
-      {"no auth, interleaved H.264", "127.0.0.60", "?h26x=4", kRtspTransportInterleaved, "H264", 96},
-      {"no auth, UDP H.264 line 2", "127.0.0.60", "?h26x=4&line=2&inst=2", kRtspTransportUdp, "H264", 96},
-      {"Basic, interleaved Motion JPEG", "127.0.0.61", "?h26x=0&line=2", kRtspTransportInterleaved, "JPEG",
+      {"no auth, interleaved H.264", "127.0.0.230", "?h26x=4", kRtspTransportInterleaved, "H264", 96},
+      {"no auth, UDP H.264 line 2", "127.0.0.230", "?h26x=4&line=2&inst=2", kRtspTransportUdp, "H264", 96},
+      {"Basic, interleaved Motion JPEG", "127.0.0.231", "?h26x=0&line=2", kRtspTransportInterleaved, "JPEG",
        26},
-      {"Basic, UDP H.264", "127.0.0.61", "?h26x=4", kRtspTransportUdp, "H264", 96},
-      {"Digest, interleaved H.264", "127.0.0.62", "?h26x=4&line=3", kRtspTransportInterleaved, "H264", 96},
-      {"Digest, UDP H.264", "127.0.0.62", "?h26x=4", kRtspTransportUdp, "H264", 96},
+      {"Basic, UDP H.264", "127.0.0.231", "?h26x=4", kRtspTransportUdp, "H264", 96},
+      {"Digest, interleaved H.264", "127.0.0.232", "?h26x=4&line=3", kRtspTransportInterleaved, "H264", 96},
+      {"Digest, UDP H.264", "127.0.0.232", "?h26x=4", kRtspTransportUdp, "H264", 96},
   };
   for (const SessionCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -132,7 +132,7 @@ TEST_F(RtspClientCamsimTest, SessionsWithEachAuthAndTransport) {
 }
 
 TEST_F(RtspClientCamsimTest, WrongPasswordEndsBeforeSetup) {
-  for (const char* host : {"127.0.0.61", "127.0.0.62"}) {
+  for (const char* host : {"127.0.0.231", "127.0.0.232"}) {
     SCOPED_TRACE(host);
     SessionUser user;
     CBaseRTSPClient client(&driver);
@@ -150,16 +150,16 @@ TEST_F(RtspClientCamsimTest, RefusedConnectionFailsPromptly) {
   SessionUser user;
   CBaseRTSPClient client(&driver);
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_FALSE(client.Start(Params("127.0.0.69", "?h26x=4"), &user, kRtspTransportUdp));
+  EXPECT_FALSE(client.Start(Params("127.0.0.239", "?h26x=4"), &user, kRtspTransportUdp));
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
 }
 
 TEST_F(RtspClientCamsimTest, ServerThatStopsAnsweringIsLeftWithinTheTimeouts) {
   // Kept last: the frozen server answers nothing for a few seconds.
-  ASSERT_EQ(SendFault("127.0.0.60", "freeze seconds=4").rfind("ok", 0), 0u);
+  ASSERT_EQ(SendFault("127.0.0.230", "freeze seconds=4").rfind("ok", 0), 0u);
   SessionUser user;
   CBaseRTSPClient client(&driver);
-  RTSPConnectionParams params = Params("127.0.0.60", "?h26x=4");
+  RTSPConnectionParams params = Params("127.0.0.230", "?h26x=4");
   params.receiveTimeoutMs = 1000;
   auto begin = std::chrono::steady_clock::now();
   ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));

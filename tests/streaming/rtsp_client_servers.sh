@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # CTest fixture for the RTSP client tests: simulated camera RTSP servers, one per auth mode.
 #   rtsp_client_servers.sh start|stop <state dir>
-# 127.0.0.60 no auth, 127.0.0.61 Basic, 127.0.0.62 Digest (user "u", password "p"); each takes
-# fault commands on port 8554 of its address. 127.0.0.69 is left without a server.
+# 127.0.0.230 no auth, 127.0.0.231 Basic, 127.0.0.232 Digest (user "u", password "p"); each takes
+# fault commands on port 8554 of its address. 127.0.0.239 is left without a server.
 set -u
 action=$1
 state=$2
@@ -34,14 +34,14 @@ wait_port() {  # address port seconds
 case "$action" in
   start)
     stop_all
-    for spec in "60 none" "61 basic" "62 digest"; do
+    for spec in "230 none" "231 basic" "232 digest"; do
       set -- $spec
       address="127.0.0.$1"
       setsid /usr/bin/python3 "$server" --address "$address" --auth "$2" --user u --password p \
         --control-port 8554 >"$state/rtsp_server_$1.log" 2>&1 </dev/null &
       echo $! >"$state/rtsp_server_$1.pid"
     done
-    for n in 60 61 62; do
+    for n in 230 231 232; do
       if ! wait_port "127.0.0.$n" 554 20 || ! wait_port "127.0.0.$n" 8554 5; then
         echo "RTSP server on 127.0.0.$n did not start:"; cat "$state/rtsp_server_$n.log"
         stop_all

@@ -13,6 +13,8 @@
  *     --require-open    exit with 1 when an Open fails
  *   live video (modes live, cycles, multi):
  *     --format h264|mjpeg   stream format (h264)        --size WxH     requested size (640x480)
+ *                           (Motion JPEG of a camera of group 0, -p 5=0, is polled as snapshots)
+ *     --frame-code N        the frame-rate code as given instead of --fps (N ms between frames)
  *     --fps N               frames per second (25)      --quality Q    0..100 (50)
  *     --stream [CH:]IDX     a stream to start (repeatable; default 0:0). Index 0 goes through
  *                           StartChannel, others through StartStream.
@@ -37,6 +39,7 @@
  *                   process's CPU time;
  *          ptz    - moves, zooms, focuses, steers the iris and keeps presets from the commands
  *                   file (tools/host/ptz_mode.c lists the commands).
+ *          query ADDRESS - the capability query, without a driver object (see query_mode.c).
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -178,6 +181,8 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
     live->height = h;
   } else if (strcmp(name, "fps") == 0) {
     *bad = !ParseUnsigned(value, &live->fps) || live->fps == 0 || live->fps > 0xFFF;
+  } else if (strcmp(name, "frame-code") == 0) {
+    *bad = !ParseUnsigned(value, &live->frameCode) || live->frameCode == 0;
   } else if (strcmp(name, "quality") == 0) {
     *bad = !ParseUnsigned(value, &live->quality) || live->quality > 100;
   } else if (strcmp(name, "stream") == 0) {
@@ -316,7 +321,11 @@ static const Mode* FindMode(const char* name) {
   return NULL;
 }
 
+int QueryMain(int argc, char** argv); /* query_mode.c: needs no driver object */
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (strcmp(argv[i], "query") == 0) return QueryMain(argc, argv);
   HostOptions options;
   if (!ParseOptions(argc, argv, &options)) {
     Usage();

@@ -25,6 +25,7 @@ typedef struct ZoneRequest {
 typedef struct LiveOptions {
   uint32_t format; /* 1 Motion JPEG, 3 H.264 */
   uint32_t width, height, fps, quality;
+  uint32_t frameCode; /* when not 0: the settings' frame-rate code as given (ms between frames) */
   StreamRequest streams[HOST_MAX_STREAMS];
   int streamCount;
   ZoneRequest zones[4];

@@ -174,6 +174,7 @@ bool ModeLive(Session* session) {
   if (!video) return false;
   HostVideoSettings settings;
   VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
+  if (live->frameCode) settings.rate.frameRate = live->frameCode;
   ApplyZones(&settings, live);
 
   const int count = live->streamCount;
