@@ -28,6 +28,8 @@ import traceback
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+import camsim_events
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # RCP+ error codes this simulator reports (the wire value of <err>).
@@ -44,7 +46,7 @@ CAMERA_EPOCH = 946684800
 # The newest of the sources this process runs, taken at start-up: camsimctl.sh compares it with
 # the files on disk to replace a daemon that runs older code (of either side).
 SOURCE_MTIME = max(os.path.getmtime(os.path.join(os.path.dirname(os.path.abspath(__file__)), f))
-                   for f in ("camsim.py", "rtsp_server.py")
+                   for f in ("camsim.py", "rtsp_server.py", "camsim_events.py")
                    if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), f)))
 
 # Snapshot size classes as the driver asks for them ("JpegSize=S|M|L|XL").
@@ -134,7 +136,7 @@ DEFAULT_CAMERAS = [
     # rewrites a camera's settings never ends the sessions of another running beside it.
     {"address": "127.0.0.20", "auth": "none"},
     {"address": "127.0.0.21", "auth": "none"},
-]
+] + camsim_events.EVENT_CAMERAS
 
 
 def make_config(overrides):
@@ -293,6 +295,7 @@ class Camera:
             self.faults = []
             self.rcp_errors = {k.lower(): v for k, v in cfg["rcp_errors"].items()}
             self.nonces = set()
+            camsim_events.reset(self)
 
     def _initial_recordings(self):
         if self.config["recordings"] is not None:
@@ -315,6 +318,7 @@ class Camera:
                 "settings": self.settings, "coders": self.coders, "sessions": self.sessions,
                 "recordings": self.recordings, "faults": [f.to_json() for f in self.faults],
                 "requests": len(self.requests),
+                **camsim_events.state(self),
             }
 
     def take_fault(self, target):
@@ -507,6 +511,7 @@ class RcpHandler:
         if v is None:
             return error_reply(ERR_BAD_PAYLOAD)
         self.cam.outputs[num] = 1 if v else 0
+        camsim_events.record_output(self.cam, num, self.cam.outputs[num])
         return number_reply(self.cam.outputs[num])
 
     def cmd_01d6(self, direction, typ, num, payload, session):
