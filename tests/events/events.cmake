@@ -11,3 +11,9 @@ lumivar_add_test(motion_channel
   SYSLIBS winhttp ole32 oleaut32 uuid ws2_32
   FIXTURES camsim TIMEOUT 300
   CAMERAS 127.0.0.50)
+lumivar_add_test(bosch_digital_io
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/events/bosch_digital_io_test.cpp
+  DEPS events control_rcp control_http core foundation
+  SYSLIBS winhttp ole32 oleaut32 uuid ws2_32
+  FIXTURES camsim TIMEOUT 300
+  CAMERAS 127.0.0.51 127.0.0.52)
