@@ -105,6 +105,8 @@ static const Mode modes[] = {
     {"live", ModeLive},
     {"cycles", ModeCycles},
     {"multi", ModeMulti},
+    {"io", ModeIO},
+    {"motion", ModeMotion},
 };
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
@@ -121,7 +123,7 @@ static void Usage(void) {
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [open|live|cycles|multi]\n");
+      "                    [open|live|cycles|multi|io|motion]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {
