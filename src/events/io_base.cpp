@@ -139,6 +139,8 @@ bool CIOBase::SetOutputState(uint32_t output, uint32_t state) {
 }
 
 bool CIOBase::ApplyOutputState(uint32_t output, uint32_t state) {
+  // Outside a run the device side would skip the write and report it done.
+  if (!outputThread_.IsRunning()) return false;
   {
     CScopedLock guard(lock_);
     auto it = outputStates_.find(output);

@@ -207,6 +207,12 @@ TEST_F(IOBaseTest, RelaysStartOffAndSwitchOncePerChange) {
   EXPECT_TRUE(io.ApplyOutputState(1, kIOStateOn));
   EXPECT_EQ(io.Writes().size(), 5u);
   EXPECT_FALSE(io.ApplyOutputState(5, kIOStateOn));
+
+  // After the stop nothing is switched, and nothing is claimed to be.
+  EXPECT_TRUE(io.StopIO());
+  EXPECT_FALSE(io.ApplyOutputState(1, kIOStateOff));
+  EXPECT_FALSE(io.SetOutputState(1, kIOStateOff));
+  EXPECT_EQ(io.Writes().size(), 5u);
 }
 
 TEST_F(IOBaseTest, FailuresReachTheHostEveryTimeAndTheLogOncePerRun) {
