@@ -50,14 +50,20 @@ bool CBoschDigitalIO::SetOutputStateOnDevice(uint32_t index, uint32_t state) {
 }
 
 void CBoschDigitalIO::PrepareDevice() {
+  // Runs on the host's thread inside StartIO: a camera that answers nothing at all (not even an
+  // error) would otherwise hold the host for one time-out per request, so the set-up ends there
+  // and the threads report the failure as they poll.
   const uint32_t inputs = GetNumberOfInputs();
   for (uint32_t i = 0; i < inputs; ++i) {
-    if (!inputRcp_.SendRcpData(FormatText("0x81000a01%u1030001", i), i + 1))
-      inputRcp_.SetRcpOctet(kInputSetupFallbackCommand, 1, i + 1);
+    if (inputRcp_.SendRcpData(FormatText("0x81000a01%u1030001", i), i + 1)) continue;
+    if (!inputRcp_.SetRcpOctet(kInputSetupFallbackCommand, 1, i + 1).IsSuccess() &&
+        inputRcp_.GetLastStatusCode() == 0)
+      return;
   }
   const uint32_t outputs = GetNumberOfOutputs();
   for (uint32_t j = 1; j <= outputs; ++j) {
-    outputRcp_.SetRcpOctet(kOutputSetupCommand1, 0, j);
+    if (!outputRcp_.SetRcpOctet(kOutputSetupCommand1, 0, j).IsSuccess() && outputRcp_.GetLastStatusCode() == 0)
+      return;
     outputRcp_.SetRcpOctet(kOutputSetupCommand2, 1, j);
   }
 }

@@ -193,6 +193,18 @@ TEST_F(BoschDigitalIOTest, UnreachableInputsFailThePollOncePerRun) {
   EXPECT_TRUE(io.StopIO());
 }
 
+TEST_F(BoschDigitalIOTest, StartWithASilentCameraHoldsTheHostForAFewTimeOutsAtMost) {
+  Use("127.0.0.51");
+  CBoschDigitalIO io(&driver);
+  ASSERT_TRUE(io.SetCallback(&callback));
+  ASSERT_EQ(io.GetNumberOfInputs(), 4u);
+  ASSERT_TRUE(camsim->Fault("kind=delay&ms=30000&count=0"));
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(io.StartIO()) << "the threads start; their polls report the failure";
+  EXPECT_LT(GetTickCount() - start, 3 * driver.info.timeout);
+  EXPECT_TRUE(io.StopIO());
+}
+
 TEST_F(BoschDigitalIOTest, StopDuringHangingRequestsEndsWithinTheTimeOut) {
   for (const char* match : {"0x01C0", "0x01C1"}) {
     SCOPED_TRACE(match);
