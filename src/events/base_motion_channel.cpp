@@ -21,7 +21,8 @@ constexpr uint32_t kStopPollMs = 20;
 
 }  // namespace
 
-CBaseMotionChannel::CBaseMotionChannel(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)
+CBaseMotionChannel::CBaseMotionChannel(uint32_t channel, IDriver* driver,
+                                       ipcapture::IIPVideoCallback* callback)
     : CBaseThread(driver), driver_(driver), callback_(callback), channel_(channel) {}
 
 CBaseMotionChannel::~CBaseMotionChannel() {
@@ -56,7 +57,8 @@ bool CBaseMotionChannel::Stop() {
     AbortRequests();
     if (GetTickCount() - started >= bound && ended) {
       ended = false;
-      driver_->Log(kLogWarning, "%s: Motion Detection Thread of channel %u did not end within %u ms (device %s)",
+      driver_->Log(kLogWarning,
+                   "%s: Motion Detection Thread of channel %u did not end within %u ms (device %s)",
                    "vantrel::CBaseMotionChannel::Stop", channel_, bound, driver_->GetDeviceAddress().c_str());
     }
     Sleep(kStopPollMs);
@@ -101,7 +103,8 @@ void CBaseMotionChannel::Notify_MotionDataReceived() {
     monitor->OnFrameSeen(channel_, GetCurrentFileTime());
   } catch (...) {
     driver_->Log(kLogError, "%s: Unhandled exception in driver instance for device %s",
-                 "vantrel::CBaseMotionChannel::Notify_MotionDataReceived", driver_->GetDeviceAddress().c_str());
+                 "vantrel::CBaseMotionChannel::Notify_MotionDataReceived",
+                 driver_->GetDeviceAddress().c_str());
   }
 }
 
@@ -132,8 +135,8 @@ void CBaseMotionChannel::CaptureMotionFrameCallback(uint8_t state) {
     flowing_ = true;
   } else {
     driver_->Log(kLogDetail, "%s(): Motion detection data callback failed (device %s, channel %u)",
-                 "vantrel::CBaseMotionChannel::CaptureMotionFrameCallback", driver_->GetDeviceAddress().c_str(),
-                 channel_);
+                 "vantrel::CBaseMotionChannel::CaptureMotionFrameCallback",
+                 driver_->GetDeviceAddress().c_str(), channel_);
   }
   allocator->Release(frame);
 }

@@ -62,7 +62,8 @@ void CBoschDigitalIO::PrepareDevice() {
   }
   const uint32_t outputs = GetNumberOfOutputs();
   for (uint32_t j = 1; j <= outputs; ++j) {
-    if (!outputRcp_.SetRcpOctet(kOutputSetupCommand1, 0, j).IsSuccess() && outputRcp_.GetLastStatusCode() == 0)
+    if (!outputRcp_.SetRcpOctet(kOutputSetupCommand1, 0, j).IsSuccess() &&
+        outputRcp_.GetLastStatusCode() == 0)
       return;
     outputRcp_.SetRcpOctet(kOutputSetupCommand2, 1, j);
   }

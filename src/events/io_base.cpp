@@ -63,15 +63,16 @@ uint32_t CIOBase::GetNumberOfOutputs() {
 }
 
 std::string CIOBase::ThreadName(const char* kind) {
-  return std::string(kind) + " thread (" + driver_->GetDriverName() + ": " + driver_->GetDeviceAddress() + ")";
+  return std::string(kind) + " thread (" + driver_->GetDriverName() + ": " + driver_->GetDeviceAddress() +
+         ")";
 }
 
 bool CIOBase::StartIO() {
   // A second start restarts: the threads would otherwise refuse to start while still running.
   if (inputThread_.IsRunning() || outputThread_.IsRunning()) StopIO();
   if (!EnsureIODescription()) {
-    driver_->Log(kLogError, "%s: The I/O description of device %s could not be read", "vantrel::CIOBase::StartIO",
-                 driver_->GetDeviceAddress().c_str());
+    driver_->Log(kLogError, "%s: The I/O description of device %s could not be read",
+                 "vantrel::CIOBase::StartIO", driver_->GetDeviceAddress().c_str());
     return false;
   }
   ResetStates();
@@ -134,7 +135,8 @@ bool CIOBase::StopIO() {
 bool CIOBase::SetOutputState(uint32_t output, uint32_t state) {
   // Unknown is the driver's own state, and a change queued while no thread runs would be
   // carried out at some later start, after the host has forgotten it.
-  if (!IsSettableOutputState(state) || output >= outputCount_.load() || !outputThread_.IsRunning()) return false;
+  if (!IsSettableOutputState(state) || output >= outputCount_.load() || !outputThread_.IsRunning())
+    return false;
   return outputThread_.PostItem(new COutputState{output, state}, 0);
 }
 

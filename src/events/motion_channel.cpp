@@ -17,7 +17,8 @@ void CMotionChannel::ThreadProc() {
       if (GetStopEvent().Wait(kPollIntervalMs)) break;
       CheckMotionTimeout();
     } catch (...) {
-      CLoggerInstance::Log(kLogError, "%s(): Unhandled exception during \"Motion detection\" thread processing.",
+      CLoggerInstance::Log(kLogError,
+                           "%s(): Unhandled exception during \"Motion detection\" thread processing.",
                            "vantrel::CMotionChannel::ThreadFunction");
     }
   }

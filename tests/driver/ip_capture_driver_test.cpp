@@ -8,11 +8,11 @@
 #include "channels/mjpeg_channel_rtsp.h"
 #include "driver/driver_factory.h"
 #include "driver/lumivar_ip_capture_driver.h"
+#include "events/bosch_digital_io.h"
+#include "events/motion_channel.h"
 #include "rcpplus/rcpplus_system.h"
 #include "support/fake_host_objects.h"
 #include "support/test_camera_channel.h"
-#include "events/bosch_digital_io.h"
-#include "events/motion_channel.h"
 #include "vantrel/ipcapture/io_api.h"
 #include "vantrel/ipcapture/video_capture.h"
 

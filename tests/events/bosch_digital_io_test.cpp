@@ -69,8 +69,9 @@ class BoschDigitalIOTest : public ::testing::Test {
   }
   // Occurrences in the simulator's state, whose JSON is read without its layout blanks.
   size_t Count(std::string haystack, const std::string& needle) {
-    haystack.erase(std::remove_if(haystack.begin(), haystack.end(), [](char c) { return c == ' ' || c == '\n'; }),
-                   haystack.end());
+    haystack.erase(
+        std::remove_if(haystack.begin(), haystack.end(), [](char c) { return c == ' ' || c == '\n'; }),
+        haystack.end());
     size_t n = 0;
     for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
     return n;

@@ -186,7 +186,10 @@ TEST_F(IOBaseTest, RelaysStartOffAndSwitchOncePerChange) {
     uint32_t output, state;
     bool queued;
   } requests[] = {
-      {0, kIOStateOn, true}, {0, kIOStateOn, true},  {1, kIOStateOff, true}, {0, kIOStateOff, true},
+      {0, kIOStateOn, true},
+      {0, kIOStateOn, true},
+      {1, kIOStateOff, true},
+      {0, kIOStateOff, true},
       {2, kIOStateOn, false},  // no such relay
       {1, 7, false},           // not a state the host may ask for
       {1, kIOStateUnknown, false},

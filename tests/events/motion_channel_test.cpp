@@ -151,8 +151,14 @@ TEST_F(MotionChannelTest, FirstAnswerGivesAPairThenOneFramePerChange) {
 
 TEST_F(MotionChannelTest, BadAnswersStopMotionDataWithoutCrashAndRecoveryGivesAFreshPair) {
   const char* faults[] = {
-      "kind=rcp_error&code=10", "kind=malformed",  "kind=binary&bytes=300", "kind=huge&bytes=200000",
-      "kind=empty",             "kind=status",     "kind=truncated",        "kind=drop",
+      "kind=rcp_error&code=10",
+      "kind=malformed",
+      "kind=binary&bytes=300",
+      "kind=huge&bytes=200000",
+      "kind=empty",
+      "kind=status",
+      "kind=truncated",
+      "kind=drop",
       "kind=body&status=200&text=%3Crcp%3E%3Cresult%3E%3Cstr%3Ezz%20%3C%2Fstr%3E%3C%2Fresult%3E%3C%2Frcp%3E",
   };
   for (const char* fault : faults) {
@@ -186,8 +192,9 @@ TEST_F(MotionChannelTest, RefusedFramesAreLoggedAndTheStateStillFollows) {
   ASSERT_TRUE(channel.Start());
   ASSERT_TRUE(callback.WaitForStates(2, 3000));
   EXPECT_FALSE(channel.IsMotionDataFlowing());
-  EXPECT_TRUE(driver.HasLine(4, "vantrel::CBaseMotionChannel::CaptureMotionFrameCallback(): Motion detection "
-                                "data callback failed (device 127.0.0.50:80, channel 0)"));
+  EXPECT_TRUE(driver.HasLine(4,
+                             "vantrel::CBaseMotionChannel::CaptureMotionFrameCallback(): Motion detection "
+                             "data callback failed (device 127.0.0.50:80, channel 0)"));
   callback.accept = true;
   SetMotion(1, true);
   ASSERT_TRUE(callback.WaitForStates(3, 3000));

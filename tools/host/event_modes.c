@@ -17,12 +17,12 @@
 
 /* ICaptureIOApi. */
 typedef struct IOApiVtbl {
-  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags);   /* 0 */
-  bool (*SetCallback)(void* self, void* callback);                     /* 1 */
-  bool (*StartIO)(void* self);                                         /* 2 */
-  bool (*StopIO)(void* self);                                          /* 3 */
-  uint32_t (*GetNumberOfInputs)(void* self);                           /* 4 */
-  uint32_t (*GetNumberOfOutputs)(void* self);                          /* 5 */
+  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags);     /* 0 */
+  bool (*SetCallback)(void* self, void* callback);                       /* 1 */
+  bool (*StartIO)(void* self);                                           /* 2 */
+  bool (*StopIO)(void* self);                                            /* 3 */
+  uint32_t (*GetNumberOfInputs)(void* self);                             /* 4 */
+  uint32_t (*GetNumberOfOutputs)(void* self);                            /* 5 */
   bool (*SetOutputState)(void* self, uint32_t output, uint32_t state);   /* 6 */
   bool (*ApplyOutputState)(void* self, uint32_t output, uint32_t state); /* 7 */
 } IOApiVtbl;
@@ -147,8 +147,8 @@ static bool MotionSinkOnFrame(void* self, void* object) {
   if (frame->size != 2 || frame->size > frame->capacity || frame->data[0] != 1 || frame->data[1] > 1 ||
       frame->width != 320 || frame->height != 240 || frame->sizeClass != 2) {
     InterlockedIncrement(&sink->badMotionFrames);
-    HostPrint("host: ERROR: channel %u: bad motion frame: %u bytes, %ux%u, class %u", sink->channel, frame->size,
-              frame->width, frame->height, frame->sizeClass);
+    HostPrint("host: ERROR: channel %u: bad motion frame: %u bytes, %ux%u, class %u", sink->channel,
+              frame->size, frame->width, frame->height, frame->sizeClass);
     return false;
   }
   InterlockedIncrement(&sink->motionFrames);
