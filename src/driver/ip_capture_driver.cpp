@@ -237,7 +237,8 @@ ICameraChannel* CIPCaptureDriver::CreateVideoChannel(uint32_t channel, ipcapture
   return nullptr;
 }
 
-IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t channel, ipcapture::IIPVideoCallback* callback) {
+IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t channel,
+                                                      ipcapture::IIPVideoCallback* callback) {
   try {
     return new (std::nothrow) CMotionChannel(channel, this, callback);
   } catch (...) {
