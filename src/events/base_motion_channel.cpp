@@ -48,6 +48,8 @@ bool CBaseMotionChannel::Start() {
 
 bool CBaseMotionChannel::Stop() {
   GetStopEvent().Set();
+  // Called from the host's callback on this very thread: the thread ends after the callback.
+  if (IsCurrentThread()) return false;
   // A poll may sit in an HTTP request for the whole device time-out, and an abort that lands
   // just before the next request starts is lost, so the abort is repeated until the thread ends.
   const uint32_t bound = GetStopBoundMs();

@@ -103,6 +103,8 @@ bool CIOBase::StartIO() {
 bool CIOBase::StopThreadWithAbort(CBaseThread& thread, uint32_t bound) {
   // A request in progress holds the thread for up to the device time-out, and an abort that
   // lands just before the next request starts is lost: abort until the thread has ended.
+  // A host that stops from inside its own callback runs on the thread: it cannot wait for itself.
+  if (thread.IsCurrentThread()) return false;
   const DWORD started = GetTickCount();
   bool inTime = true;
   while (thread.IsRunning()) {

@@ -252,6 +252,31 @@ TEST_F(IOBaseTest, InputFailuresResetTheStatesAndAreLoggedOncePerRun) {
   EXPECT_EQ(callback.Changes()[0].state, kIOStateOn);
 }
 
+// A host that stops the I/O from inside its callback must not wait for the thread it runs on.
+class StoppingCallback final : public ICaptureIOCallback {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  void OnInputStateChanged(uint32_t, uint32_t) override {
+    if (io && !called.exchange(true)) result = io->StopIO() ? 1 : 0;
+    done.Set();
+  }
+  void OnIOFailed() override {}
+  ICaptureIOApi* io = nullptr;
+  std::atomic<bool> called{false};
+  std::atomic<int> result{-1};
+  CManualEvent done;
+};
+
+TEST_F(IOBaseTest, StopFromTheHostCallbackReturns) {
+  ScriptedIO io(&driver, 2, 0);
+  StoppingCallback stopping;
+  stopping.io = &io;
+  ASSERT_TRUE(io.SetCallback(&stopping));
+  ASSERT_TRUE(io.StartIO());
+  ASSERT_TRUE(stopping.done.Wait(3000));
+  EXPECT_EQ(stopping.result.load(), 0) << "the input thread cannot have ended yet";
+}
+
 TEST_F(IOBaseTest, StopDuringAHangingDeviceEndsWithinTheTimeOut) {
   for (const bool hangOutputs : {false, true}) {
     ScriptedIO io(&driver, 2, 2);
