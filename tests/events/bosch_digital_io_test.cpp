@@ -48,15 +48,26 @@ class IOCallback final : public ICaptureIOCallback {
   std::atomic<int> failures{0};
 };
 
+// Request time-out of the object's connections. Like the driver, which raises the device
+// time-outs only after Open made the I/O object, the stop bound is the larger time-out: under Wine
+// an aborted request only ends at its own time-out.
+constexpr uint32_t kRequestTimeoutMs = 1500;
+constexpr uint32_t kDeviceTimeoutMs = 3000;
+
 class BoschDigitalIOTest : public ::testing::Test {
  protected:
+  std::unique_ptr<CBoschDigitalIO> MakeIO() {
+    driver.info.timeout = kRequestTimeoutMs;
+    auto io = std::make_unique<CBoschDigitalIO>(&driver);
+    driver.info.timeout = kDeviceTimeoutMs;
+    return io;
+  }
   void Use(const char* address) {
     camsim = std::make_unique<CamsimControl>(address);
     ASSERT_TRUE(camsim->Reset()) << "camsim is not running";
     driver.info.address = address;
     driver.info.user = "service";
     driver.info.password = "camsim";
-    driver.info.timeout = 1500;
   }
   void TearDown() override {
     if (camsim) camsim->Reset();
@@ -107,7 +118,8 @@ TEST_F(BoschDigitalIOTest, DescriptionAndSetUpFollowTheCameraModel) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.camera);
     Use(c.camera);
-    CBoschDigitalIO io(&driver);
+    auto owned = MakeIO();
+    CBoschDigitalIO& io = *owned;
     EXPECT_EQ(io.GetNumberOfInputs(), c.inputs);
     EXPECT_EQ(io.GetNumberOfOutputs(), c.outputs);
     ASSERT_TRUE(io.SetCallback(&callback));
@@ -136,7 +148,8 @@ TEST_F(BoschDigitalIOTest, InputReadsBecomeStatesAndChangesArriveWithinOneTick) 
   Use("127.0.0.51");
   ASSERT_TRUE(camsim->Set("input=2&value=3"));
   ASSERT_TRUE(camsim->Set("rcp_error=0x01C0/3&code=10"));
-  CBoschDigitalIO io(&driver);
+  auto owned = MakeIO();
+  CBoschDigitalIO& io = *owned;
   ASSERT_TRUE(io.SetCallback(&callback));
   ASSERT_TRUE(io.StartIO());
   ASSERT_TRUE(callback.WaitForState(3, kIOStateOff, 3000));
@@ -157,7 +170,8 @@ TEST_F(BoschDigitalIOTest, InputReadsBecomeStatesAndChangesArriveWithinOneTick) 
 
 TEST_F(BoschDigitalIOTest, RelaysSwitchOncePerChangeAndFailuresAreReported) {
   Use("127.0.0.51");
-  CBoschDigitalIO io(&driver);
+  auto owned = MakeIO();
+  CBoschDigitalIO& io = *owned;
   ASSERT_TRUE(io.SetCallback(&callback));
   ASSERT_TRUE(io.StartIO());
   ASSERT_TRUE(WaitForRequests("command=0x01C1", 2, 3000));
@@ -183,7 +197,8 @@ TEST_F(BoschDigitalIOTest, RelaysSwitchOncePerChangeAndFailuresAreReported) {
 TEST_F(BoschDigitalIOTest, UnreachableInputsFailThePollOncePerRun) {
   Use("127.0.0.51");
   ASSERT_TRUE(camsim->Fault("kind=status&status=500&match=0x01C0&count=0"));
-  CBoschDigitalIO io(&driver);
+  auto owned = MakeIO();
+  CBoschDigitalIO& io = *owned;
   ASSERT_TRUE(io.SetCallback(&callback));
   ASSERT_TRUE(io.StartIO());
   Sleep(CIOBase::kInputPollMs + 700);
@@ -196,13 +211,14 @@ TEST_F(BoschDigitalIOTest, UnreachableInputsFailThePollOncePerRun) {
 
 TEST_F(BoschDigitalIOTest, StartWithASilentCameraHoldsTheHostForAFewTimeOutsAtMost) {
   Use("127.0.0.51");
-  CBoschDigitalIO io(&driver);
+  auto owned = MakeIO();
+  CBoschDigitalIO& io = *owned;
   ASSERT_TRUE(io.SetCallback(&callback));
   ASSERT_EQ(io.GetNumberOfInputs(), 4u);
   ASSERT_TRUE(camsim->Fault("kind=delay&ms=30000&count=0"));
   const DWORD start = GetTickCount();
   EXPECT_TRUE(io.StartIO()) << "the threads start; their polls report the failure";
-  EXPECT_LT(GetTickCount() - start, 3 * driver.info.timeout);
+  EXPECT_LT(GetTickCount() - start, 3 * kRequestTimeoutMs);
   EXPECT_TRUE(io.StopIO());
 }
 
@@ -210,7 +226,8 @@ TEST_F(BoschDigitalIOTest, StopDuringHangingRequestsEndsWithinTheTimeOut) {
   for (const char* match : {"0x01C0", "0x01C1"}) {
     SCOPED_TRACE(match);
     Use("127.0.0.51");
-    CBoschDigitalIO io(&driver);
+    auto owned = MakeIO();
+    CBoschDigitalIO& io = *owned;
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(camsim->Fault(std::string("kind=delay&ms=30000&count=0&match=") + match));
     io.SetOutputState(0, kIOStateOn);
