@@ -30,7 +30,14 @@ void CMotionChannel::Poll() {
   while (!IsStopRequested()) {
     const std::vector<uint8_t> reply = rcp_.GetRcpOctets(kMotionCommand, line);
     const std::optional<uint8_t> state = ReadMotionState(reply);
-    if (!state) return;
+    if (!state) {
+      if (pollOK_ && !IsStopRequested())
+        driver_->Log(kLogWarning, "%s: Motion state of camera %s (line %u) could not be read",
+                     "vantrel::CMotionChannel::Poll", driver_->GetDeviceAddress().c_str(), line);
+      pollOK_ = false;
+      return;
+    }
+    pollOK_ = true;
     OnMotionState(*state);
     if (GetStopEvent().Wait(kPollIntervalMs)) return;
   }

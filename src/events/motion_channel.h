@@ -24,6 +24,9 @@ class CMotionChannel : public CBaseMotionChannel, public CLoggerInstance {
   void Poll();
 
   CRcpHttp rcp_;
+  // Cleared by a failed read, set by a good one: a camera that stops answering is logged once
+  // per run of failures, not once a second.
+  bool pollOK_ = true;  // thread only
 };
 
 }  // namespace vantrel

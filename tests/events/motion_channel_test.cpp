@@ -86,6 +86,12 @@ class MotionChannelTest : public ::testing::Test {
     ASSERT_TRUE(camsim.Set("motion=" + std::to_string(line) + "&value=" + (on ? "1" : "0")));
   }
 
+  int LinesContaining(const std::string& text) {
+    int n = 0;
+    for (const auto& l : driver.Lines()) n += l.text.find(text) != std::string::npos;
+    return n;
+  }
+
   CamsimControl camsim{kCamera};
   FakeDriver driver;
   FakeFrameAllocator allocator;
@@ -174,9 +180,14 @@ TEST_F(MotionChannelTest, BadAnswersStopMotionDataWithoutCrashAndRecoveryGivesAF
     EXPECT_EQ(callback.stopped[0], 0u);
     EXPECT_FALSE(channel.IsMotionDataFlowing());
     EXPECT_EQ(callback.States().size(), 2u) << "a bad answer is no state";
-    // Told once, not on every failed poll.
+    // Told once, not on every failed poll; logged once for the run of failures.
     Sleep(1500);
     EXPECT_EQ(callback.StoppedCount(), 1u);
+    EXPECT_EQ(LinesContaining("Motion state of camera 127.0.0.50:80 (line 1) could not be read"), 1);
+    {
+      std::lock_guard<std::mutex> guard(driver.mutex);
+      driver.lines.clear();
+    }
     ASSERT_TRUE(camsim.Get("clear_faults") != "");
     ASSERT_TRUE(callback.WaitForStates(4, 4000));
     EXPECT_EQ(callback.States(), (std::vector<uint8_t>{0, 1, 0, 1}));
