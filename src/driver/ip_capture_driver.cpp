@@ -11,6 +11,7 @@
 #include "driver/debug_info.h"
 #include "driver/ip_video_capture.h"
 #include "driver/parameter_text.h"
+#include "events/motion_channel.h"
 
 namespace vantrel {
 
@@ -238,10 +239,13 @@ ICameraChannel* CIPCaptureDriver::CreateVideoChannel(uint32_t channel, ipcapture
   return nullptr;
 }
 
-IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t /*channel*/,
-                                                      ipcapture::IIPVideoCallback* /*callback*/) {
-  // Creation point of CMotionChannel (channel, this driver, callback).
-  return nullptr;
+IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t channel,
+                                                      ipcapture::IIPVideoCallback* callback) {
+  try {
+    return new (std::nothrow) CMotionChannel(channel, this, callback);
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() {

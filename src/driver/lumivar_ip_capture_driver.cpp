@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "events/bosch_digital_io.h"
 #include "ptz/ptz_handler.h"
 
 namespace vantrel {
@@ -15,10 +16,13 @@ CLumivarIPCaptureDriver::~CLumivarIPCaptureDriver() {
 
 bool CLumivarIPCaptureDriver::CreateIOHandler() {
   if (!ioHandler_) {
-    // Creation point of CBoschDigitalIO (this driver). Until it exists the driver has no I/O
-    // object, which is not a failure: GetIOApi hands out null.
+    try {
+      ioHandler_.Reset(new (std::nothrow) CBoschDigitalIO(this));
+    } catch (...) {
+      ioHandler_.Reset();
+    }
   }
-  return true;
+  return static_cast<bool>(ioHandler_);
 }
 
 bool CLumivarIPCaptureDriver::CreatePTZHandler() {

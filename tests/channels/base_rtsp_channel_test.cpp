@@ -39,7 +39,7 @@ class RecordingCallback final : public ipcapture::IIPVideoCallback {
     ++frames;
     return true;
   }
-  void Reserved2() override {}
+  void OnMotionDataStopped(uint32_t) override {}
   void OnSignalLost() override { ++signalLost; }
 
   std::mutex mutex;

@@ -5,4 +5,4 @@ lumivar_add_test(driver_parameters PORTABLE
   DEPS driver)
 lumivar_add_test(ip_capture_driver
   SOURCES ${CMAKE_SOURCE_DIR}/tests/driver/ip_capture_driver_test.cpp
-  DEPS driver core video_capture channels_base foundation rcpplus)
+  DEPS driver core video_capture channels_base events foundation rcpplus)

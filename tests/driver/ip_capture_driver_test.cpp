@@ -9,9 +9,12 @@
 #include "channels/mjpeg_channel_rtsp.h"
 #include "driver/driver_factory.h"
 #include "driver/lumivar_ip_capture_driver.h"
+#include "events/bosch_digital_io.h"
+#include "events/motion_channel.h"
 #include "rcpplus/rcpplus_system.h"
 #include "support/fake_host_objects.h"
 #include "support/test_camera_channel.h"
+#include "vantrel/ipcapture/io_api.h"
 #include "vantrel/ipcapture/ptz_driver.h"
 #include "vantrel/ipcapture/video_capture.h"
 
@@ -310,8 +313,12 @@ TEST_F(DriverOpen, AccessorsAndCloseAreSafeAtAnyTime) {
   EXPECT_EQ(static_cast<ipcapture::IIPVideoCapture*>(video), host->GetVideoCapture());
   EXPECT_EQ(static_cast<ipcapture::IIPVideoCaptureEx*>(video), host->GetVideoCaptureEx());
   EXPECT_EQ(video->GetChannelCount(), 3u);
-  // Objects whose classes come later are not there yet.
-  EXPECT_EQ(host->GetIOApi(), nullptr);
+  // The I/O object exists from Open on and is this camera family's; it talks to the camera
+  // only when the host starts it.
+  ICaptureIOApi* io = host->GetIOApi();
+  ASSERT_NE(io, nullptr);
+  EXPECT_NE(dynamic_cast<CBoschDigitalIO*>(io), nullptr);
+  EXPECT_TRUE(io->StopIO());
   // One PTZ handler behind both versions; channels beyond the host's count are refused.
   IIPPTZDriverEx* ptz = host->GetPTZDriverEx();
   ASSERT_NE(ptz, nullptr);
@@ -322,8 +329,20 @@ TEST_F(DriverOpen, AccessorsAndCloseAreSafeAtAnyTime) {
   EXPECT_EQ(host->GetPTZDriver(), nullptr);
   EXPECT_EQ(host->GetPTZDriverEx(), nullptr);
   EXPECT_EQ(host->GetVideoCaptureEx2(), nullptr);
+  EXPECT_EQ(host->GetIOApi(), nullptr);
   host->Close();
   EXPECT_EQ(driver->GetEdgeStorageTask(), nullptr);
+}
+
+TEST_F(DriverOpen, MotionChannelsAreMadeForEveryInput) {
+  testing::TestVideoCallback callback;
+  for (uint32_t channel : {0u, 3u}) {
+    std::unique_ptr<IMotionChannel> motion(driver->CreateMotionChannel(channel, &callback));
+    ASSERT_NE(dynamic_cast<CMotionChannel*>(motion.get()), nullptr);
+    EXPECT_EQ(motion->GetChannel(), channel);
+    EXPECT_EQ(motion->GetCallback(), &callback);
+    EXPECT_FALSE(motion->IsMotionDataFlowing());
+  }
 }
 
 TEST(DriverHostDirectory, IsTheExecutablesDirectory) {

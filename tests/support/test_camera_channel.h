@@ -53,7 +53,7 @@ class TestVideoCallback final : public ipcapture::IIPVideoCallback {
     frameEvent.Set();
     return accept.load();
   }
-  void Reserved2() override {}
+  void OnMotionDataStopped(uint32_t) override {}
   void OnSignalLost() override { ++signalLost; }
 
   std::atomic<bool> accept{true};

@@ -17,7 +17,9 @@ if(LUMIVAR_WINDOWS)
     privacy_zones 120
     ptz 120
     multicast 240
-    cycles 900)
+    cycles 900
+    io_mode 120
+    motion_mode 150)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}

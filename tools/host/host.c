@@ -111,6 +111,8 @@ static const Mode modes[] = {
     {"cycles", ModeCycles},
     {"multi", ModeMulti},
     {"ptz", ModePTZ},
+    {"io", ModeIO},
+    {"motion", ModeMotion},
 };
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
@@ -127,7 +129,7 @@ static void Usage(void) {
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [open|live|cycles|multi|ptz]\n");
+      "                    [open|live|cycles|multi|ptz|io|motion]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {

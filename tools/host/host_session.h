@@ -60,9 +60,20 @@ typedef struct Session {
   FrameAllocator* allocator;
 } Session;
 
+/* Lines appended to a command file while the host runs. */
+typedef struct CommandReader {
+  const char* path;
+  long offset;
+  char pending[512];
+  size_t pendingLength;
+} CommandReader;
+bool NextCommand(CommandReader* reader, char* line, size_t size);
+
 bool ModeLive(Session* session);
 bool ModeCycles(Session* session);
 bool ModeMulti(Session* session);
 bool ModePTZ(Session* session);
+bool ModeIO(Session* session);
+bool ModeMotion(Session* session);
 
 #endif

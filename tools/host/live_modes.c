@@ -87,15 +87,8 @@ static bool StopTimed(VideoCapture* video, uint32_t channel, int stream, DWORD* 
 
 /* ---- commands appended to a file while the host runs ---- */
 
-typedef struct CommandReader {
-  const char* path;
-  long offset;
-  char pending[512];
-  size_t pendingLength;
-} CommandReader;
-
 /* Next whole line appended since the last call, or false. */
-static bool NextCommand(CommandReader* reader, char* line, size_t size) {
+bool NextCommand(CommandReader* reader, char* line, size_t size) {
   if (!reader->path) return false;
   FILE* f = fopen(reader->path, "rb");
   if (!f) return false;

@@ -69,7 +69,9 @@ class IIPVideoCallback {
   virtual void* ScalarDeletingDestructor(unsigned int flags) = 0;  // slot 0
   // Slot 1: true when the host took the frame. The frame stays the driver's to release.
   virtual bool OnFrame(IIPFrame* frame) = 0;
-  virtual void Reserved2() = 0;     // slot 2
+  // Slot 2: the input's motion channel has had no motion data for the motion time-out; the
+  // argument is always 0. The next motion frames start with a fresh pair.
+  virtual void OnMotionDataStopped(uint32_t reason) = 0;
   virtual void OnSignalLost() = 0;  // slot 3
 
  protected:
