@@ -44,7 +44,7 @@ CAMERA_EPOCH = 946684800
 # The newest of the sources this process runs, taken at start-up: camsimctl.sh compares it with
 # the files on disk to replace a daemon that runs older code (of either side).
 SOURCE_MTIME = max(os.path.getmtime(os.path.join(os.path.dirname(os.path.abspath(__file__)), f))
-                   for f in ("camsim.py", "rtsp_server.py")
+                   for f in ("camsim.py", "rtsp_server.py", "audio_media.py")
                    if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), f)))
 
 # Snapshot size classes as the driver asks for them ("JpegSize=S|M|L|XL").
@@ -134,6 +134,9 @@ DEFAULT_CAMERAS = [
     # rewrites a camera's settings never ends the sessions of another running beside it.
     {"address": "127.0.0.20", "auth": "none"},
     {"address": "127.0.0.21", "auth": "none"},
+    # Audio input: G.711 (the default codec) and AAC.
+    {"address": "127.0.0.40", "auth": "basic", "model": "Camsim Audio G711"},
+    {"address": "127.0.0.41", "auth": "none", "model": "Camsim Audio AAC", "audio_codec": "aac"},
 ]
 
 

@@ -34,7 +34,10 @@
  *          cycles - starts and stops stream 0 of channel 0 again and again and compares
  *                   handles, threads and private bytes before and after;
  *          multi  - one H.264 stream per driver, counts frames against the frame rate and the
- *                   process's CPU time.
+ *                   process's CPU time;
+ *          audio-in - opens audio input channel CH (--stream CH:0) for --seconds, prints the frames
+ *                   and status changes, writes -o FILE (G.711 as WAV, AAC as ADTS); with
+ *                   --audio, the cycles mode opens and closes that audio channel instead.
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -44,6 +47,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "audio_objects.h"
 #include "driver_abi.h"
 #include "host_objects.h"
 #include "host_session.h"
@@ -105,6 +109,7 @@ static const Mode modes[] = {
     {"live", ModeLive},
     {"cycles", ModeCycles},
     {"multi", ModeMulti},
+    {"audio-in", ModeAudioIn},
 };
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
@@ -121,7 +126,7 @@ static void Usage(void) {
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [open|live|cycles|multi]\n");
+      "                    [--audio] [open|live|cycles|multi|audio-in]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {
@@ -154,6 +159,11 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
   *bad = false;
   if (strcmp(arg, "--allow-no-frames") == 0) {
     live->allowNoFrames = true;
+    *takesValue = false;
+    return true;
+  }
+  if (strcmp(arg, "--audio") == 0) {
+    live->audio = true;
     *takesValue = false;
     return true;
   }
