@@ -58,6 +58,9 @@ void CAudioCaptureChannel::OnAudioDescription(const MediaDescription& media, con
 }
 
 void CAudioCaptureChannel::ProcessData(const uint8_t* payload, uint32_t size, uint16_t sequenceNumber) {
+  // Packets still queued while the channel stops would only be refused, each with an error
+  // message about a frame nobody wants any more.
+  if (GetStopEvent().IsSet()) return;
   parser_.ProcessData(payload, size, sequenceNumber);
 }
 

@@ -16,7 +16,10 @@ if(LUMIVAR_WINDOWS)
     stop_bounds 240
     privacy_zones 120
     multicast 240
-    cycles 900)
+    cycles 900
+    audio_g711 150
+    audio_aac 150
+    audio_cycles 1200)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
