@@ -28,7 +28,7 @@ AudioCaptureTime AudioCaptureTimeFromUnixMs(int64_t unixMs) {
     rest += msPerDay;
     --days;
   }
-  // Civil date from days since 1970-01-01 (proleptic Gregorian), H. Hinnant's algorithm.
+  // Civil date from days since 1970-01-01 (proleptic Gregorian), era-based without tables.
   const int64_t z = days + 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;
@@ -82,7 +82,7 @@ bool CBaseRTPAudioParser::CheckSequence(uint16_t sequenceNumber) {
   return inOrder;
 }
 
-uint32_t CBaseRTPAudioParser::AacCapacity() const { return std::max(threshold_, kMaxAacUnitBytes); }
+uint32_t CBaseRTPAudioParser::AacCapacity() const { return threshold_; }
 
 void CBaseRTPAudioParser::ProcessData(const uint8_t* payload, uint32_t size, uint16_t sequenceNumber) {
   if (!CheckSequence(sequenceNumber)) Reset();
@@ -115,6 +115,9 @@ void CBaseRTPAudioParser::ParseACCData(const uint8_t* payload, size_t size) {
     TakeAccessUnits();
     if (offset < size && aac_.size() >= capacity) {
       ReportOverflow();
+      // The unit at the front is larger than the buffer and can never be taken out; keeping it
+      // would drop every payload from now on.
+      aac_.clear();
       return;
     }
   }
@@ -161,9 +164,15 @@ void CBaseRTPAudioParser::ProcessAudioFrame(const uint8_t* bytes, size_t size) {
     driver_->Log(kLogError, "%s: Unable to allocate  memory for audio frame!", kProcessAudioFrame);
     return;
   }
+  uint8_t* data = frame->GetData();
+  if (!data) {
+    driver_->Log(kLogError, "%s: Unable to allocate  memory for audio frame!", kProcessAudioFrame);
+    allocator->Release(frame);
+    return;
+  }
   bool delivered = false;
   try {
-    std::memcpy(frame->GetData(), bytes, size);
+    std::memcpy(data, bytes, size);
     frame->SetDataSize(static_cast<uint32_t>(size));
     if (format_.tag == kAudioTagAac) {
       if (!decoderConfig_.empty() && decoderConfig_.size() < kMaxDecoderConfig) {

@@ -15,11 +15,13 @@
 //
 // Payloads are gathered in a reassembly buffer of bounded capacity and complete units are taken
 // out. Leniency and its limits, decided on purpose:
-//  - any other AU-headers-length, or a unit that could never fit the buffer, cannot be taken out
-//    ever; the buffer is emptied instead of staying blocked for good;
+//  - any other AU-headers-length cannot be taken out ever; the buffer is emptied instead of
+//    staying blocked for good;
 //  - a sequence gap empties both buffers: half a unit from before the loss would misalign every
 //    unit after it;
-//  - input beyond the capacity is dropped with one message per ten device time-outs at most.
+//  - input beyond the capacity (half a second of the nominal bit rate) is dropped with one
+//    message per ten device time-outs at most, and the unit that overflowed is dropped too, so
+//    the next packet starts clean.
 #pragma once
 
 #include <chrono>
@@ -40,8 +42,6 @@ class CBaseRTPAudioParser {
   static constexpr size_t kMaxDecoderConfig = 256;
   static constexpr uint16_t kSingleAuHeaderBits = 16;
   static constexpr size_t kAuHeaderBytes = 4;  // AU-headers-length and one AU header
-  // The largest unit a 13-bit AU-size can announce, with its header.
-  static constexpr uint32_t kMaxAacUnitBytes = 8191 + kAuHeaderBytes;
 
   // `driver` and `client` are borrowed: the channel that owns the parser, and its driver.
   CBaseRTPAudioParser(IDriver* driver, uint32_t channel, IAudioParserClient* client);
