@@ -19,6 +19,7 @@ if(LUMIVAR_WINDOWS)
     cycles 900
     audio_g711 150
     audio_aac 150
+    audio_signal_loss 180
     audio_cycles 1200)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
