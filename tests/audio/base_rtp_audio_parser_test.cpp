@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -43,10 +44,12 @@ std::vector<uint8_t> Bytes(size_t n, uint8_t first = 0) {
 
 // One RFC 3640 payload: AU-headers-length 16, one AU header (13-bit size, index 0), the unit.
 std::vector<uint8_t> AacPayload(const std::vector<uint8_t>& unit, uint16_t headerBits = 16) {
-  std::vector<uint8_t> p = {static_cast<uint8_t>(headerBits >> 8), static_cast<uint8_t>(headerBits),
-                            static_cast<uint8_t>(unit.size() >> 5),
-                            static_cast<uint8_t>((unit.size() & 0x1F) << 3)};
-  p.insert(p.end(), unit.begin(), unit.end());
+  std::vector<uint8_t> p(4 + unit.size());
+  p[0] = static_cast<uint8_t>(headerBits >> 8);
+  p[1] = static_cast<uint8_t>(headerBits);
+  p[2] = static_cast<uint8_t>(unit.size() >> 5);
+  p[3] = static_cast<uint8_t>((unit.size() & 0x1F) << 3);
+  std::copy(unit.begin(), unit.end(), p.begin() + 4);
   return p;
 }
 
