@@ -99,7 +99,8 @@ void CBaseAudioRTSPChannel::SetDeviceState(bool signalOk) {
 void CBaseAudioRTSPChannel::Run() {
   uint32_t poll = Connect();
   while (!GetStopEvent().Wait(poll)) {
-    if (lastData_.ElapsedMs() <= deviceInfo_.timeout && !rtcpByeEvent_.IsSet()) continue;
+    // A session the camera ended needs a new one at once; silence needs a whole time-out.
+    if (lastData_.ElapsedMs() <= deviceInfo_.timeout && !sessionEvent_.IsSet()) continue;
     if (SetStatus(kAudioSignalLost, Bit(kAudioConnecting) | Bit(kAudioRunning))) {
       SetDeviceState(false);
       if (IEdgeStorageCallback* monitor = edgeMonitor_.load()) monitor->OnDataSignalLost(GetChannel());
@@ -114,7 +115,6 @@ void CBaseAudioRTSPChannel::Run() {
 uint32_t CBaseAudioRTSPChannel::Connect() {
   StopSession();
   dataEvent_.Reset();
-  rtcpByeEvent_.Reset();
   SetStatus(kAudioConnecting, Bit(kAudioStopped) | Bit(kAudioSignalLost));
   if (!EnableAudio()) {
     if (SetStatus(kAudioSignalLost, Bit(kAudioConnecting) | Bit(kAudioRunning))) SetDeviceState(false);

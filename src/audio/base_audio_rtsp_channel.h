@@ -104,7 +104,10 @@ class CBaseAudioRTSPChannel : public CBaseRTPDataChannel,
   CRecursiveLock deviceStateLock_;
   CBaseRTSPClient rtspClient_;
   CTime lastData_;
-  CManualEvent sessionEvent_;  // the session ended
+  // The session ended (the camera closed it, or it never started): the worker's restart event.
+  // An RTCP BYE is no reason to restart: a camera that serves one multicast group to several
+  // receivers says BYE for receivers that leave.
+  CManualEvent sessionEvent_;
 };
 
 }  // namespace vantrel
