@@ -67,8 +67,12 @@ bool CBaseAudioRTSPChannel::SetStatus(uint32_t status, uint32_t from) {
 
 void CBaseAudioRTSPChannel::SetDeviceState(bool signalOk) {
   CScopedLock guard(deviceStateLock_);
-  if (signalOk == signalOk_) return;
-  signalOk_ = signalOk;
+  const SignalState wanted = signalOk ? SignalState::kOk : SignalState::kNotOk;
+  if (wanted == signalState_) return;
+  // Before any frame only a failure is news: a camera that never sends audio still leaves the
+  // integrator one line, a channel stopped before it ever ran none.
+  if (signalState_ == SignalState::kUnknown && !signalOk && status_.load() != kAudioSignalLost) return;
+  signalState_ = wanted;
   IDriver* driver = GetDriver();
   std::string device = deviceInfo_.address;
   if (driver && driver->GetChannelCount() > 1) {

@@ -100,7 +100,9 @@ class CBaseAudioRTSPChannel : public CBaseRTPDataChannel,
   ipcapture::IIPAudioCallback* const callback_;  // borrowed from the host
   std::atomic<uint32_t> status_{kAudioStopped};
   std::atomic<IEdgeStorageCallback*> edgeMonitor_{nullptr};
-  bool signalOk_ = false;  // worker and delivery threads; only decides what is logged
+  // What was last logged about the signal; worker and delivery threads, under deviceStateLock_.
+  enum class SignalState { kUnknown, kOk, kNotOk };
+  SignalState signalState_ = SignalState::kUnknown;
   CRecursiveLock deviceStateLock_;
   CBaseRTSPClient rtspClient_;
   CTime lastData_;
