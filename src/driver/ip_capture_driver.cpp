@@ -5,10 +5,12 @@
 #include <cstdarg>
 #include <new>
 
+#include "audio/audio_capture_channel.h"
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_http.h"
 #include "channels/mjpeg_channel_rtsp.h"
 #include "driver/debug_info.h"
+#include "driver/ip_audio_capture.h"
 #include "driver/ip_video_capture.h"
 #include "driver/parameter_text.h"
 #include "events/motion_channel.h"
@@ -100,11 +102,9 @@ bool CIPCaptureDriver::RunAudioStep(ipcapture::IIPOpenParams* params) {
   const char* audioOutput = params->GetParameter(102);
   const AudioStepPlan plan = PlanAudioStep(audioInput, audioOutput);
   if (plan.captureCount != 0 && !audioCapture_) {
-    // Creation point of CIPAudioCapture (this driver as IAudioChannelCreator, plan.captureCount).
+    audioCapture_.Reset(new (std::nothrow) CIPAudioCapture(this, plan.captureCount));
   }
-  if (plan.senderCount != 0 && !audioSender_) {
-    // Creation point of CIPAudioSender (this driver as IAudioChannelCreator, plan.senderCount).
-  }
+  if (plan.senderCount != 0 && !audioSender_) CreateAudioSender(plan.senderCount);
   if (AudioStepSucceeded(plan, static_cast<bool>(audioCapture_), static_cast<bool>(audioSender_)))
     return true;
   Log(kLogError, "%s: no audio object for the host's audio parameters (input \"%s\", output \"%s\")",
@@ -255,11 +255,18 @@ IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() {
   return nullptr;
 }
 
-IAudioInputChannel* CIPCaptureDriver::CreateAudioInputChannel(uint32_t /*channel*/, uint32_t /*parameter*/,
-                                                              void* /*callback*/, uint64_t /*context*/) {
-  // Creation point of CAudioCaptureChannel (this driver, parameter, channel, callback, context:
-  // the first two arguments swap places).
-  return nullptr;
+// The one place the audio sender object is made.
+void CIPCaptureDriver::CreateAudioSender(uint32_t maxChannels) {
+  // Creation point of CIPAudioSender (this driver as IAudioChannelCreator, maxChannels); until
+  // it exists a host that asks only for audio output gets a failed Open.
+  (void)maxChannels;
+}
+
+IAudioInputChannel* CIPCaptureDriver::CreateAudioInputChannel(uint32_t channel, uint32_t parameter,
+                                                              void* callback, uint64_t context) {
+  // The channel takes the host's index first and the channel number second.
+  return new (std::nothrow) CAudioCaptureChannel(
+      this, parameter, channel, static_cast<ipcapture::IIPAudioCallback*>(callback), context);
 }
 
 IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t /*channel*/, uint32_t /*parameter*/,

@@ -10,9 +10,9 @@
 #include <map>
 #include <string>
 
-#include "driver/channel_creators.h"
 #include "core/device_info.h"
 #include "core/driver_services.h"
+#include "driver/channel_creators.h"
 #include "driver/host_version.h"
 #include "driver/owned_sub_object.h"
 #include "vantrel/ipcapture/ip_capture_driver.h"
@@ -119,6 +119,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   bool ReadOpenParams(ipcapture::IIPOpenParams* params);
   bool CreateVideoCapture();
   bool RunAudioStep(ipcapture::IIPOpenParams* params);
+  void CreateAudioSender(uint32_t maxChannels);
 };
 
 // Directory of the host executable including the trailing backslash; the whole path when it has

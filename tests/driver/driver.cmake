@@ -6,3 +6,6 @@ lumivar_add_test(driver_parameters PORTABLE
 lumivar_add_test(ip_capture_driver
   SOURCES ${CMAKE_SOURCE_DIR}/tests/driver/ip_capture_driver_test.cpp
   DEPS driver core video_capture channels_base events foundation rcpplus)
+lumivar_add_test(ip_audio_capture
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/driver/ip_audio_capture_test.cpp
+  DEPS ip_audio_capture foundation)

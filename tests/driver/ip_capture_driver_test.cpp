@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/audio_input_channel.h"
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_http.h"
 #include "channels/mjpeg_channel_rtsp.h"
@@ -14,6 +15,7 @@
 #include "rcpplus/rcpplus_system.h"
 #include "support/fake_host_objects.h"
 #include "support/test_camera_channel.h"
+#include "vantrel/ipcapture/audio_capture.h"
 #include "vantrel/ipcapture/io_api.h"
 #include "vantrel/ipcapture/ptz_driver.h"
 #include "vantrel/ipcapture/video_capture.h"
@@ -149,19 +151,26 @@ TEST_F(DriverOpen, VideoStandardOnlyFromANumber) {
   }
 }
 
-// Audio objects cannot be made yet, so any audio parameter fails Open; without both, Open succeeds.
+// An audio-input count makes the audio capture object; a parameter that asks for nothing, or
+// for audio output alone (the sender is not made by this build), fails Open; without both, Open
+// succeeds.
 TEST_F(DriverOpen, AudioStep) {
   struct Case {
     const char* p101;
     const char* p102;
     bool opens;
+    bool capture;
   };
   const Case cases[] = {
-      {nullptr, nullptr, true},
-      {"Count=0; IsStereo=0", nullptr, false},
-      {nullptr, "Count=0; IsStereo=0", false},
-      {"Count=1; IsStereo=0", nullptr, false},
-      {"nonsense", "nonsense", false},
+      {nullptr, nullptr, true, false},
+      {"Count=0; IsStereo=0", nullptr, false, false},
+      {nullptr, "Count=0; IsStereo=0", false, false},
+      {"Count=1; IsStereo=0", nullptr, true, true},
+      {"Count=2;IsStereo=1", "Count=0; IsStereo=0", true, true},
+      {"Count=0; IsStereo=0", "Count=0; IsStereo=0", false, false},
+      {"Count=1", nullptr, false, false},
+      {nullptr, "Count=1; IsStereo=0", false, false},
+      {"nonsense", "nonsense", false, false},
   };
   for (const Case& c : cases) {
     DriverPtr d = MakeDriver();
@@ -169,15 +178,39 @@ TEST_F(DriverOpen, AudioStep) {
     FakeOpenParams p;
     if (c.p101) p.device.parameters[101] = c.p101;
     if (c.p102) p.device.parameters[102] = c.p102;
-    EXPECT_EQ(d->Open(&s, nullptr, &p), c.opens)
-        << (c.p101 ? c.p101 : "-") << " / " << (c.p102 ? c.p102 : "-");
-    EXPECT_EQ(d->GetAudioCapture2(), nullptr);
+    SCOPED_TRACE(std::string(c.p101 ? c.p101 : "-") + " / " + (c.p102 ? c.p102 : "-"));
+    EXPECT_EQ(d->Open(&s, nullptr, &p), c.opens);
+    EXPECT_EQ(d->GetAudioCapture2() != nullptr, c.capture);
     EXPECT_EQ(d->GetAudioSender(), nullptr);
     // A failed Open leaves the driver as it was (no open message, time-outs unchanged).
     if (!c.opens) {
       EXPECT_EQ(d->GetDeviceInfo().timeout, 5000u);
     }
+    d->Close();
+    EXPECT_EQ(d->GetAudioCapture2(), nullptr);
   }
+}
+
+// The capture object keeps to the host's count, and the driver's creator makes real channels
+// (that never start here: nothing is opened before Open).
+TEST_F(DriverOpen, AudioCaptureObjectKeepsToTheHostsCount) {
+  DriverPtr d = MakeDriver();
+  FakeDebugSink s;
+  FakeOpenParams p;
+  p.device.parameters[101] = "Count=1; IsStereo=0";
+  ASSERT_TRUE(d->Open(&s, nullptr, &p));
+  ipcapture::IIPAudioCapture2* audio = d->GetAudioCapture2();
+  ASSERT_NE(audio, nullptr);
+  EXPECT_EQ(audio->GetChannelCount(), 0u);
+  EXPECT_EQ(audio->GetChannelStatus(0), 0u);
+  EXPECT_FALSE(audio->CloseChannel(0));
+  EXPECT_FALSE(audio->Reserved5());
+  EXPECT_FALSE(audio->Reserved6());
+  IAudioInputChannel* channel = d->CreateAudioInputChannel(3, 7, nullptr, 0);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->GetStatus(), 0u);
+  EXPECT_TRUE(channel->Stop());
+  delete channel;
 }
 
 TEST_F(DriverOpen, OpenMessageWithAndWithoutFirmware) {

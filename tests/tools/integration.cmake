@@ -19,15 +19,20 @@ if(LUMIVAR_WINDOWS)
     multicast 240
     cycles 900
     io_mode 120
-    motion_mode 150)
+    motion_mode 150
+    audio_g711 150
+    audio_aac 150
+    audio_signal_loss 180
+    audio_multicast 240
+    audio_cycles 1200)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
       COMMAND bash ${lumivar_it_dir}/${name}.sh $<TARGET_FILE:lumivar_host> $<TARGET_FILE:LumivarIPCapture>)
     set_tests_properties(integration_${name} PROPERTIES LABELS "wine;integration" TIMEOUT ${timeout}
       ENVIRONMENT "LUMIVAR_SOURCE_DIR=${CMAKE_SOURCE_DIR};LUMIVAR_BINARY_DIR=${CMAKE_BINARY_DIR}")
-    # The multicast test brings a simulator of its own inside its network namespace.
-    if(NOT name STREQUAL "multicast")
+    # The multicast tests bring a simulator of its own inside its network namespace.
+    if(NOT name MATCHES "multicast$")
       set_tests_properties(integration_${name} PROPERTIES FIXTURES_REQUIRED camsim)
       # The camera a script drives is its "cam=" line.
       file(STRINGS ${lumivar_it_dir}/${name}.sh cam_line REGEX "^cam=")

@@ -22,15 +22,32 @@ if(LUMIVAR_WINDOWS)
     --expect "^SUMMARY: OK: 6 drivers, 6 opened, 6 log lines"
     --reject "ERROR"
     -- -a 127.0.0.2 -m Cam%s -c 2 -p 1=1 -p 2=7.1 -p 3=00-07-5f-11-22-33 -p 8=2 -p 9=1 --require-open)
-  # A host asking for audio gets a failed Open (no audio objects yet) but still closes and deletes.
-  add_test(NAME host_audio_refused COMMAND ${expect}
-    --expect "^open: false" --expect "^LOG level=1 " --expect "^DeleteIPCaptureEx2: done"
-    --expect "^SUMMARY: OK: 1 drivers, 0 opened"
-    -- -f 2 -p 101=Count=1\;\ IsStereo=0)
+  # A host asking for audio input gets the audio capture object from every factory version that
+  # has the accessor.
+  add_test(NAME host_audio_input_opens COMMAND ${expect}
+    --expect "^open: true" --expect "^accessor GetAudioCapture2: [0-9A-Fa-f]+" --expect "^accessor GetAudioSender: null"
+    --expect "^SUMMARY: OK: 6 drivers, 6 opened" --reject "ERROR" --reject "^LOG level=1 "
+    -- -p 101=Count=1\;\ IsStereo=0 --require-open)
+  # Audio parameters that ask for nothing usable fail Open; the driver still closes and deletes.
+  set(refused --expect "^open: false" --expect "^LOG level=1 .*no audio object" --expect "^DeleteIPCaptureEx4: done"
+    --expect "^SUMMARY: OK: 1 drivers, 0 opened" --reject "ERROR")
+  add_test(NAME host_audio_refused_zero_count COMMAND ${expect} ${refused} -- -f 4 -p 101=Count=0\;\ IsStereo=0)
+  add_test(NAME host_audio_refused_both_zero COMMAND ${expect} ${refused}
+    -- -f 4 -p 101=Count=0\;\ IsStereo=0 -p 102=Count=0\;\ IsStereo=0)
+  add_test(NAME host_audio_refused_count_only COMMAND ${expect} ${refused} -- -f 4 -p 101=Count=1)
+  add_test(NAME host_audio_refused_not_numbers COMMAND ${expect} ${refused} -- -f 4 -p 101=Count=x\;\ IsStereo=y)
+  set_tests_properties(host_audio_refused_zero_count host_audio_refused_both_zero host_audio_refused_count_only
+    host_audio_refused_not_numbers PROPERTIES LABELS "wine" TIMEOUT 120)
+  # Input and output counts together: the capture object alone is enough for the step.
+  add_test(NAME host_audio_input_and_silent_output COMMAND ${expect}
+    --expect "^open: true" --expect "^accessor GetAudioCapture2: [0-9A-Fa-f]+"
+    --expect "^SUMMARY: OK: 1 drivers, 1 opened" --reject "ERROR"
+    -- -f 5 -p 101=Count=2\;IsStereo=1 -p 102=Count=0\;IsStereo=0 --require-open)
   add_test(NAME host_require_open COMMAND ${expect} --exit 1 --expect "^SUMMARY: FAILED"
     -- -f 0 -p 102=Count=1\;\ IsStereo=0 --require-open)
   add_test(NAME host_bad_option COMMAND ${expect} --exit 2 -- -f 9)
-  set_tests_properties(host_all_factories host_audio_refused host_require_open host_bad_option
+  set_tests_properties(host_all_factories host_audio_input_opens host_audio_input_and_silent_output
+    host_require_open host_bad_option
     PROPERTIES LABELS "wine" TIMEOUT 120)
 endif()
 

@@ -40,6 +40,9 @@
  *          ptz    - moves, zooms, focuses, steers the iris and keeps presets from the commands
  *                   file (tools/host/ptz_mode.c lists the commands).
  *          query ADDRESS - the capability query, without a driver object (see query_mode.c).
+ *          audio-in - opens audio input channel CH (--stream CH:0) for --seconds, prints the frames
+ *                   and status changes, writes -o FILE (G.711 as WAV, AAC as ADTS); with
+ *                   --audio, the cycles mode opens and closes that audio channel instead.
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -49,6 +52,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "audio_objects.h"
 #include "driver_abi.h"
 #include "host_objects.h"
 #include "host_session.h"
@@ -113,6 +117,7 @@ static const Mode modes[] = {
     {"ptz", ModePTZ},
     {"io", ModeIO},
     {"motion", ModeMotion},
+    {"audio-in", ModeAudioIn},
 };
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
@@ -129,7 +134,7 @@ static void Usage(void) {
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [open|live|cycles|multi|ptz|io|motion]\n");
+      "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {
@@ -162,6 +167,11 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
   *bad = false;
   if (strcmp(arg, "--allow-no-frames") == 0) {
     live->allowNoFrames = true;
+    *takesValue = false;
+    return true;
+  }
+  if (strcmp(arg, "--audio") == 0) {
+    live->audio = true;
     *takesValue = false;
     return true;
   }

@@ -2,6 +2,8 @@
  * mix-up in the driver shows in the output instead of passing silently. */
 #include "host_objects.h"
 
+#include "audio_objects.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -177,13 +179,12 @@ static void* AllocatorAllocate(void* self, uint32_t fourcc, uint32_t size, const
   return frame;
 }
 
-/* The host's audio frame is not modelled yet: no audio frames. */
 static void* AllocatorAllocateAudio(void* self, uint32_t fourcc, uint32_t size, const char* owner) {
-  (void)self;
-  (void)fourcc;
-  (void)size;
   (void)owner;
-  return NULL;
+  FrameAllocator* allocator = (FrameAllocator*)self;
+  void* frame = HostAudioFrameAllocate(fourcc, size);
+  if (frame) InterlockedIncrement(&allocator->allocated);
+  return frame;
 }
 
 static void AllocatorRelease(void* self, void* object) {
@@ -191,6 +192,10 @@ static void AllocatorRelease(void* self, void* object) {
   Frame* frame = (Frame*)object;
   if (!frame) return;
   InterlockedIncrement(&allocator->released);
+  if (HostIsAudioFrame(object)) {
+    HostAudioFrameFree(object);
+    return;
+  }
   free(frame->data);
   free(frame);
 }

@@ -40,6 +40,7 @@ typedef struct LiveOptions {
   const char* cameras[HOST_MAX_CAMERAS];
   int cameraCount;
   uint32_t warmupSeconds; /* multi mode: the longest wait until every stream receives */
+  bool audio;             /* cycles mode: cycle the audio input channel instead of video */
 } LiveOptions;
 
 typedef struct HostOptions {

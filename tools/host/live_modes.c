@@ -10,6 +10,7 @@
 #include <string.h>
 #include <tlhelp32.h>
 
+#include "audio_objects.h"
 #include "host_session.h"
 #include "video_objects.h"
 
@@ -383,12 +384,18 @@ static void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
 
 bool ModeCycles(Session* session) {
   const LiveOptions* live = &session->options->live;
-  VideoCapture* video = GetVideo(session);
-  if (!video) return false;
+  /* With --audio the audio input channel is cycled instead of the video stream. */
+  AudioCapture* audio = live->audio ? HostGetAudioCapture(session) : NULL;
+  VideoCapture* video = live->audio ? NULL : GetVideo(session);
+  if (!video && !audio) return false;
   HostVideoSettings settings;
   VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
   StreamSink sink;
   StreamSinkInit(&sink, 0, 0, NULL);
+  AudioSink audioSink;
+  AudioSinkInit(&audioSink, 0, NULL);
+  audioSink.quiet = true;
+  HANDLE frameEvent = audio ? audioSink.frameEvent : sink.frameEvent;
 
   /* The first cycles load system libraries and grow heaps once; the baseline comes after them. */
   const unsigned warmup = 3;
@@ -403,14 +410,20 @@ bool ModeCycles(Session* session) {
       SettleThreads(&baseline, &baseline);
       PrintProcessFigures("baseline", 0, &baseline);
     }
-    ResetEvent(sink.frameEvent);
-    if (!video->vtbl->StartChannel(video, 0, &sink, &settings)) startFailures++;
-    if (live->cycleWaitMs && WaitForSingleObject(sink.frameEvent, live->cycleWaitMs) == WAIT_OBJECT_0 &&
+    ResetEvent(frameEvent);
+    bool started = audio ? audio->vtbl->OpenChannel(audio, 0, 0, &audioSink, 0)
+                         : video->vtbl->StartChannel(video, 0, &sink, &settings);
+    if (!started) startFailures++;
+    if (live->cycleWaitMs && WaitForSingleObject(frameEvent, live->cycleWaitMs) == WAIT_OBJECT_0 &&
         cycle >= warmup) {
       withFrame++;
     }
     ULONGLONG begin = GetTickCount64();
-    video->vtbl->StopChannel(video, 0);
+    if (audio) {
+      audio->vtbl->CloseChannel(audio, 0);
+    } else {
+      video->vtbl->StopChannel(video, 0);
+    }
     DWORD ms = (DWORD)(GetTickCount64() - begin);
     if (ms > slowestStop) slowestStop = ms;
     unsigned done = cycle + 1 - warmup;
@@ -428,6 +441,13 @@ bool ModeCycles(Session* session) {
   StreamFigures f;
   StreamSinkRead(&sink, &f);
   StreamSinkDestroy(&sink);
+  AudioFigures af;
+  AudioSinkRead(&audioSink, &af);
+  AudioSinkDestroy(&audioSink);
+  if (audio) {
+    f.frames = af.frames;
+    f.badFrames = af.badFrames;
+  }
 
   /* A per-cycle leak shows between the middle and the end, where one-time growth is over. */
   const long long kPrivateSlackKb = 1024;

@@ -32,6 +32,11 @@ import warnings
 
 import gi
 
+try:  # inside the camsim package, or run on its own from this folder
+    from . import audio_media
+except ImportError:
+    import audio_media
+
 gi.require_version("Gst", "1.0")
 gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
@@ -99,7 +104,8 @@ def _int(value, default):
 class StreamChoice:
     """What one query asks for, resolved against the camera's current encoder settings."""
 
-    def __init__(self, params, settings, clip=None):
+    def __init__(self, params, settings, clip=None, camera=None):
+        self.audio = audio_media.launch(camera) if camera is not None and audio_media.wants_audio(params) else None
         self.codec = "jpeg" if _int(params.get("h26x"), 4) == 0 else "h264"
         self.clip = clip if self.codec == "h264" and not _int(params.get("rec"), 0) else None
         self.line = max(1, _int(params.get("line"), 1))
@@ -134,6 +140,8 @@ class StreamChoice:
         return LINE_PATTERNS[(self.line - 1) % len(LINE_PATTERNS)]
 
     def launch(self):
+        if self.audio:
+            return self.audio
         if self.clip:
             # A pre-encoded H.264 clip (MP4, for its time stamps) played at its own frame rate:
             # costs next to no CPU, so that benchmarks measure the client, not the encoder.
@@ -166,7 +174,7 @@ class QueryMediaFactory(GstRtspServer.RTSPMediaFactory):
     def _choice(self, url):
         _, params = parse_query(url.query if url is not None else "")
         return StreamChoice(params, getattr(self.owner.camera, "settings", None),
-                            getattr(self.owner.camera, "rtsp_clip", None))
+                            getattr(self.owner.camera, "rtsp_clip", None), self.owner.camera)
 
     def do_gen_key(self, url):
         choice = self._choice(url)

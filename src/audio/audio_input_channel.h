@@ -1,0 +1,40 @@
+// Internal interfaces of audio capture: what the audio capture object holds per open channel,
+// and what an audio parser hands its frames to. Not host facing.
+#pragma once
+
+#include <cstdint>
+
+namespace vantrel {
+
+namespace ipcapture {
+class IIPAudioFrame;
+}
+
+// Audio channel status values, as reported to the host.
+enum AudioChannelStatus : uint32_t {
+  kAudioStopped = 0,
+  kAudioConnecting = 1,
+  kAudioRunning = 2,
+  kAudioStopping = 3,
+  kAudioError = 4,
+  kAudioSignalLost = 5,
+};
+
+class IAudioInputChannel {
+ public:
+  virtual ~IAudioInputChannel() = default;
+  // Starts the channel's worker; false when no thread could start.
+  virtual bool Start() = 0;
+  // Ends the worker (bounded wait); always true.
+  virtual bool Stop() = 0;
+  virtual uint32_t GetStatus() = 0;
+};
+
+class IAudioParserClient {
+ public:
+  virtual ~IAudioParserClient() = default;
+  // One complete frame, valid for the call only; false when it was not taken.
+  virtual bool DeliverFrame(ipcapture::IIPAudioFrame* frame) = 0;
+};
+
+}  // namespace vantrel
