@@ -7,6 +7,7 @@
 
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
+#include "channels/mpeg_channel_rtp.h"
 #include "driver/debug_info.h"
 #include "driver/ip_video_capture.h"
 #include "driver/parameter_text.h"
@@ -228,8 +229,9 @@ ICameraChannel* CIPCaptureDriver::CreateVideoChannel(uint32_t channel, ipcapture
       return new (std::nothrow) CMJPEGChannelRTSP(channel, this, callback);
     case VideoChannelKind::kH264OverRTSP:
       return new (std::nothrow) CH264ChannelRTSP(channel, this, callback);
+    case VideoChannelKind::kMPEG4OverRCP:
+      return new (std::nothrow) CMPEGChannelRTP(channel, this, callback);
     case VideoChannelKind::kMJPEGOverHTTP:  // CMJPEGChannelHTTP
-    case VideoChannelKind::kMPEG4OverRCP:   // CMPEGChannelRTP
     case VideoChannelKind::kNone:
       break;
   }

@@ -6,6 +6,7 @@
 
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
+#include "channels/mpeg_channel_rtp.h"
 #include "driver/driver_factory.h"
 #include "driver/lumivar_ip_capture_driver.h"
 #include "rcpplus/rcpplus_system.h"
@@ -260,12 +261,12 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     const char* p5;
     uint32_t format;
     uint32_t resolved;
-    const char* made;  // "h264", "mjpeg" or "none"
+    const char* made;  // "h264", "mjpeg", "mpeg4" or "none"
   };
   const Case cases[] = {
       {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"}, {1, nullptr, 16, 1, "mjpeg"},
       {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "none"},     {1, "0", 0, 1, "none"},
-      {3, nullptr, 4, 4, "none"},
+      {3, nullptr, 4, 4, "none"},     {3, nullptr, 2, 2, "mpeg4"}, {2, nullptr, 0, 2, "mpeg4"},
   };
   testing::TestVideoCallback callback;
   for (const Case& c : cases) {
@@ -285,6 +286,7 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     EXPECT_EQ(settings.format, c.resolved) << what;
     const std::string made = dynamic_cast<CH264ChannelRTSP*>(channel.get())    ? "h264"
                              : dynamic_cast<CMJPEGChannelRTSP*>(channel.get()) ? "mjpeg"
+                             : dynamic_cast<CMPEGChannelRTP*>(channel.get())   ? "mpeg4"
                              : channel                                         ? "other"
                                                                                : "none";
     EXPECT_EQ(made, c.made) << what;

@@ -29,6 +29,8 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import streamer  # noqa: E402  (RCP+ streaming side, a module of its own)
 
 # RCP+ error codes this simulator reports (the wire value of <err>).
 ERR_UNKNOWN_COMMAND = 0x10
@@ -44,7 +46,7 @@ CAMERA_EPOCH = 946684800
 # The newest of the sources this process runs, taken at start-up: camsimctl.sh compares it with
 # the files on disk to replace a daemon that runs older code (of either side).
 SOURCE_MTIME = max(os.path.getmtime(os.path.join(os.path.dirname(os.path.abspath(__file__)), f))
-                   for f in ("camsim.py", "rtsp_server.py")
+                   for f in ("camsim.py", "rtsp_server.py", "streamer.py")
                    if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), f)))
 
 # Snapshot size classes as the driver asks for them ("JpegSize=S|M|L|XL").
@@ -55,6 +57,9 @@ RESOLUTION_SIZES = {
     0: (176, 144), 1: (352, 288), 2: (704, 288), 3: (704, 576), 6: (320, 240), 7: (640, 480),
     8: (256, 144), 9: (512, 288), 10: (768, 432), 12: (1280, 720), 14: (1920, 1080), 15: (2592, 1944),
 }
+
+
+streamer.RESOLUTION_SIZES = RESOLUTION_SIZES
 
 
 def log(msg):
@@ -134,6 +139,11 @@ DEFAULT_CAMERAS = [
     # rewrites a camera's settings never ends the sessions of another running beside it.
     {"address": "127.0.0.20", "auth": "none"},
     {"address": "127.0.0.21", "auth": "none"},
+    # RCP+ streaming (MPEG-4 video in, audio out) end-to-end tests.
+    {"address": "127.0.0.30", "auth": "basic"},
+    {"address": "127.0.0.31", "auth": "basic"},
+    {"address": "127.0.0.32", "auth": "none"},
+    {"address": "127.0.0.33", "auth": "basic"},
 ]
 
 
@@ -458,6 +468,8 @@ class RcpHandler:
 
     # Commands ----------------------------------------------------------------------------
     def cmd_000c(self, direction, typ, num, payload, session):
+        if not streamer.acknowledges_audio(self.cam):
+            return number_reply(0) if direction == "READ" else error_reply(ERR_REFUSED)
         if direction == "READ":
             return RcpReply(dec_value=str(self.cam.audio_enabled), hex_value="0x%02x" % self.cam.audio_enabled)
         v = parse_number(payload)
@@ -974,6 +986,9 @@ class CameraHandler(BaseHTTPRequestHandler):
             body = rcp_xml(cam, q, reply, cmd, typ)
             self.record(200, auth, "err" if reply.err else "")
             self.send_body(200, body, "text/xml")
+        elif url.path == "/rcpplus/stream" and self.command == "GET":
+            self.record(101, auth, "rcpplus stream")
+            streamer.serve(self, cam)
         elif url.path == "/snap.jpg":
             size = q.get("JpegSize", "M")
             data = self.server.snapshots.get(size)
@@ -1161,6 +1176,8 @@ class ControlHandler(BaseHTTPRequestHandler):
                 cam.faults.clear()
                 cam.rcp_errors = {k.lower(): v for k, v in cam.config["rcp_errors"].items()}
             return self.reply(200, {"ok": True})
+        if op.startswith("streamer_"):
+            return streamer.control(self, cam, op, a)
         if op == "rtsp_fault":
             if cam.rtsp is None or not hasattr(cam.rtsp, "fault"):
                 return self.reply(404, {"error": "no RTSP side for this camera"})

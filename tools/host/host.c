@@ -12,13 +12,14 @@
  *     -f FACTORY        0..5: only that factory version (default: all six for open, 5 otherwise)
  *     --require-open    exit with 1 when an Open fails
  *   live video (modes live, cycles, multi):
- *     --format h264|mjpeg   stream format (h264)        --size WxH     requested size (640x480)
+ *     --format h264|mjpeg|mpeg4  stream format (h264)        --size WxH     requested size (640x480)
  *     --fps N               frames per second (25)      --quality Q    0..100 (50)
  *     --stream [CH:]IDX     a stream to start (repeatable; default 0:0). Index 0 goes through
  *                           StartChannel, others through StartStream.
  *     --zone X,Y,W,H        a privacy zone in percent, passed as stream option of stream 0
  *     --seconds S           how long to receive (10)    -o FILE        capture file (payloads
- *                           as delivered: Annex B H.264 or concatenated JPEG; with several
+ *                           as delivered: Annex B H.264, concatenated JPEG or an MPEG-4
+ *                           elementary stream; with several
  *                           streams "-c<CH>s<IDX>" is added before the extension)
  *     --commands FILE       run the lines appended to FILE: quit | pause CH | resume CH |
  *                           update CH W H FPS | stop CH | stopstream CH IDX | mark TEXT
@@ -117,7 +118,7 @@ static void Usage(void) {
       stderr,
       "usage: lumivar_host [--dll PATH] [-a ADDRESS] [-P PORT] [-u USER] [-w PASSWORD] [-m MODEL]\n"
       "                    [-c COUNT] [-v FORMAT] [-i ID1,ID2] [-p N=TEXT]... [-f 0..5] [--require-open]\n"
-      "                    [--format h264|mjpeg] [--size WxH] [--fps N] [--quality Q]\n"
+      "                    [--format h264|mjpeg|mpeg4] [--size WxH] [--fps N] [--quality Q]\n"
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
@@ -164,6 +165,8 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
       live->format = 3;
     } else if (strcmp(value, "mjpeg") == 0) {
       live->format = 1;
+    } else if (strcmp(value, "mpeg4") == 0) {
+      live->format = 2;
     } else {
       *bad = !ParseUnsigned(value, &live->format);
     }
