@@ -22,6 +22,7 @@ std::unique_ptr<rcpplus::RtpStreamer> CRcpStreamReceiver::MakeStreamer(bool secu
 
 bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t instance, uint32_t /*reserved*/,
                                       uint32_t transport) {
+  CScopedLock streamerGuard(streamerLock_);
   Disconnect();
   mode_.store(kModeMpeg4);
   sending_.store(false);
@@ -56,7 +57,8 @@ bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t inst
   return true;
 }
 
-bool CRcpStreamReceiver::ConnectAudioSend(bool secure) {
+bool CRcpStreamReceiver::ConnectAudioSend(bool secure, CEvent* stopEvent) {
+  CScopedLock streamerGuard(streamerLock_);
   Disconnect();
   mode_.store(0);
   sending_.store(true);
@@ -64,18 +66,26 @@ bool CRcpStreamReceiver::ConnectAudioSend(bool secure) {
   connectedEvent_.Reset();
   streamer_ = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
   if (!streamer_) return false;
+  CEvent* events[2] = {&connectedEvent_, stopEvent};
   if (!streamer_->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this) ||
-      !connectedEvent_.Wait(kConnectWaitMs) || connectError_.load() != 0) {
+      CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 || connectError_.load() != 0) {
     Disconnect();
     return false;
   }
   return true;
 }
 
-bool CRcpStreamReceiver::IsConnected() { return streamer_ && connectedEvent_.IsSet() && connectError_.load() == 0; }
+bool CRcpStreamReceiver::IsConnected() {
+  CScopedLock streamerGuard(streamerLock_);
+  return streamer_ && connectedEvent_.IsSet() && connectError_.load() == 0;
+}
 
 bool CRcpStreamReceiver::Send(const uint8_t* data, size_t size, CEvent* stopEvent) {
-  if (!streamer_ || !connectedEvent_.Wait(kConnectWaitMs) || connectError_.load() != 0) return false;
+  CScopedLock streamerGuard(streamerLock_);
+  CEvent* events[2] = {&connectedEvent_, stopEvent};
+  if (!streamer_ || CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 ||
+      connectError_.load() != 0)
+    return false;
   if (!data || size == 0) return false;
   // Samples older than this no longer join the new ones without an audible jump.
   if (!transmitted_ || lastTransmit_.ElapsedMs() > kLeftoverLifetimeMs) leftover_.clear();
@@ -104,6 +114,7 @@ bool CRcpStreamReceiver::Send(const uint8_t* data, size_t size, CEvent* stopEven
 }
 
 void CRcpStreamReceiver::Disconnect() {
+  CScopedLock streamerGuard(streamerLock_);
   {
     CScopedLock guard(userLock_);
     receiverUser_ = nullptr;

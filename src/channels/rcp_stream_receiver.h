@@ -48,8 +48,9 @@ class CRcpStreamReceiver {
 
   // `user` is borrowed until Disconnect. Does not wait for the camera's confirmation.
   bool ConnectVideo(IRcpStreamReceiverUser* user, uint8_t instance, uint32_t reserved, uint32_t transport);
-  // Waits up to kConnectWaitMs for the camera to accept the audio stream.
-  bool ConnectAudioSend(bool secure);
+  // Waits up to kConnectWaitMs for the camera to accept the audio stream; `stopEvent` (may be
+  // null) cuts the wait short.
+  bool ConnectAudioSend(bool secure, CEvent* stopEvent);
   // Sends `size` bytes behind the leftover of the previous call in kAudioPacketSize pieces,
   // kAudioPacketIntervalMs apart; the bytes that do not fill a piece wait for the next call.
   // `stopEvent` (may be null) cuts the pacing short. Called on one thread at a time.
@@ -65,7 +66,10 @@ class CRcpStreamReceiver {
   static void PacketCallback(void* context, uint8_t payloadType, const uint8_t* bytes, uint32_t length);
   std::unique_ptr<rcpplus::RtpStreamer> MakeStreamer(bool secure, uint16_t mode);
 
-  std::unique_ptr<rcpplus::RtpStreamer> streamer_;  // null when not connected
+  // Held while the streamer is made, used for sending or torn down: a disconnect from another
+  // thread waits for a send in progress instead of freeing the streamer under it.
+  CRecursiveLock streamerLock_;
+  std::unique_ptr<rcpplus::RtpStreamer> streamer_;  // null when not connected; guarded by streamerLock_
   const DEVICE_INFO device_;
   std::atomic<uint32_t> mode_{0};
   CRecursiveLock userLock_;

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <new>
 
+#include "audio/audio_output_channel.h"
+#include "audio/ip_audio_sender.h"
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
 #include "channels/mpeg_channel_rtp.h"
@@ -102,7 +104,7 @@ bool CIPCaptureDriver::RunAudioStep(ipcapture::IIPOpenParams* params) {
     // Creation point of CIPAudioCapture (this driver as IAudioChannelCreator, plan.captureCount).
   }
   if (plan.senderCount != 0 && !audioSender_) {
-    // Creation point of CIPAudioSender (this driver as IAudioChannelCreator, plan.senderCount).
+    audioSender_.Reset(new (std::nothrow) CIPAudioSender(this, plan.senderCount));
   }
   if (AudioStepSucceeded(plan, static_cast<bool>(audioCapture_), static_cast<bool>(audioSender_)))
     return true;
@@ -258,10 +260,11 @@ IAudioInputChannel* CIPCaptureDriver::CreateAudioInputChannel(uint32_t /*channel
   return nullptr;
 }
 
-IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t /*channel*/, uint32_t /*parameter*/,
-                                                                void* /*statusCallback*/, void* /*formats*/) {
-  // Creation point of CAudioOutputChannel (this driver, channel, parameter, statusCallback, formats).
-  return nullptr;
+IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t channel, uint32_t parameter,
+                                                                void* statusCallback, void* formats) {
+  return new (std::nothrow)
+      CAudioOutputChannel(this, channel, parameter, static_cast<ipcapture::IIPAudioStatusCallback*>(statusCallback),
+                          static_cast<ipcapture::IIPAudioFormatList*>(formats));
 }
 
 std::string ReadHostDirectory() {

@@ -145,19 +145,22 @@ TEST_F(DriverOpen, VideoStandardOnlyFromANumber) {
   }
 }
 
-// Audio objects cannot be made yet, so any audio parameter fails Open; without both, Open succeeds.
+// The audio sender exists for a non-zero output count; the capture object cannot be made yet, so
+// an input count alone fails Open; without both, Open succeeds.
 TEST_F(DriverOpen, AudioStep) {
   struct Case {
     const char* p101;
     const char* p102;
     bool opens;
+    bool sender;
   };
   const Case cases[] = {
-      {nullptr, nullptr, true},
-      {"Count=0; IsStereo=0", nullptr, false},
-      {nullptr, "Count=0; IsStereo=0", false},
-      {"Count=1; IsStereo=0", nullptr, false},
-      {"nonsense", "nonsense", false},
+      {nullptr, nullptr, true, false},
+      {"Count=0; IsStereo=0", nullptr, false, false},
+      {nullptr, "Count=0; IsStereo=0", false, false},
+      {"Count=1; IsStereo=0", nullptr, false, false},
+      {"nonsense", "nonsense", false, false},
+      {nullptr, "Count=2; IsStereo=0", true, true},
   };
   for (const Case& c : cases) {
     DriverPtr d = MakeDriver();
@@ -168,7 +171,7 @@ TEST_F(DriverOpen, AudioStep) {
     EXPECT_EQ(d->Open(&s, nullptr, &p), c.opens)
         << (c.p101 ? c.p101 : "-") << " / " << (c.p102 ? c.p102 : "-");
     EXPECT_EQ(d->GetAudioCapture2(), nullptr);
-    EXPECT_EQ(d->GetAudioSender(), nullptr);
+    EXPECT_EQ(d->GetAudioSender() != nullptr, c.sender) << (c.p102 ? c.p102 : "-");
     // A failed Open leaves the driver as it was (no open message, time-outs unchanged).
     if (!c.opens) {
       EXPECT_EQ(d->GetDeviceInfo().timeout, 5000u);

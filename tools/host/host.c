@@ -35,7 +35,15 @@
  *          cycles - starts and stops stream 0 of channel 0 again and again and compares
  *                   handles, threads and private bytes before and after;
  *          multi  - one H.264 stream per driver, counts frames against the frame rate and the
- *                   process's CPU time.
+ *                   process's CPU time;
+ *          audio-out FILE.wav - opens audio output channel 0 and sends the WAV file's data
+ *                   (G.711 mu-law, 8000 Hz, mono) as host frames, printing each status change.
+ *   audio output (mode audio-out; cycles with --audio-out):
+ *     --frame-bytes N       bytes per frame (1000)     --frame-ms MS  pause between frames (130)
+ *     --audio-bitrate B     bit rate the frames claim (64000)
+ *     --audio-formats T,..  format tags the host offers ("711M")
+ *     --audio-seconds S     send the file again and again for S seconds (0: once)
+ *     --audio-out           cycles mode: open and close an audio output channel per cycle
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -106,6 +114,7 @@ static const Mode modes[] = {
     {"live", ModeLive},
     {"cycles", ModeCycles},
     {"multi", ModeMulti},
+    {"audio-out", ModeAudioOut},
 };
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
@@ -122,7 +131,9 @@ static void Usage(void) {
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [open|live|cycles|multi]\n");
+      "                    [--frame-bytes N] [--frame-ms MS] [--audio-bitrate B] [--audio-formats T,...]\n"
+      "                    [--audio-seconds S] [--audio-out]\n"
+      "                    [open|live|cycles|multi|audio-out FILE.wav]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {
@@ -245,6 +256,10 @@ static bool ParseOptions(int argc, char** argv, HostOptions* options) {
   live->cycleWaitMs = 3000;
   live->drivers = 8;
   live->warmupSeconds = 30;
+  options->audio.frameBytes = 1000;
+  options->audio.frameMs = 130;
+  options->audio.bitRate = 64000;
+  options->audio.formats = "711M";
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -290,13 +305,18 @@ static bool ParseOptions(int argc, char** argv, HostOptions* options) {
       uint32_t f = 0;
       if (!ParseUnsigned(value, &f) || f > 5) return false;
       options->factory = (int)f;
-    } else if (ParseLiveOption(arg, value, &options->live, &takesValue, &bad)) {
+    } else if (ParseLiveOption(arg, value, &options->live, &takesValue, &bad) ||
+               ParseAudioOption(arg, value, &options->audio, &takesValue, &bad)) {
       if (bad) return false;
     } else if (strcmp(arg, "--require-open") == 0) {
       options->requireOpen = true;
       takesValue = false;
     } else if (arg[0] != '-') {
-      options->mode = arg;
+      if (strcmp(options->mode, "audio-out") == 0 && !options->audio.file) {
+        options->audio.file = arg;
+      } else {
+        options->mode = arg;
+      }
       takesValue = false;
     } else {
       return false;

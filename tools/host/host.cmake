@@ -2,6 +2,7 @@
 # vtables written from the slot tables (it includes none of the driver's headers).
 if(LUMIVAR_WINDOWS)
   add_executable(lumivar_host
+    ${CMAKE_SOURCE_DIR}/tools/host/audio_out.c
     ${CMAKE_SOURCE_DIR}/tools/host/host.c
     ${CMAKE_SOURCE_DIR}/tools/host/host_objects.c
     ${CMAKE_SOURCE_DIR}/tools/host/live_modes.c

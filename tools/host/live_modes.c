@@ -279,11 +279,6 @@ bool ModeLive(Session* session) {
 
 /* ---- cycles ---- */
 
-typedef struct ProcessFigures {
-  DWORD handles;
-  DWORD threads;
-  SIZE_T privateBytes;
-} ProcessFigures;
 
 /* Wine answers GetProcessHandleCount and the private bytes of K32GetProcessMemoryInfo with 0,
  * and Toolhelp lists only some threads. Where that happens the figures come from the places
@@ -345,7 +340,7 @@ static bool ReadLinuxStatus(DWORD* threads, SIZE_T* anonymousBytes) {
   return found;
 }
 
-static void ReadProcessFigures(ProcessFigures* p) {
+void ReadProcessFigures(ProcessFigures* p) {
   memset(p, 0, sizeof(*p));
   GetProcessHandleCount(GetCurrentProcess(), &p->handles);
   if (p->handles == 0) p->handles = CountHandlesInSystemTable();
@@ -373,13 +368,13 @@ static void ReadProcessFigures(ProcessFigures* p) {
   }
 }
 
-static void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p) {
+void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p) {
   HostPrint("CYCLES %s done=%u handles=%lu threads=%lu private_kb=%lu", label, done,
             (unsigned long)p->handles, (unsigned long)p->threads, (unsigned long)(p->privateBytes / 1024));
 }
 
 /* Threads end a little after StopChannel returns their handles; give them a bounded moment. */
-static void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
+void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
   for (int i = 0; i < 50; ++i) {
     ReadProcessFigures(now);
     if (now->threads <= baseline->threads && now->handles <= baseline->handles) return;
@@ -388,6 +383,7 @@ static void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
 }
 
 bool ModeCycles(Session* session) {
+  if (session->options->audio.cycles) return AudioCycles(session);
   const LiveOptions* live = &session->options->live;
   VideoCapture* video = GetVideo(session);
   if (!video) return false;
