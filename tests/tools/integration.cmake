@@ -17,7 +17,10 @@ if(LUMIVAR_WINDOWS)
     privacy_zones 120
     multicast 240
     cycles 900
-    mpeg4_rcp 300)
+    mpeg4_rcp 300
+    audio_out 240
+    audio_out_liveness 240
+    audio_out_cycles 900)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
