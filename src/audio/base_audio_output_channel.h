@@ -87,7 +87,8 @@ class CBaseAudioOutputChannel : public CQueueThread<CAudioItem>, public IAudioOu
   // `driver`, `callback` and `formats` are borrowed; the host keeps the last two until it
   // closes the channel.
   CBaseAudioOutputChannel(uint32_t hostChannelIndex, IDriver* driver, uint32_t channel,
-                          ipcapture::IIPAudioStatusCallback* callback, ipcapture::IIPAudioFormatList* formats);
+                          ipcapture::IIPAudioStatusCallback* callback,
+                          ipcapture::IIPAudioFormatList* formats);
   ~CBaseAudioOutputChannel() override;
 
   bool Start() override;

@@ -31,7 +31,8 @@ uint32_t CIPAudioSender::GetChannelCount() {
   return static_cast<uint32_t>(channels_.size());
 }
 
-bool CIPAudioSender::OpenChannel(uint32_t channel, uint32_t parameter, ipcapture::IIPAudioStatusCallback* callback,
+bool CIPAudioSender::OpenChannel(uint32_t channel, uint32_t parameter,
+                                 ipcapture::IIPAudioStatusCallback* callback,
                                  ipcapture::IIPAudioFormatList* formats) {
   CScopedLock guard(lock_);
   if (channels_.count(channel)) return true;

@@ -41,7 +41,8 @@ std::optional<StreamedRtpPayload> ParseStreamedRtpPacket(std::span<const uint8_t
   out.data = packet.data() + header;
   out.size = size;
   out.sequenceNumber = static_cast<uint16_t>((packet[2] << 8) | packet[3]);
-  out.timestamp = (uint32_t{packet[4]} << 24) | (uint32_t{packet[5]} << 16) | (uint32_t{packet[6]} << 8) | packet[7];
+  out.timestamp =
+      (uint32_t{packet[4]} << 24) | (uint32_t{packet[5]} << 16) | (uint32_t{packet[6]} << 8) | packet[7];
   out.marker = (packet[1] & 0x80) != 0;
   return out;
 }

@@ -135,11 +135,13 @@ void CRcpStreamReceiver::ConnectionCallback(void* context, const rcpplus::RcpHea
   self->connectedEvent_.Set();
 }
 
-void CRcpStreamReceiver::PacketCallback(void* context, uint8_t payloadType, const uint8_t* bytes, uint32_t length) {
+void CRcpStreamReceiver::PacketCallback(void* context, uint8_t payloadType, const uint8_t* bytes,
+                                        uint32_t length) {
   auto* self = static_cast<CRcpStreamReceiver*>(context);
   if (!self || payloadType != 255 || !bytes) return;
-  const std::optional<StreamedRtpPayload> payload = ParseStreamedRtpPacket(
-      std::span<const uint8_t>(bytes, length), ExpectedPayloadType(self->sending_.load(), self->mode_.load()));
+  const std::optional<StreamedRtpPayload> payload =
+      ParseStreamedRtpPacket(std::span<const uint8_t>(bytes, length),
+                             ExpectedPayloadType(self->sending_.load(), self->mode_.load()));
   if (!payload) return;
   IRcpStreamReceiverUser* user = nullptr;
   {
@@ -150,7 +152,7 @@ void CRcpStreamReceiver::PacketCallback(void* context, uint8_t payloadType, cons
   // user alive for the call (removing the receiver waits for a running callback).
   if (user)
     user->OnRtpPayload(payload->data, static_cast<uint32_t>(payload->size), payload->sequenceNumber,
-                                      payload->timestamp, payload->marker);
+                       payload->timestamp, payload->marker);
 }
 
 }  // namespace vantrel

@@ -62,7 +62,8 @@ class CRcpStreamReceiver {
   size_t GetLeftover() const { return leftover_.size(); }
 
  private:
-  static void ConnectionCallback(void* context, const rcpplus::RcpHeader* header, rcpplus::RcpInputStream* stream);
+  static void ConnectionCallback(void* context, const rcpplus::RcpHeader* header,
+                                 rcpplus::RcpInputStream* stream);
   static void PacketCallback(void* context, uint8_t payloadType, const uint8_t* bytes, uint32_t length);
   std::unique_ptr<rcpplus::RtpStreamer> MakeStreamer(bool secure, uint16_t mode);
 

@@ -262,9 +262,9 @@ IAudioInputChannel* CIPCaptureDriver::CreateAudioInputChannel(uint32_t /*channel
 
 IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t channel, uint32_t parameter,
                                                                 void* statusCallback, void* formats) {
-  return new (std::nothrow)
-      CAudioOutputChannel(this, channel, parameter, static_cast<ipcapture::IIPAudioStatusCallback*>(statusCallback),
-                          static_cast<ipcapture::IIPAudioFormatList*>(formats));
+  return new (std::nothrow) CAudioOutputChannel(
+      this, channel, parameter, static_cast<ipcapture::IIPAudioStatusCallback*>(statusCallback),
+      static_cast<ipcapture::IIPAudioFormatList*>(formats));
 }
 
 std::string ReadHostDirectory() {

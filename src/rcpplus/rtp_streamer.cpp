@@ -67,7 +67,8 @@ SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs)
 
 }  // namespace
 
-RcpClient::RcpClient() : clientId_(nextClientId.fetch_add(1)), socket_(static_cast<uintptr_t>(INVALID_SOCKET)) {
+RcpClient::RcpClient()
+    : clientId_(nextClientId.fetch_add(1)), socket_(static_cast<uintptr_t>(INVALID_SOCKET)) {
   WSADATA data;
   winsockStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
@@ -207,7 +208,8 @@ void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
         continue;
       }
       const std::optional<int> status = ParseStatusLine(head);
-      if (!status || *status != 101) return fail(status && *status == 401 ? kErrorUnauthorized : kErrorProtocol);
+      if (!status || *status != 101)
+        return fail(status && *status == 401 ? kErrorUnauthorized : kErrorProtocol);
     }
     parser.Feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(buffer.data()) + used,
                                          static_cast<size_t>(got) - used));
@@ -248,12 +250,13 @@ RtpStreamer::~RtpStreamer() {
   Stop(false);
 }
 
-bool RtpStreamer::connectVideo(uint32_t timeoutMs, uint16_t coding, uint8_t value, uint32_t arg1, uint32_t arg2,
-                               ConnectionCallback callback, void* context) {
+bool RtpStreamer::connectVideo(uint32_t timeoutMs, uint16_t coding, uint8_t value, uint32_t arg1,
+                               uint32_t arg2, ConnectionCallback callback, void* context) {
   if (!valid_ || requested_) return false;
   requested_ = true;
   SetConnectionCallback(callback, context);
-  std::string request = "GET /rcpplus/stream HTTP/1.1\r\nHost: " + host_ + ":" + std::to_string(port_) + "\r\n";
+  std::string request =
+      "GET /rcpplus/stream HTTP/1.1\r\nHost: " + host_ + ":" + std::to_string(port_) + "\r\n";
   if (!authorization_.empty()) request += "Authorization: Basic " + authorization_ + "\r\n";
   request += "Connection: Upgrade\r\nUpgrade: rcpplus-stream/1\r\n\r\n";
   ConnectRequest connect;
@@ -279,7 +282,8 @@ void RtpStreamer::OnPacket(uint8_t payloadType, const uint8_t* bytes, uint32_t l
   if (receiver_) receiver_(receiverContext_, payloadType, bytes, length);
 }
 
-uint32_t RtpStreamer::transmit(uint8_t payloadType, const uint8_t* data, uint32_t length, uint32_t /*flags*/) {
+uint32_t RtpStreamer::transmit(uint8_t payloadType, const uint8_t* data, uint32_t length,
+                               uint32_t /*flags*/) {
   if (!Alive() || !data || length == 0) return 0;
   const std::vector<uint8_t> frame = BuildTransmit(payloadType, std::span<const uint8_t>(data, length));
   if (frame.empty() || !SendAll(frame.data(), frame.size())) return 0;

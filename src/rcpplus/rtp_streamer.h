@@ -75,7 +75,7 @@ class RcpClient {
   std::mutex sendLock_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> alive_{false};  // CONNECTED came with error 0 and the connection holds
+  std::atomic<bool> alive_{false};                   // CONNECTED came with error 0 and the connection holds
   ConnectionCallback connectionCallback_ = nullptr;  // guarded by callbackLock_
   void* connectionContext_ = nullptr;                // guarded by callbackLock_
 };

@@ -153,7 +153,8 @@ bool ParseStreamUrl(const std::string& url, StreamUrl& out) {
     rest = rest.substr(at + 1);
   }
   const size_t colon = rest.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= rest.size() || rest.size() - colon > 6) return false;
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= rest.size() || rest.size() - colon > 6)
+    return false;
   uint32_t port = 0;
   for (size_t i = colon + 1; i < rest.size(); ++i) {
     if (rest[i] < '0' || rest[i] > '9') return false;

@@ -99,7 +99,9 @@ class FakeFormatList final : public ipcapture::IIPAudioFormatList {
  public:
   void* ScalarDeletingDestructor(unsigned int) override { return this; }
   uint32_t GetCount() override { return static_cast<uint32_t>(entries.size()); }
-  ipcapture::IIPAudioFormatEntry* GetEntry(uint32_t i) override { return i < entries.size() ? &entries[i] : nullptr; }
+  ipcapture::IIPAudioFormatEntry* GetEntry(uint32_t i) override {
+    return i < entries.size() ? &entries[i] : nullptr;
+  }
   std::vector<FakeEntry> entries;
 };
 
@@ -131,7 +133,8 @@ class StatusRecorder final : public ipcapture::IIPAudioStatusCallback {
 
 class ScriptedChannel final : public CBaseAudioOutputChannel {
  public:
-  ScriptedChannel(IDriver* driver, ipcapture::IIPAudioStatusCallback* callback, ipcapture::IIPAudioFormatList* formats)
+  ScriptedChannel(IDriver* driver, ipcapture::IIPAudioStatusCallback* callback,
+                  ipcapture::IIPAudioFormatList* formats)
       : CBaseAudioOutputChannel(7, driver, 0, callback, formats) {}
   ~ScriptedChannel() override { Stop(); }
 
@@ -156,7 +159,9 @@ class ScriptedChannel final : public CBaseAudioOutputChannel {
     }
     return true;
   }
-  bool IsEntryUsable(ipcapture::IIPAudioFormatEntry* e) override { return e->IsUsable() && e->GetFormatTag() == Tag("711M"); }
+  bool IsEntryUsable(ipcapture::IIPAudioFormatEntry* e) override {
+    return e->IsUsable() && e->GetFormatTag() == Tag("711M");
+  }
   bool FrameMatchesFormat(ipcapture::IIPAudioFrame* f) override { return f->GetBitRate() == 64000; }
   bool SendFrame(ipcapture::IIPAudioFrame*) override {
     sends++;
@@ -310,7 +315,9 @@ class FakeOutput final : public IAudioOutputChannel {
 
 class FakeCreator final : public IAudioChannelCreator {
  public:
-  IAudioInputChannel* CreateAudioInputChannel(uint32_t, uint32_t, void*, uint64_t) override { return nullptr; }
+  IAudioInputChannel* CreateAudioInputChannel(uint32_t, uint32_t, void*, uint64_t) override {
+    return nullptr;
+  }
   IAudioOutputChannel* CreateAudioOutputChannel(uint32_t channel, uint32_t, void*, void*) override {
     auto* made = new FakeOutput(deleted, deletedStops, startFails.count(channel) == 0);
     created[channel] = made;

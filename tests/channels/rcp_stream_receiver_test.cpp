@@ -159,7 +159,8 @@ TEST_F(RcpStreamReceiverTest, VideoHandsOnMpeg4PayloadsOnly) {
   PayloadUser user;
   CRcpStreamReceiver receiver(DeviceFor(camera));
   ASSERT_TRUE(receiver.ConnectVideo(&user, 1, 0, 0));
-  for (int i = 0; i < 200 && user.Count() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 200 && user.Count() < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   {
     std::lock_guard<std::mutex> guard(user.lock);
     EXPECT_EQ(user.sequences, std::vector<uint16_t>({1, 3}));

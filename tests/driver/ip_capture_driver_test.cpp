@@ -267,9 +267,9 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     const char* made;  // "h264", "mjpeg", "mpeg4" or "none"
   };
   const Case cases[] = {
-      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"}, {1, nullptr, 16, 1, "mjpeg"},
-      {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "none"},     {1, "0", 0, 1, "none"},
-      {3, nullptr, 4, 4, "none"},     {3, nullptr, 2, 2, "mpeg4"}, {2, nullptr, 0, 2, "mpeg4"},
+      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"},  {1, nullptr, 16, 1, "mjpeg"},
+      {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "none"},      {1, "0", 0, 1, "none"},
+      {3, nullptr, 4, 4, "none"}, {3, nullptr, 2, 2, "mpeg4"}, {2, nullptr, 0, 2, "mpeg4"},
   };
   testing::TestVideoCallback callback;
   for (const Case& c : cases) {

@@ -156,7 +156,8 @@ TEST_F(RtpStreamerTest, HostileCamerasFailCleanly) {
       EXPECT_EQ(seen.header.error, c.error) << c.what;
       EXPECT_LT(MsSince(start), 2500) << c.what;
       const uint8_t audio[640] = {};
-      EXPECT_EQ(streamer.transmit(0, audio, sizeof(audio), 0), 0u) << c.what << ": no stream, nothing accepted";
+      EXPECT_EQ(streamer.transmit(0, audio, sizeof(audio), 0), 0u)
+          << c.what << ": no stream, nothing accepted";
       const auto teardown = Clock::now();
       streamer.disconnectVideo();
       streamer.unregisterCallback(&Observer::OnConnection, &seen);
@@ -169,7 +170,10 @@ TEST_F(RtpStreamerTest, HostileCamerasFailCleanly) {
 
 TEST_F(RtpStreamerTest, UnreachableCameraFailsTheCall) {
   uint16_t port;
-  { FakeStreamCamera closed(nullptr); port = closed.Port(); }  // a port nobody listens on now
+  {
+    FakeStreamCamera closed(nullptr);
+    port = closed.Port();
+  }  // a port nobody listens on now
   Observer seen;
   RtpStreamer streamer(("http://a:b@127.0.0.1:" + std::to_string(port)).c_str(), RtpStreamer::kModeReceiver);
   const auto start = Clock::now();
@@ -177,7 +181,8 @@ TEST_F(RtpStreamerTest, UnreachableCameraFailsTheCall) {
   EXPECT_LT(MsSince(start), 2000);
   EXPECT_EQ(seen.connections, 0);
   RtpStreamer https("https://a:b@127.0.0.1:443", RtpStreamer::kModeReceiver);
-  EXPECT_FALSE(https.connectVideo(1000, 10, 1, 0, 1, &Observer::OnConnection, &seen)) << "no TLS in this library";
+  EXPECT_FALSE(https.connectVideo(1000, 10, 1, 0, 1, &Observer::OnConnection, &seen))
+      << "no TLS in this library";
   RtpStreamer bad("not a url", RtpStreamer::kModeReceiver);
   EXPECT_FALSE(bad.connectVideo(1000, 10, 1, 0, 1, &Observer::OnConnection, &seen));
 }

@@ -12,7 +12,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // Feeds `input` in pieces of the given sizes (the rest in one piece) and collects the frames.
-FrameParser::Result FeedInPieces(const Bytes& input, const std::vector<size_t>& pieces, std::vector<Frame>& frames) {
+FrameParser::Result FeedInPieces(const Bytes& input, const std::vector<size_t>& pieces,
+                                 std::vector<Frame>& frames) {
   FrameParser parser;
   size_t at = 0;
   size_t piece = 0;
@@ -111,10 +112,14 @@ TEST(StreamFraming, StatusLine) {
     int status;  // -1: none
   };
   const Case cases[] = {
-      {"HTTP/1.1 101 Switching Protocols\r\n\r\n", 101}, {"HTTP/1.0 401 Unauthorized\r\n", 401},
-      {"HTTP/1.1 200\r\n", 200},                         {"HTTP/1.1 20x OK\r\n", -1},
-      {"HTTP/2 101 x\r\n", -1},                          {"HTTP/1.1 1011 x\r\n", -1},
-      {"RTSP/1.0 200 OK\r\n", -1},                       {"", -1},
+      {"HTTP/1.1 101 Switching Protocols\r\n\r\n", 101},
+      {"HTTP/1.0 401 Unauthorized\r\n", 401},
+      {"HTTP/1.1 200\r\n", 200},
+      {"HTTP/1.1 20x OK\r\n", -1},
+      {"HTTP/2 101 x\r\n", -1},
+      {"HTTP/1.1 1011 x\r\n", -1},
+      {"RTSP/1.0 200 OK\r\n", -1},
+      {"", -1},
   };
   for (const Case& c : cases) {
     auto status = ParseStatusLine(c.head);

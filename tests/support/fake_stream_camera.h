@@ -118,9 +118,19 @@ class FakeStreamCamera {
     Send(rcpplus::BuildFrame(rcpplus::FrameType::kConnected, payload));
   }
   void SendRtp(uint16_t sequence, bool marker, size_t payloadSize, uint8_t payloadType = 34) {
-    std::vector<uint8_t> packet = {0xFF, 0x80, static_cast<uint8_t>((marker ? 0x80 : 0) | payloadType),
-                                   static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence),
-                                   0, 0, 0x10, 0, 1, 2, 3, 4};
+    std::vector<uint8_t> packet = {0xFF,
+                                   0x80,
+                                   static_cast<uint8_t>((marker ? 0x80 : 0) | payloadType),
+                                   static_cast<uint8_t>(sequence >> 8),
+                                   static_cast<uint8_t>(sequence),
+                                   0,
+                                   0,
+                                   0x10,
+                                   0,
+                                   1,
+                                   2,
+                                   3,
+                                   4};
     packet.resize(packet.size() + payloadSize, 0x5A);
     Send(rcpplus::BuildFrame(rcpplus::FrameType::kPacket, packet));
   }

@@ -15,15 +15,16 @@
 /* ---- the driver's audio sender ---- */
 
 typedef struct AudioSenderVtbl {
-  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags);                         /* 0 */
-  uint32_t (*GetChannelCount)(void* self);                                                   /* 1 */
-  bool (*OpenChannel)(void* self, uint32_t channel, uint32_t parameter, void* callback, void* formats); /* 2 */
-  bool (*CloseChannel)(void* self, uint32_t channel);                                        /* 3 */
-  bool (*Send)(void* self, void* frame);                                                     /* 4 */
-  bool (*GetAudioFormat)(void* self, uint32_t channel, void* format);                        /* 5 */
-  uint32_t (*GetChannelStatus)(void* self, uint32_t channel);                                /* 6 */
-  bool (*Unsupported7)(void* self);                                                          /* 7 */
-  bool (*Unsupported8)(void* self);                                                          /* 8 */
+  void* (*ScalarDeletingDestructor)(void* self, unsigned int flags); /* 0 */
+  uint32_t (*GetChannelCount)(void* self);                           /* 1 */
+  bool (*OpenChannel)(void* self, uint32_t channel, uint32_t parameter, void* callback,
+                      void* formats);                                 /* 2 */
+  bool (*CloseChannel)(void* self, uint32_t channel);                 /* 3 */
+  bool (*Send)(void* self, void* frame);                              /* 4 */
+  bool (*GetAudioFormat)(void* self, uint32_t channel, void* format); /* 5 */
+  uint32_t (*GetChannelStatus)(void* self, uint32_t channel);         /* 6 */
+  bool (*Unsupported7)(void* self);                                   /* 7 */
+  bool (*Unsupported8)(void* self);                                   /* 8 */
 } AudioSenderVtbl;
 
 typedef struct AudioSender {
@@ -219,12 +220,13 @@ static const struct {
   void (*getTime)(void*, SYSTEMTIME*);
   void (*setTime)(void*, const SYSTEMTIME*);
   void (*setConfig)(void*, const uint8_t*, uint32_t);
-} audioFrameVtbl = {HostNotDeleted, AfData,   AfCapacity,   AfSize,    AfSetSize, AfTag,      AfSetTag,
-                    AfRate,         AfSetRate, AfBits,      AfSetBits, AfStereo,  AfSetStereo, AfBitRate,
+} audioFrameVtbl = {HostNotDeleted, AfData,    AfCapacity,   AfSize,    AfSetSize, AfTag,       AfSetTag,
+                    AfRate,         AfSetRate, AfBits,       AfSetBits, AfStereo,  AfSetStereo, AfBitRate,
                     AfSetBitRate,   AfChannel, AfSetChannel, AfGetTime, AfSetTime, AfSetConfig};
 
 /* Counted through the host's allocator, which also takes the frame back. */
-static AudioFrame* NewAudioFrame(FrameAllocator* allocator, const uint8_t* bytes, uint32_t size, uint32_t bitRate) {
+static AudioFrame* NewAudioFrame(FrameAllocator* allocator, const uint8_t* bytes, uint32_t size,
+                                 uint32_t bitRate) {
   AudioFrame* f = (AudioFrame*)calloc(1, sizeof(AudioFrame));
   if (!f) return NULL;
   f->data = (uint8_t*)malloc(size ? size : 1);
@@ -263,7 +265,8 @@ static uint8_t* ReadWavData(const char* path, uint32_t* size) {
   if (!f) return NULL;
   uint8_t* file = NULL;
   long length = 0;
-  if (fseek(f, 0, SEEK_END) == 0 && (length = ftell(f)) > 12 && length < (64L << 20) && fseek(f, 0, SEEK_SET) == 0) {
+  if (fseek(f, 0, SEEK_END) == 0 && (length = ftell(f)) > 12 && length < (64L << 20) &&
+      fseek(f, 0, SEEK_SET) == 0) {
     file = (uint8_t*)malloc((size_t)length);
     if (file && fread(file, 1, (size_t)length, f) != (size_t)length) {
       free(file);
@@ -280,8 +283,8 @@ static uint8_t* ReadWavData(const char* path, uint32_t* size) {
       if (chunk > (size_t)length - at - 8) break;
       if (memcmp(file + at, "fmt ", 4) == 0 && chunk >= 16) {
         const uint8_t* p = file + at + 8;
-        HostPrint("AUDIO_FILE format=%u channels=%u rate=%u bits=%u", p[0] | p[1] << 8, p[2] | p[3] << 8, Le32(p + 4),
-                  p[14] | p[15] << 8);
+        HostPrint("AUDIO_FILE format=%u channels=%u rate=%u bits=%u", p[0] | p[1] << 8, p[2] | p[3] << 8,
+                  Le32(p + 4), p[14] | p[15] << 8);
       } else if (memcmp(file + at, "data", 4) == 0) {
         data = (uint8_t*)malloc(chunk ? chunk : 1);
         if (data) {
@@ -319,7 +322,8 @@ static AudioSender* GetSender(Session* session) {
   return sender;
 }
 
-bool ParseAudioOption(const char* arg, const char* value, AudioOutOptions* audio, bool* takesValue, bool* bad) {
+bool ParseAudioOption(const char* arg, const char* value, AudioOutOptions* audio, bool* takesValue,
+                      bool* bad) {
   *bad = false;
   if (strcmp(arg, "--audio-out") == 0) {
     audio->cycles = true;
@@ -405,8 +409,8 @@ bool ModeAudioOut(Session* session) {
   if (running) Sleep(1500);
   uint32_t last = sender->vtbl->GetChannelStatus(sender, 0);
   bool closed = opened && sender->vtbl->CloseChannel(sender, 0);
-  HostPrint("AUDIO_OUT frames=%u refused=%u bytes=%llu last_status=%u closed=%s lost=%ld errors=%ld", frames, refused,
-            sentBytes, last, closed ? "true" : "false", status.seen[5], status.seen[4]);
+  HostPrint("AUDIO_OUT frames=%u refused=%u bytes=%llu last_status=%u closed=%s lost=%ld errors=%ld", frames,
+            refused, sentBytes, last, closed ? "true" : "false", status.seen[5], status.seen[4]);
   CloseHandle(status.changed);
   free(samples);
   return opened && closed;
@@ -468,11 +472,13 @@ bool AudioCycles(Session* session) {
   bool handlesOk = now.handles <= baseline.handles + 4;
   bool memoryOk = growthKb <= kPrivateSlackKb && totalGrowthKb <= 8 * kPrivateSlackKb;
   bool runningOk = live->cycleWaitMs == 0 || running * 10 >= live->cycles * 9;
-  HostPrint("AUDIO_CYCLES result cycles=%u running=%u failures=%u threads=%lu->%lu handles=%lu->%lu "
-            "private_kb=%lu->%lu->%lu",
-            live->cycles, running, failures, (unsigned long)baseline.threads, (unsigned long)now.threads,
-            (unsigned long)baseline.handles, (unsigned long)now.handles, (unsigned long)(baseline.privateBytes / 1024),
-            (unsigned long)(middle.privateBytes / 1024), (unsigned long)(now.privateBytes / 1024));
+  HostPrint(
+      "AUDIO_CYCLES result cycles=%u running=%u failures=%u threads=%lu->%lu handles=%lu->%lu "
+      "private_kb=%lu->%lu->%lu",
+      live->cycles, running, failures, (unsigned long)baseline.threads, (unsigned long)now.threads,
+      (unsigned long)baseline.handles, (unsigned long)now.handles,
+      (unsigned long)(baseline.privateBytes / 1024), (unsigned long)(middle.privateBytes / 1024),
+      (unsigned long)(now.privateBytes / 1024));
   bool ok = threadsOk && handlesOk && memoryOk && runningOk && failures == 0;
   HostPrint("AUDIO_CYCLES %s%s%s%s%s%s", ok ? "OK" : "FAILED:", threadsOk ? "" : " threads left behind",
             handlesOk ? "" : " handles left behind", memoryOk ? "" : " private bytes grow",

@@ -109,6 +109,7 @@ typedef struct Mode {
   ModeFn run;
 } Mode;
 
+/* clang-format off */
 static const Mode modes[] = {
     {"open", ModeOpen},
     {"live", ModeLive},
@@ -116,6 +117,7 @@ static const Mode modes[] = {
     {"multi", ModeMulti},
     {"audio-out", ModeAudioOut},
 };
+/* clang-format on */
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
                                            "CreateIPCaptureEx3", "CreateIPCaptureEx4", "CreateIPCaptureEx5"};

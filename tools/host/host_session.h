@@ -43,13 +43,13 @@ typedef struct LiveOptions {
 
 /* Options of the audio-out mode (audio_out.c). */
 typedef struct AudioOutOptions {
-  const char* file;       /* WAV file whose data chunk is sent */
-  uint32_t frameBytes;    /* bytes per host frame (1000) */
-  uint32_t frameMs;       /* pause between frames (130) */
-  uint32_t bitRate;       /* bit rate the frames claim (64000) */
-  const char* formats;    /* the host's offered format tags, comma-separated ("711M") */
-  uint32_t seconds;       /* send the file again and again this long; 0: once */
-  bool cycles;            /* cycles mode: open and close an audio output channel instead */
+  const char* file;    /* WAV file whose data chunk is sent */
+  uint32_t frameBytes; /* bytes per host frame (1000) */
+  uint32_t frameMs;    /* pause between frames (130) */
+  uint32_t bitRate;    /* bit rate the frames claim (64000) */
+  const char* formats; /* the host's offered format tags, comma-separated ("711M") */
+  uint32_t seconds;    /* send the file again and again this long; 0: once */
+  bool cycles;         /* cycles mode: open and close an audio output channel instead */
 } AudioOutOptions;
 
 typedef struct HostOptions {
@@ -86,7 +86,8 @@ bool ModeLive(Session* session);
 bool ModeAudioOut(Session* session);
 bool AudioCycles(Session* session);
 /* Options of the audio-out mode; as ParseLiveOption in host.c. */
-bool ParseAudioOption(const char* arg, const char* value, AudioOutOptions* audio, bool* takesValue, bool* bad);
+bool ParseAudioOption(const char* arg, const char* value, AudioOutOptions* audio, bool* takesValue,
+                      bool* bad);
 bool ModeCycles(Session* session);
 bool ModeMulti(Session* session);
 

@@ -279,7 +279,6 @@ bool ModeLive(Session* session) {
 
 /* ---- cycles ---- */
 
-
 /* Wine answers GetProcessHandleCount and the private bytes of K32GetProcessMemoryInfo with 0,
  * and Toolhelp lists only some threads. Where that happens the figures come from the places
  * Wine keeps them: the system handle table (which Wine does fill) and the Linux process behind

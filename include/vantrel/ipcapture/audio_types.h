@@ -21,20 +21,20 @@ class IIPAudioFrame {
   virtual uint32_t GetCapacity() = 0;                              // slot 2
   virtual uint32_t GetDataSize() = 0;                              // slot 3
   virtual void SetDataSize(uint32_t size) = 0;                     // slot 4
-  virtual uint32_t GetFormatTag() = 0;       // slot 5: four characters, the first in the lowest byte
-  virtual void SetFormatTag(uint32_t tag) = 0;                     // slot 6
-  virtual uint32_t GetSampleRate() = 0;                            // slot 7: Hz
-  virtual void SetSampleRate(uint32_t rate) = 0;                   // slot 8
-  virtual uint32_t GetBitsPerSample() = 0;                         // slot 9
-  virtual void SetBitsPerSample(uint32_t bits) = 0;                // slot 10
-  virtual bool IsStereo() = 0;                                     // slot 11
-  virtual void SetStereo(bool stereo) = 0;                         // slot 12
-  virtual uint32_t GetBitRate() = 0;                               // slot 13: bit/s
-  virtual void SetBitRate(uint32_t rate) = 0;                      // slot 14
-  virtual uint32_t GetChannel() = 0;                               // slot 15: low byte = channel number
-  virtual void SetChannel(uint32_t channel) = 0;                   // slot 16
-  virtual void GetTime(SYSTEMTIME* utc) = 0;                       // slot 17
-  virtual void SetTime(const SYSTEMTIME* utc) = 0;                 // slot 18
+  virtual uint32_t GetFormatTag() = 0;               // slot 5: four characters, the first in the lowest byte
+  virtual void SetFormatTag(uint32_t tag) = 0;       // slot 6
+  virtual uint32_t GetSampleRate() = 0;              // slot 7: Hz
+  virtual void SetSampleRate(uint32_t rate) = 0;     // slot 8
+  virtual uint32_t GetBitsPerSample() = 0;           // slot 9
+  virtual void SetBitsPerSample(uint32_t bits) = 0;  // slot 10
+  virtual bool IsStereo() = 0;                       // slot 11
+  virtual void SetStereo(bool stereo) = 0;           // slot 12
+  virtual uint32_t GetBitRate() = 0;                 // slot 13: bit/s
+  virtual void SetBitRate(uint32_t rate) = 0;        // slot 14
+  virtual uint32_t GetChannel() = 0;                 // slot 15: low byte = channel number
+  virtual void SetChannel(uint32_t channel) = 0;     // slot 16
+  virtual void GetTime(SYSTEMTIME* utc) = 0;         // slot 17
+  virtual void SetTime(const SYSTEMTIME* utc) = 0;   // slot 18
   // Slot 19: decoder configuration (AAC AudioSpecificConfig); copied by the host.
   virtual void SetDecoderConfig(const uint8_t* bytes, uint32_t size) = 0;
 
@@ -81,7 +81,7 @@ class IIPAudioFormatList {
 // lost or failed), reported on every change with the host's channel index.
 class IIPAudioStatusCallback {
  public:
-  virtual void* ScalarDeletingDestructor(unsigned int flags) = 0;  // slot 0
+  virtual void* ScalarDeletingDestructor(unsigned int flags) = 0;         // slot 0
   virtual void OnStatus(uint32_t hostChannelIndex, uint32_t status) = 0;  // slot 1
 
  protected:
