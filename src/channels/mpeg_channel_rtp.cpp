@@ -45,7 +45,9 @@ void CMPEGChannelRTP::Disconnect() {
 
 bool CMPEGChannelRTP::IsStreamAlive() {
   if (IsPaused()) return true;
-  return GetFrameTimer().ElapsedMs() < deviceInfo_.signalTimeout / 2;
+  // A connection the camera ended delivers nothing more: reconnect now rather than after the
+  // frame timer runs out.
+  return GetFrameTimer().ElapsedMs() < deviceInfo_.signalTimeout / 2 && !receiver_.ConnectionEnded();
 }
 
 bool CMPEGChannelRTP::PrepareCamera() {

@@ -3,8 +3,9 @@
 // the streamer hands over whole RTP packets, whose payloads go to the MPEG-4 depacketizer.
 //
 // Liveness: no RTSP request ever runs for this channel, so the stream is judged by the frame
-// timer alone. A streamer that delivers nothing (camera stalled, connection closed or refused)
-// leads to signal loss after half the signal time-out and a reconnect, as for an RTSP channel.
+// timer: a streamer that delivers nothing (camera stalled) leads to signal loss after half the
+// signal time-out and a reconnect, as for an RTSP channel. A connection the camera ended
+// (closed, refused, garbage) counts as lost at the next check, without waiting for the timer.
 #pragma once
 
 #include <cstdint>

@@ -80,6 +80,11 @@ bool CRcpStreamReceiver::IsConnected() {
   return streamer_ && connectedEvent_.IsSet() && connectError_.load() == 0;
 }
 
+bool CRcpStreamReceiver::ConnectionEnded() {
+  CScopedLock streamerGuard(streamerLock_);
+  return streamer_ && streamer_->connectionEnded();
+}
+
 bool CRcpStreamReceiver::Send(const uint8_t* data, size_t size, CEvent* stopEvent) {
   CScopedLock streamerGuard(streamerLock_);
   CEvent* events[2] = {&connectedEvent_, stopEvent};

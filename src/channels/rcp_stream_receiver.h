@@ -59,6 +59,8 @@ class CRcpStreamReceiver {
 
   uint32_t GetConnectError() const { return connectError_.load(); }
   bool IsConnected();
+  // The camera ended the connection (see rcpplus::RcpClient::connectionEnded).
+  bool ConnectionEnded();
   size_t GetLeftover() const { return leftover_.size(); }
 
  private:

@@ -183,6 +183,7 @@ void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
   const auto fail = [&](uint32_t error) {
     if (!confirmed && !stop_.load()) ReportConnection(failureWord, clientId_, error);
     alive_.store(false);
+    if (!stop_.load()) ended_.store(true);
   };
 
   while (!stop_.load()) {
@@ -223,7 +224,7 @@ void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
         confirmed = true;
         alive_.store(info->error == 0);
         ReportConnection(info->word, info->clientId, info->error);
-        if (info->error != 0) return;
+        if (info->error != 0) return fail(info->error);
       } else if (frame.type == FrameType::kPacket && confirmed) {
         OnPacket(frame.payload[0], frame.payload.data() + 1, static_cast<uint32_t>(frame.payload.size() - 1));
       } else if (frame.type == FrameType::kBye) {

@@ -52,6 +52,9 @@ class RcpClient {
   void disconnect();
 
   uint32_t clientId() const { return clientId_; }
+  // True once the camera ended the connection (closed it, refused the stream, sent garbage or
+  // never answered); false while it runs and after our own disconnect.
+  bool connectionEnded() const { return ended_.load(); }
 
  protected:
   // Called on the receive thread for each PACKET frame.
@@ -75,7 +78,8 @@ class RcpClient {
   std::mutex sendLock_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> alive_{false};                   // CONNECTED came with error 0 and the connection holds
+  std::atomic<bool> alive_{false};
+  std::atomic<bool> ended_{false};                   // CONNECTED came with error 0 and the connection holds
   ConnectionCallback connectionCallback_ = nullptr;  // guarded by callbackLock_
   void* connectionContext_ = nullptr;                // guarded by callbackLock_
 };

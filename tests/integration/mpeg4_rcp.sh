@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # MPEG-4 through the RCP+ streamer: frames decode at the size set over RCP+; pausing ends the
 # streamer connection and resuming makes a new one; a streamer that stalls, closes or sends
-# garbage leads to signal loss and a recovery by reconnecting; a refused stream is retried.
+# garbage leads to signal loss and a recovery by reconnecting; a refused stream is retried; a
+# new size from the host reaches the camera and the stream comes back at that size.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.30
 cap="$IT_DIR/capture.m4v"
@@ -56,4 +57,16 @@ host_wait main 60 || fail "host exit code $?"
 show_log main
 expect_line main "^LIVE channel=0 stream=0 frames=[1-9][0-9]* .*bad=0" "frames without faults"
 check_capture main "$cap" m4v 640 480
+[ "$(camsim_state $cam 's["values"].get("0x0a9c/1")')" = 1 ] && pass "stream coding 1 on the encoder instance" ||
+  fail "no 0x0A9C write of 1"
+
+# shellcheck disable=SC2046
+host_start resize $(host_device $cam) live --format mpeg4 --size 640x480 --seconds 60
+wait_line resize "^STATS .* frames=[1-9][0-9]* .*size=640x480 " 30 >/dev/null || fail "resize: no 640x480 frames"
+mark=$(line_count resize)
+host_cmd resize "update 0 320 240 25"
+wait_line resize "^STATS .* frames=[1-9][0-9]* .*size=320x240 " 30 "$mark" >/dev/null &&
+  pass "frames at the new size after UpdateChannelSettings" || fail "resize: no 320x240 frames"
+host_cmd resize quit
+host_wait resize 60 || fail "resize: host exit code $?"
 finish

@@ -573,6 +573,8 @@ class RcpHandler:
         # The simulated encoder cannot change size inside a running stream: like cameras that
         # restart their encoder, it ends the RTSP sessions so clients reconnect at the new size.
         # The first write of a coder (stream set-up) changes nothing that is streaming.
+        if reply.err is None and before is not None and after != before:
+            streamer.encoder_changed(self.cam)
         if reply.err is None and before is not None and after != before and self.cam.rtsp is not None:
             threading.Thread(target=self.cam.rtsp.fault, args=("end_session",), daemon=True).start()
         return reply

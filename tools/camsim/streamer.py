@@ -54,6 +54,7 @@ class StreamerState:
         self.audio_bytes = bytearray()
         self.video_packets = 0
         self.running_fault = None  # a fault for the streams already running, taken by the first
+        self.generation = 0        # raised when the encoder's size changes: running streams end
 
     def take_running_fault(self):
         with self.lock:
@@ -83,6 +84,14 @@ def state(cam):
         if st is None:
             st = cam.streamer_state = StreamerState()
         return st
+
+
+def encoder_changed(cam):
+    """The simulated encoder restarts on a new size, like cameras do: video streams end and their
+    clients reconnect at the new size."""
+    st = state(cam)
+    with st.lock:
+        st.generation += 1
 
 
 def acknowledges_audio(cam):
@@ -281,6 +290,8 @@ def stream_video(handler, cam, st, instance, send, fault):
     picture = 0
     buf = bytearray()
     after = fault["after"] if fault else 0
+    with st.lock:
+        generation = st.generation
     kind = fault["name"] if fault else None
     try:
         while not done.is_set():
@@ -294,6 +305,8 @@ def stream_video(handler, cam, st, instance, send, fault):
                 pieces = [pic[i:i + RTP_CHUNK] for i in range(0, len(pic), RTP_CHUNK)]
                 for n, piece in enumerate(pieces):
                     if done.is_set():
+                        return
+                    if st.generation != generation:
                         return
                     running = st.take_running_fault() if n == 0 else None
                     if running:
