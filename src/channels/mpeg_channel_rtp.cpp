@@ -25,7 +25,10 @@ bool CMPEGChannelRTP::OpenSession() {
     parser_.Reset();
   }
   if (GetStopEvent().IsSet()) return false;
-  return receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport());
+  if (receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport())) return true;
+  Log(kLogError, "%s: Unable to connect the RCP+ video stream of %s", "vantrel::CMPEGChannelRTP::OpenSession",
+      description_.c_str());
+  return false;
 }
 
 bool CMPEGChannelRTP::OpenMulticastSession() {
@@ -47,7 +50,12 @@ bool CMPEGChannelRTP::IsStreamAlive() {
   if (IsPaused()) return true;
   // A connection the camera ended delivers nothing more: reconnect now rather than after the
   // frame timer runs out.
-  return GetFrameTimer().ElapsedMs() < deviceInfo_.signalTimeout / 2 && !receiver_.ConnectionEnded();
+  if (receiver_.ConnectionEnded()) {
+    Log(kLogWarning, "%s: The camera ended the RCP+ video stream of %s (error 0x%X)",
+        "vantrel::CMPEGChannelRTP::IsStreamAlive", description_.c_str(), receiver_.GetConnectError());
+    return false;
+  }
+  return GetFrameTimer().ElapsedMs() < deviceInfo_.signalTimeout / 2;
 }
 
 bool CMPEGChannelRTP::PrepareCamera() {

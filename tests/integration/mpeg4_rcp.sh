@@ -52,6 +52,8 @@ wait_line main "^STATE channel=0 state=0$" 60 "$mark" >/dev/null && pass "refuse
   fail "refuse: no recovery"
 refused=$(streamer 'sum(1 for c in s["connections"] if c["result"] == 10)')
 [ "$refused" = 2 ] && pass "two refused requests" || fail "$refused refused requests, expected 2"
+wait_line main "^LOG level=2 .*The camera ended the RCP\+ video stream of .* \(error 0xA\)" 5 "$mark" >/dev/null &&
+  pass "a refusal is logged with the camera's code" || fail "no log line for the refusal"
 host_cmd main quit
 host_wait main 60 || fail "host exit code $?"
 show_log main
