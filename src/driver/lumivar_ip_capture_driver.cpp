@@ -1,5 +1,9 @@
 #include "driver/lumivar_ip_capture_driver.h"
 
+#include <new>
+
+#include "ptz/ptz_handler.h"
+
 namespace vantrel {
 
 CLumivarIPCaptureDriver::CLumivarIPCaptureDriver() = default;
@@ -18,11 +22,8 @@ bool CLumivarIPCaptureDriver::CreateIOHandler() {
 }
 
 bool CLumivarIPCaptureDriver::CreatePTZHandler() {
-  if (!ptzHandler_) {
-    // Creation point of CBoschPTZHandler (this driver, channelCount_); GetPTZDriver hands out
-    // null until it exists.
-  }
-  return true;
+  if (!ptzHandler_) ptzHandler_.Reset(new (std::nothrow) CBoschPTZHandler(this, channelCount_));
+  return static_cast<bool>(ptzHandler_);
 }
 
 bool CLumivarIPCaptureDriver::Open(ipcapture::IIPDebugSink* debugSink,

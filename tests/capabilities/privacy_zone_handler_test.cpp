@@ -111,6 +111,7 @@ class PrivacyZoneCamera : public ::testing::Test {
     std::vector<std::string> out;
     for (const std::string& target : camsim_.Requests()) {
       if (target.find("command=0x09A5") == std::string::npos) continue;
+      EXPECT_NE(target.find("command=0x09A5&type=P_OCTET&"), std::string::npos) << target;
       EXPECT_NE(target.find("&num=2&"), std::string::npos) << "line 1 is head number 2: " << target;
       const size_t p = target.find("payload=");
       std::string payload = target.substr(p + 8, target.find('&', p) - p - 8);

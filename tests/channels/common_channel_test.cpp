@@ -65,8 +65,8 @@ TEST_F(CommonChannelTest, UpdateProfileStopsAtAcceptedQuantizerSetup) {
   Adjust();
   ASSERT_TRUE(channel_->UpdateProfile());
   // HD class: 512 + (5000 - 512) * 50 / 100 = 2756, maximum 2756 * 1.1 = 3031.
-  EXPECT_EQ(Requests(), (Log{"W 0x0606/1=1", "W 0x0604/1=25", "W 0x0A94/1=0x00", "W 0x0607/1=2756",
-                             "W 0x0612/1=3031", "W 0x0A82/1=0"}));
+  EXPECT_EQ(Requests(), (Log{"W T_DWORD 0x0606/1=1", "W T_DWORD 0x0604/1=25", "W T_OCTET 0x0A94/1=0x00",
+                             "W T_DWORD 0x0607/1=2756", "W T_DWORD 0x0612/1=3031", "W T_DWORD 0x0A82/1=0"}));
 }
 
 TEST_F(CommonChannelTest, QuantizersGoOutWhenTheCameraRefusesTheSetup) {
@@ -85,9 +85,9 @@ TEST_F(CommonChannelTest, QuantizersGoOutWhenTheCameraRefusesTheSetup) {
     ASSERT_TRUE(channel_->UpdateProfile()) << c.quality;
     const Log log = Requests();
     ASSERT_EQ(log.size(), 8u);
-    EXPECT_EQ(log[5], "W 0x0A82/1=0");
-    EXPECT_EQ(log[6], std::string("W 0x060A/1=") + c.quantizer);
-    EXPECT_EQ(log[7], std::string("W 0x060B/1=") + c.quantizer);
+    EXPECT_EQ(log[5], "W T_DWORD 0x0A82/1=0");
+    EXPECT_EQ(log[6], std::string("W T_DWORD 0x060A/1=") + c.quantizer);
+    EXPECT_EQ(log[7], std::string("W T_DWORD 0x060B/1=") + c.quantizer);
   }
 }
 
@@ -109,7 +109,8 @@ TEST_F(CommonChannelTest, FrameRateWrites) {
     Adjust();
     channel_->settings.frameRate = c.code;
     ASSERT_TRUE(channel_->UpdateFrameRate());
-    EXPECT_EQ(Requests(), (Log{std::string("W 0x0606/3=") + c.skip, std::string("W 0x0604/3=") + c.intra}))
+    EXPECT_EQ(Requests(), (Log{std::string("W T_DWORD 0x0606/3=") + c.skip,
+                               std::string("W T_DWORD 0x0604/3=") + c.intra}))
         << (c.maxRate ? c.maxRate : "-") << " " << c.code;
   }
 }
@@ -122,10 +123,10 @@ TEST_F(CommonChannelTest, ResolutionCodes) {
     bool ok;
     const char* write;
   } cases[] = {
-      {1920, 1080, kVideoFormatH264, true, "W 0x0608/1=14"},
-      {704, 480, kVideoFormatMPEG4, true, "W 0x0608/1=1"},
-      {704, 480, kVideoFormatH264, true, "W 0x0608/1=3"},
-      {2592, 1944, kVideoFormatH264, true, "W 0x0608/1=15"},
+      {1920, 1080, kVideoFormatH264, true, "W T_DWORD 0x0608/1=14"},
+      {704, 480, kVideoFormatMPEG4, true, "W T_DWORD 0x0608/1=1"},
+      {704, 480, kVideoFormatH264, true, "W T_DWORD 0x0608/1=3"},
+      {2592, 1944, kVideoFormatH264, true, "W T_DWORD 0x0608/1=15"},
       {2592, 1000, kVideoFormatH264, false, nullptr},
   };
   for (const auto& c : cases) {
@@ -157,7 +158,7 @@ TEST_F(CommonChannelTest, EncoderInstanceByStream) {
     ASSERT_TRUE(channel_->ReadEncoderInstance());
     EXPECT_EQ(channel_->GetEncoderInstance(), stream + 1);  // the camera lists instances 1, 2, 3
     ASSERT_TRUE(channel_->ReadEncoderInstance());
-    EXPECT_EQ(Requests(), Log{"R 0xFF11/2"}) << "read once, then kept";
+    EXPECT_EQ(Requests(), Log{"R P_OCTET 0xFF11/2"}) << "read once, then kept";
   }
 }
 
@@ -168,7 +169,7 @@ TEST_F(CommonChannelTest, SelectStreamProfileWithoutGroupSelectsTheCoding) {
   ASSERT_TRUE(channel_->ReadEncoderInstance());
   camsim_->ClearLog();
   ASSERT_TRUE(channel_->SelectStreamProfile());
-  EXPECT_EQ(Requests(), (Log{"W 0x0A9C/1=2", "W 0x0608/1=12"}));
+  EXPECT_EQ(Requests(), (Log{"W T_DWORD 0x0A9C/1=2", "W T_DWORD 0x0608/1=12"}));
 }
 
 TEST_F(CommonChannelTest, SelectStreamProfileFromTheProfileList) {
@@ -179,9 +180,9 @@ TEST_F(CommonChannelTest, SelectStreamProfileFromTheProfileList) {
     ProfilePair after;
   } cases[] = {
       // The camera runs (6,3); 1280x720 prefers code 4 and (4,3) is listed.
-      {kRecStream, 1280, 720, {"W 0x0AD3/1=0x0000000400000003"}, {4, 3}},
+      {kRecStream, 1280, 720, {"W P_OCTET 0x0AD3/1=0x0000000400000003"}, {4, 3}},
       // (6,3) already serves 704x576 on the live stream; code 3 needs its resolution.
-      {kLiveStream, 704, 576, {"W 0x0608/2=3"}, {6, 3}},
+      {kLiveStream, 704, 576, {"W T_DWORD 0x0608/2=3"}, {6, 3}},
       // Nothing listed fits: the current pair stays and code 6 needs no resolution.
       {kRecStream, 640, 480, {}, {6, 3}},
   };
@@ -206,12 +207,12 @@ TEST_F(CommonChannelTest, StreamSetupFallsBackToCoderSelection) {
   ASSERT_TRUE(channel_->ReadEncoderInstance());
   camsim_->ClearLog();
   ASSERT_TRUE(channel_->StreamSetup());
-  EXPECT_EQ(Requests(), Log{"W 0x0AD2/1=0x000000000000000100000002"});
+  EXPECT_EQ(Requests(), Log{"W P_OCTET 0x0AD2/1=0x000000000000000100000002"});
 
   ASSERT_TRUE(camsim_->Set("rcp_error=0x0AD2&code=10"));
   camsim_->ClearLog();
   ASSERT_TRUE(channel_->StreamSetup());
-  EXPECT_EQ(Requests(), (Log{"W 0x0AD2/1=0x000000000000000100000002", "W 0x0600/1=1"}));
+  EXPECT_EQ(Requests(), (Log{"W P_OCTET 0x0AD2/1=0x000000000000000100000002", "W T_DWORD 0x0600/1=1"}));
 }
 
 TEST_F(CommonChannelTest, DewarpingModeIsWrittenOnlyWhenItDiffers) {
@@ -221,9 +222,9 @@ TEST_F(CommonChannelTest, DewarpingModeIsWrittenOnlyWhenItDiffers) {
     Adjust();
     EXPECT_TRUE(channel_->UpdateDewarpingMode());
     if (std::string(mode) == "2")
-      EXPECT_EQ(Requests(), (Log{"R 0x0BF6/1", "W 0x0BF6/1=0x0102"}));
+      EXPECT_EQ(Requests(), (Log{"R P_OCTET 0x0BF6/1", "W P_OCTET 0x0BF6/1=0x0102"}));
     else
-      EXPECT_EQ(Requests(), Log{"R 0x0BF6/1"});
+      EXPECT_EQ(Requests(), Log{"R P_OCTET 0x0BF6/1"});
   }
 }
 

@@ -81,9 +81,11 @@ class H264ChannelCamera : public ::testing::Test {
 
 TEST_F(H264ChannelCamera, PrepareCameraSendsTheWholeSetUp) {
   ASSERT_TRUE(channel_->PrepareCamera());
-  EXPECT_EQ(ShortLog(camsim_), (Log{"R 0xFF11/1", "W 0x0608/1=7", "W 0x0606/1=1", "W 0x0604/1=25",
-                                    "W 0x0A94/1=0x00", "W 0x0607/1=4000", "W 0x0612/1=4400", "W 0x0A82/1=0",
-                                    "W 0x0AD2/1=0x000000000000000100000002"}));
+  EXPECT_EQ(
+      ShortLog(camsim_),
+      (Log{"R P_OCTET 0xFF11/1", "W T_DWORD 0x0608/1=7", "W T_DWORD 0x0606/1=1", "W T_DWORD 0x0604/1=25",
+           "W T_OCTET 0x0A94/1=0x00", "W T_DWORD 0x0607/1=4000", "W T_DWORD 0x0612/1=4400",
+           "W T_DWORD 0x0A82/1=0", "W P_OCTET 0x0AD2/1=0x000000000000000100000002"}));
 }
 
 // The host's zones reach the camera with the stream set-up, before the encoder is touched.
@@ -93,8 +95,8 @@ TEST_F(H264ChannelCamera, PrepareCameraAppliesHandedZones) {
   ASSERT_TRUE(channel_->PrepareCamera());
   const Log log = ShortLog(camsim_);
   ASSERT_EQ(log.size(), 20u + 5u + 9u) << "zone read-back, one zone written, then the encoder set-up";
-  for (size_t i = 0; i < 25; ++i) EXPECT_EQ(log[i].rfind("W 0x09A5/2=0x81000403", 0), 0u) << log[i];
-  EXPECT_EQ(log[25], "R 0xFF11/1");
+  for (size_t i = 0; i < 25; ++i) EXPECT_EQ(log[i].rfind("W P_OCTET 0x09A5/2=0x81000403", 0), 0u) << log[i];
+  EXPECT_EQ(log[25], "R P_OCTET 0xFF11/1");
 }
 
 TEST_F(H264ChannelCamera, ForeignMulticastLeavesTheCameraAlone) {
@@ -106,7 +108,7 @@ TEST_F(H264ChannelCamera, ForeignMulticastLeavesTheCameraAlone) {
 TEST_F(H264ChannelCamera, PrepareCameraFailsWithoutEncoderInstance) {
   ASSERT_TRUE(camsim_.Set("rcp_error=0xFF11&code=10"));
   EXPECT_FALSE(channel_->PrepareCamera());
-  EXPECT_EQ(ShortLog(camsim_), Log{"R 0xFF11/1"});
+  EXPECT_EQ(ShortLog(camsim_), Log{"R P_OCTET 0xFF11/1"});
 }
 
 TEST_F(H264ChannelCamera, SettingsChanges) {
@@ -117,8 +119,9 @@ TEST_F(H264ChannelCamera, SettingsChanges) {
   } cases[] = {
       {0, {}},
       {CBaseCameraChannel::kFrameRateChanged,
-       {"W 0x0606/1=1", "W 0x0604/1=25", "W 0x0AD2/1=0x000000000000000100000002"}},
-      {CBaseCameraChannel::kSizeChanged, {"W 0x0608/1=7", "W 0x0AD2/1=0x000000000000000100000002"}},
+       {"W T_DWORD 0x0606/1=1", "W T_DWORD 0x0604/1=25", "W P_OCTET 0x0AD2/1=0x000000000000000100000002"}},
+      {CBaseCameraChannel::kSizeChanged,
+       {"W T_DWORD 0x0608/1=7", "W P_OCTET 0x0AD2/1=0x000000000000000100000002"}},
   };
   for (const auto& c : cases) {
     camsim_.ClearLog();
@@ -133,7 +136,7 @@ TEST_F(H264ChannelCamera, SettingsChanges) {
   camsim_.ClearLog();
   EXPECT_FALSE(channel_->ApplySettingsChange(CBaseCameraChannel::kFrameRateChanged |
                                              CBaseCameraChannel::kSizeChanged));
-  EXPECT_EQ(ShortLog(camsim_), Log{"W 0x0606/1=1"});
+  EXPECT_EQ(ShortLog(camsim_), Log{"W T_DWORD 0x0606/1=1"});
 }
 
 }  // namespace

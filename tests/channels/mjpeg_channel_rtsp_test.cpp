@@ -62,7 +62,7 @@ TEST_F(MjpegChannelCamera, HostResolutionMapWinsOverTheTable) {
     driver_.parameters = {{5, "1"}, {10, c.map}};
     Use(kPlainCamera, 0);
     ASSERT_TRUE(channel_->JpegSetup()) << c.map;
-    EXPECT_EQ(ShortLog(*camsim_), Log{std::string("W 0x0AD5/1=") + c.payload}) << c.map;
+    EXPECT_EQ(ShortLog(*camsim_), Log{std::string("W P_OCTET 0x0AD5/1=") + c.payload}) << c.map;
   }
 }
 
@@ -71,14 +71,15 @@ TEST_F(MjpegChannelCamera, PrepareCameraOnAMultiInputEncoderSelectsTheCoder) {
   driver_.parameters = {{5, "1"}};
   Use(kEncoder, 1);
   ASSERT_TRUE(channel_->PrepareCamera());
-  EXPECT_EQ(ShortLog(*camsim_), (Log{"R 0xFF11/2", "W 0x0600/1=3", "W 0x0AD5/2=0x00000007000061A80000003C"}));
+  EXPECT_EQ(ShortLog(*camsim_), (Log{"R P_OCTET 0xFF11/2", "W T_DWORD 0x0600/1=3",
+                                     "W P_OCTET 0x0AD5/2=0x00000007000061A80000003C"}));
 
   camsim_->ClearLog();
   EXPECT_TRUE(channel_->ApplySettingsChange(0));
   EXPECT_TRUE(ShortLog(*camsim_).empty());
   channel_->settings.frameRate = 0x700A;
   EXPECT_TRUE(channel_->ApplySettingsChange(CBaseCameraChannel::kFrameRateChanged));
-  EXPECT_EQ(ShortLog(*camsim_), Log{"W 0x0AD5/2=0x00000007000027100000003C"});
+  EXPECT_EQ(ShortLog(*camsim_), Log{"W P_OCTET 0x0AD5/2=0x00000007000027100000003C"});
 
   channel_->SetStopped();
   camsim_->ClearLog();

@@ -50,7 +50,8 @@ inline void AimAt(FakeDriver& driver, const std::string& camera) {
   driver.info.password = "camsim";
 }
 
-// One RCP+ request as "R 0xFF11/1" (read) or "W 0x0607/1=2756" (write; "/0" when no number).
+// One RCP+ request as "R P_OCTET 0xFF11/1" (read) or "W T_DWORD 0x0607/1=2756" (write; "/0" when
+// no number). The type stays in: a camera knows a command only under its own type.
 inline std::string ShortForm(const std::string& target) {
   const size_t q = target.find('?');
   if (target.compare(0, 8, "/rcp.xml") != 0 || q == std::string::npos) return target;
@@ -65,8 +66,9 @@ inline std::string ShortForm(const std::string& target) {
     pos = end + 1;
   }
   const std::string num = args.count("num") ? args["num"] : "0";
-  if (args["direction"] == "READ") return "R " + args["command"] + "/" + num;
-  return "W " + args["command"] + "/" + num + "=" + args["payload"];
+  const std::string command = args["type"] + " " + args["command"] + "/" + num;
+  if (args["direction"] == "READ") return "R " + command;
+  return "W " + command + "=" + args["payload"];
 }
 
 inline std::vector<std::string> ShortLog(CamsimControl& camsim) {

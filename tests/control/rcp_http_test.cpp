@@ -43,7 +43,7 @@ TEST_F(RcpHttpTest, WritesSendExactLinesAndSucceed) {
   const Case cases[] = {
       {rcp_.SetRcpDword(0x0607, 1500, 1),
        "/rcp.xml?command=0x0607&type=T_DWORD&direction=WRITE&num=1&payload=1500"},
-      {rcp_.SetRcpDword(0x0600, 3, 0), "/rcp.xml?command=0x0600&type=T_DWORD&direction=WRITE&payload=3"},
+      {rcp_.SetRcpFlag(0x000C, 1, 0), "/rcp.xml?command=0x000C&type=F_FLAG&direction=WRITE&payload=1"},
       {rcp_.SetRcpFlag(0x01C1, 0x101, 2),
        "/rcp.xml?command=0x01C1&type=F_FLAG&direction=WRITE&num=2&payload=1"},
       {rcp_.SetRcpOctet(0x0A94, 0, 3),

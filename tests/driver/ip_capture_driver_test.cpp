@@ -12,6 +12,7 @@
 #include "rcpplus/rcpplus_system.h"
 #include "support/fake_host_objects.h"
 #include "support/test_camera_channel.h"
+#include "vantrel/ipcapture/ptz_driver.h"
 #include "vantrel/ipcapture/video_capture.h"
 
 namespace vantrel {
@@ -314,10 +315,15 @@ TEST_F(DriverOpen, AccessorsAndCloseAreSafeAtAnyTime) {
   EXPECT_EQ(video->GetChannelCount(), 3u);
   // Objects whose classes come later are not there yet.
   EXPECT_EQ(host->GetIOApi(), nullptr);
-  EXPECT_EQ(host->GetPTZDriver(), nullptr);
-  EXPECT_EQ(host->GetPTZDriverEx(), nullptr);
+  // One PTZ handler behind both versions; channels beyond the host's count are refused.
+  IIPPTZDriverEx* ptz = host->GetPTZDriverEx();
+  ASSERT_NE(ptz, nullptr);
+  EXPECT_EQ(static_cast<IIPPTZDriver*>(ptz), host->GetPTZDriver());
+  EXPECT_EQ(ptz->GetPTZApiEx(3), nullptr);
   host->Close();
   EXPECT_EQ(host->GetVideoCapture(), nullptr);
+  EXPECT_EQ(host->GetPTZDriver(), nullptr);
+  EXPECT_EQ(host->GetPTZDriverEx(), nullptr);
   EXPECT_EQ(host->GetVideoCaptureEx2(), nullptr);
   host->Close();
   EXPECT_EQ(driver->GetEdgeStorageTask(), nullptr);

@@ -7,7 +7,7 @@ set -u
 action=$1
 state=$2
 here=$(cd "$(dirname "$0")" && pwd)
-server="$here/../../tools/camsim/rtsp_server.py"
+server="$here/../../tools/camsim/camsimlib/rtsp_server.py"
 mkdir -p "$state"
 
 stop_all() {

@@ -16,6 +16,7 @@ if(LUMIVAR_WINDOWS)
   add_test(NAME host_all_factories COMMAND ${expect}
     --expect "^CreateIPCapture: created" --expect "^CreateIPCaptureEx5: created"
     --expect "^DeleteIPCaptureEx3: done" --expect "^accessor GetVideoCaptureEx2: [0-9A-Fa-f]+" --expect "^video capture: 2 channels"
+    --expect "^accessor GetPTZDriver: [0-9A-Fa-f]+" --expect "^accessor GetPTZDriverEx: [0-9A-Fa-f]+"
     --expect "^LOG level=3 DRIVER IS OPENED \\(name: LumivarIPCapture, device model: Cam%s, FW: 7.1, address: 127.0.0.2:80\\)"
     --expect "^SUMMARY: OK: 6 drivers, 6 opened, 6 log lines"
     --reject "ERROR"

@@ -46,8 +46,8 @@ case $cmd in
 start)
   exec 9>"$shared/lock"
   flock -w 60 9 || echo "camsimctl: lock busy; going on without it" >&2
-  want=$(/usr/bin/python3 -c 'import os,sys; print(max(os.path.getmtime(f) for f in sys.argv[1:] if os.path.exists(f)))' \
-    "$here/camsim.py" "$here/rtsp_server.py" "$here/streamer.py")
+  want=$(/usr/bin/python3 -c 'import os,sys; sys.path.insert(0, sys.argv[1]); from camsimlib.common import SOURCE_MTIME; print(SOURCE_MTIME)' \
+    "$here")
   if have=$(health); then
     others=$(ls "$shared/users" | grep -vx "$user_id" | wc -l)
     if [ "$have" = "$want" ] || [ "$others" -gt 0 ]; then

@@ -124,6 +124,37 @@ class CommandTest(unittest.TestCase):
         control("/camera/%s/set" % self.CAM, {"rcp_error": "0x0607", "code": "0x0a"})
         self.assertEqual(element(rcp(self.CAM, 0x0607, "T_DWORD", "WRITE", 1, "5"), "err"), "0x0a")
 
+    def test_commands_are_known_by_type_and_num(self):
+        # A camera knows a command only under its own type: anything else is an unknown command
+        # and changes nothing. `num` must name something the camera has.
+        cases = [
+            # command, type, direction, num, payload, expected err (None = accepted)
+            (0x0607, "T_DWORD", "WRITE", 1, "2000", None),
+            (0x0607, "P_ULONG", "WRITE", 1, "3000", "0x10"),
+            (0x0607, "T_OCTET", "WRITE", 1, "0x10", "0x10"),
+            (0x097C, "P_STRING", "READ", 0, None, None),
+            (0x097C, "P_OCTET", "READ", 0, None, "0x10"),
+            (0x01C0, "T_DWORD", "READ", 1, None, "0x10"),
+            (0x0AE8, "P_ULONG", "READ", 900, None, "0x10"),
+            (0x0902, "T_DWORD", "WRITE", 0, "0", "0x10"),
+            (0x09A5, "P_STRING", "WRITE", 1, "0x810004031101", "0x10"),
+            (0x01F1, "T_OCTET", "READ", 1, None, None),
+            (0x01F1, "T_OCTET", "READ", 2, None, "0x40"),
+            (0x0600, "T_DWORD", "WRITE", 1, "1", None),
+            (0x0600, "T_DWORD", "WRITE", 0, "1", "0x40"),
+            (0x0A9C, "T_DWORD", "WRITE", 9, "2", "0x40"),
+            (0xFFDD, "P_OCTET", "WRITE", 2, "0x0000000001", "0x40"),
+            (0x0AD3, "P_OCTET", "READ", 2, None, "0x40"),
+        ]
+        for command, typ, direction, num, payload, err in cases:
+            with self.subTest(command="0x%04X" % command, type=typ, num=num):
+                self.assertEqual(element(rcp(self.CAM, command, typ, direction, num, payload), "err"), err)
+        state = control("/camera/%s/state" % self.CAM)
+        self.assertEqual(state["settings"]["1"]["bitrate_kbps"], 2000, "a mistyped write changed the camera")
+        self.assertEqual(state["exchanges"], [])
+        notes = [r["note"] for r in control("/camera/%s/requests" % self.CAM) if "wrong type" in r["note"]]
+        self.assertIn("err wrong type P_ULONG, the camera knows 0x0607 as T_DWORD", notes)
+
     def test_motion_inputs_outputs(self):
         self.assertEqual(octets(rcp(self.CAM, 0x0807, "P_OCTET", num=1))[0] & 0x80, 0)
         control("/camera/%s/set" % self.CAM, {"motion": 1, "value": 1})
@@ -176,6 +207,43 @@ class FaultTest(unittest.TestCase):
         self.assertNotIn("</str>", fetch(self.CAM, target, "none")[1].decode())
         log = control("/camera/%s/requests.txt" % self.CAM).splitlines()
         self.assertEqual(log[-1], target)
+
+
+class RegistryTest(unittest.TestCase):
+    """Modules plug into the package in-process; no simulator needs to run for these."""
+
+    @classmethod
+    def setUpClass(cls):
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        from camsimlib import camera, commands, models, rcp  # noqa: F401
+        cls.camera, cls.models, cls.rcp = camera, models, rcp
+
+    def test_a_module_command_is_served_and_checked_like_a_built_in_one(self):
+        rcp = self.rcp
+
+        def echo_num(h, direction, typ, num, payload, session):
+            return rcp.number_reply(num)
+
+        rcp.register_command(0x7F01, "T_DWORD", echo_num, directions=("READ",))
+        self.addCleanup(rcp.COMMANDS.pop, 0x7F01)
+        with self.assertRaises(ValueError):
+            rcp.register_command(0x7F01, "T_DWORD", echo_num)
+        with self.assertRaises(ValueError):
+            rcp.register_command(0x0607, "T_DWORD", echo_num)
+        cam = self.camera.Camera(self.models.make_config({"address": "127.0.0.250"}))
+        query = {"command": "0x7F01", "direction": "READ", "num": "5"}
+        for typ, direction, want in (("T_DWORD", "READ", ("5", None)), ("T_INT", "READ", (None, "0x10")),
+                                     ("T_DWORD", "WRITE", (None, "0x20"))):
+            reply, _, _ = rcp.RcpHandler(cam).handle(dict(query, type=typ, direction=direction, payload="1"))
+            self.assertEqual((reply.dec, reply.err), want, (typ, direction))
+
+    def test_module_state_follows_reset(self):
+        self.camera.register_state("selftest_counter", lambda cam: {"n": cam.config["inputs"]})
+        self.addCleanup(self.camera.STATE_FACTORIES.pop, "selftest_counter")
+        cam = self.camera.Camera(self.models.make_config({"address": "127.0.0.250"}))
+        cam.extra["selftest_counter"]["n"] = 99
+        cam.reset()
+        self.assertEqual(cam.to_json()["selftest_counter"], {"n": 2})
 
 
 if __name__ == "__main__":

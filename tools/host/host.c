@@ -36,6 +36,8 @@
  *                   handles, threads and private bytes before and after;
  *          multi  - one H.264 stream per driver, counts frames against the frame rate and the
  *                   process's CPU time;
+ *          ptz    - moves, zooms, focuses, steers the iris and keeps presets from the commands
+ *                   file (tools/host/ptz_mode.c lists the commands);
  *          audio-out FILE.wav - opens audio output channel 0 and sends the WAV file's data
  *                   (G.711 mu-law, 8000 Hz, mono) as host frames, printing each status change.
  *   audio output (mode audio-out; cycles with --audio-out):
@@ -116,6 +118,7 @@ static const Mode modes[] = {
     {"cycles", ModeCycles},
     {"multi", ModeMulti},
     {"audio-out", ModeAudioOut},
+    {"ptz", ModePTZ},
 };
 /* clang-format on */
 
@@ -135,7 +138,7 @@ static void Usage(void) {
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
       "                    [--frame-bytes N] [--frame-ms MS] [--audio-bitrate B] [--audio-formats T,...]\n"
       "                    [--audio-seconds S] [--audio-out]\n"
-      "                    [open|live|cycles|multi|audio-out FILE.wav]\n");
+      "                    [open|live|cycles|multi|ptz|audio-out FILE.wav]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {

@@ -90,5 +90,6 @@ bool ParseAudioOption(const char* arg, const char* value, AudioOutOptions* audio
                       bool* bad);
 bool ModeCycles(Session* session);
 bool ModeMulti(Session* session);
+bool ModePTZ(Session* session);
 
 #endif

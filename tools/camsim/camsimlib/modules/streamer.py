@@ -24,21 +24,26 @@ import subprocess
 import threading
 import time
 
+from .. import commands  # noqa: F401  (the built-in handlers wrapped below must be registered first)
+from ..camera import register_state
+from ..common import RESOLUTION_SIZES, ERR_REFUSED, log, parse_number
+from ..control import camera_call
+from ..http_side import register_http_path
+from ..models import register_camera
+from ..rcp import COMMANDS, error_reply, number_reply, register_command
+
 MAGIC = 0x52
 CONNECT, CONNECTED, PACKET, TRANSMIT, BYE = 1, 2, 3, 4, 5
 BOUNDS = {CONNECT: (17, 17), CONNECTED: (12, 12), PACKET: (14, 0xFFFF), TRANSMIT: (2, 0xFFFF), BYE: (4, 4)}
 ERR_UNSUPPORTED = 0x30
 ERR_AUDIO_OFF = 0x31
-ERR_REFUSED = 0x0A
 RTP_CHUNK = 1400
-# Resolution codes of 0x0608 as sizes; camsim fills it in at import.
-RESOLUTION_SIZES = {}
 
-
-def log(msg):
-    import sys
-    sys.stderr.write("%s camsim streamer: %s\n" % (time.strftime("%H:%M:%S"), msg))
-    sys.stderr.flush()
+# Cameras of the streaming tests.
+register_camera({"address": "127.0.0.30", "auth": "basic"})
+register_camera({"address": "127.0.0.31", "auth": "basic"})
+register_camera({"address": "127.0.0.32", "auth": "none"})
+register_camera({"address": "127.0.0.33", "auth": "basic"})
 
 
 class StreamerState:
@@ -71,6 +76,11 @@ class StreamerState:
                 self.faults.pop(0)
             return dict(f)
 
+    def summary(self):
+        with self.lock:
+            return {"connections": len(self.connections), "active": self.active, "no_ack": self.no_ack,
+                    "video_packets": self.video_packets, "audio_packets": len(self.audio_packets)}
+
     def to_json(self):
         with self.lock:
             return {"connections": list(self.connections), "active": self.active, "no_ack": self.no_ack,
@@ -78,12 +88,12 @@ class StreamerState:
                     "audio_packets": list(self.audio_packets), "audio_bytes": self.audio_bytes.hex()}
 
 
+register_state("streamer", lambda cam: StreamerState(), view=lambda st: st.summary())
+
+
 def state(cam):
     with cam.lock:
-        st = getattr(cam, "streamer_state", None)
-        if st is None:
-            st = cam.streamer_state = StreamerState()
-        return st
+        return cam.extra["streamer"]
 
 
 def encoder_changed(cam):
@@ -98,35 +108,40 @@ def acknowledges_audio(cam):
     return not state(cam).no_ack
 
 
-def control(handler, cam, op, a):
-    """Control calls streamer_state, streamer_fault, streamer_clear (see README.md)."""
+@camera_call("streamer_state")
+def streamer_state(ctl, cam, a):
+    return ctl.reply(200, state(cam).to_json())
+
+
+@camera_call("streamer_clear")
+def streamer_clear(ctl, cam, a):
     st = state(cam)
-    if op == "streamer_state":
-        return handler.reply(200, st.to_json())
-    if op == "streamer_clear":
-        with st.lock:
-            st.audio_packets = []
-            st.audio_bytes = bytearray()
-            st.connections = []
-            st.video_packets = 0
-        return handler.reply(200, {"ok": True})
-    if op == "streamer_fault":
-        name = a.get("name", "none")
-        with st.lock:
-            if name == "none":
-                st.faults = []
-                st.no_ack = False
-            elif name == "no_ack":
-                st.no_ack = True
-            elif name in ("close", "stall", "garbage") and a.get("running") in ("1", 1, True):
-                st.running_fault = name
-            elif name in ("refuse", "close", "stall", "garbage"):
-                st.faults.append({"name": name, "count": int(a.get("count", 1)),
-                                  "after": int(a.get("after", 0)), "code": int(a.get("code", ERR_REFUSED))})
-            else:
-                return handler.reply(400, {"error": "unknown streamer fault " + name})
-        return handler.reply(200, {"ok": True})
-    return handler.reply(404, {"error": "unknown operation " + op})
+    with st.lock:
+        st.audio_packets = []
+        st.audio_bytes = bytearray()
+        st.connections = []
+        st.video_packets = 0
+    return ctl.reply(200, {"ok": True})
+
+
+@camera_call("streamer_fault")
+def streamer_fault(ctl, cam, a):
+    st = state(cam)
+    name = a.get("name", "none")
+    with st.lock:
+        if name == "none":
+            st.faults = []
+            st.no_ack = False
+        elif name == "no_ack":
+            st.no_ack = True
+        elif name in ("close", "stall", "garbage") and a.get("running") in ("1", 1, True):
+            st.running_fault = name
+        elif name in ("refuse", "close", "stall", "garbage"):
+            st.faults.append({"name": name, "count": int(a.get("count", 1)),
+                              "after": int(a.get("after", 0)), "code": int(a.get("code", ERR_REFUSED))})
+        else:
+            return ctl.reply(400, {"error": "unknown streamer fault " + name})
+    return ctl.reply(200, {"ok": True})
 
 
 def frame(kind, payload):
@@ -146,18 +161,10 @@ def read_frame(rfile):
     return kind, payload
 
 
-def parse_number(text):
-    t = str(text if text is not None else "").strip()
-    try:
-        return int(t, 16) if t[:2].lower() == "0x" else int(t, 10)
-    except ValueError:
-        return None
-
-
 def coder_settings(cam, instance):
     """What the driver set for the coder it selected on `instance`; defaults where it set nothing."""
     with cam.lock:
-        coder = parse_number(cam.values.get("0x0600/%d" % instance))
+        coder = parse_number(str(cam.values.get("0x0600/%d" % instance, "")))
         settings = None
         if isinstance(coder, int) and 1 <= coder <= 16:
             line, live = (coder + 1) // 2, coder % 2 == 0
@@ -170,8 +177,13 @@ def coder_settings(cam, instance):
     return size, rate, kbps
 
 
-def serve(handler, cam):
+def serve(handler, cam, auth):
     """Takes the connection of an authenticated GET /rcpplus/stream over."""
+    if handler.command != "GET":
+        handler.record(405, auth)
+        handler.send_body(405, b"GET only", "text/plain")
+        return
+    handler.record(101, auth, "rcpplus stream")
     st = state(cam)
     handler.close_connection = True
     sock = handler.connection
@@ -332,3 +344,36 @@ def stream_video(handler, cam, st, instance, send, fault):
     finally:
         proc.kill()
         proc.wait()
+
+
+register_http_path("/rcpplus/stream", serve)
+
+
+# The camera's side of RCP+: a new size restarts the streams; 0x000C follows the no_ack fault.
+def _wrap(code, wrapper):
+    original = COMMANDS[code]
+    register_command(code, original.types, wrapper(original.handler), original.directions, replace=True)
+
+
+def _restarting(handler):
+    def cmd(h, direction, typ, num, payload, session):
+        s = h.settings_for_coder(num)
+        before = s.get("resolution_code") if s is not None else None
+        reply = handler(h, direction, typ, num, payload, session)
+        after = s.get("resolution_code") if s is not None else None
+        if reply.err is None and before is not None and after != before:
+            encoder_changed(h.cam)
+        return reply
+    return cmd
+
+
+def _acknowledging(handler):
+    def cmd(h, direction, typ, num, payload, session):
+        if not acknowledges_audio(h.cam):
+            return number_reply(0) if direction == "READ" else error_reply(ERR_REFUSED)
+        return handler(h, direction, typ, num, payload, session)
+    return cmd
+
+
+_wrap(0x0608, _restarting)
+_wrap(0x000C, _acknowledging)

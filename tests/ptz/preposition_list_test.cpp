@@ -1,0 +1,120 @@
+// The preset list against a scripted head: what it asks the head, and what it reports when the
+// head refuses. The preset file is a real one in a directory of the test's own.
+#include "ptz/preposition_list.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/fake_driver.h"
+#include "vantrel/ipcapture/ptz_driver.h"
+
+namespace vantrel {
+namespace {
+
+class ScriptedHead : public IPrepositionComm {
+ public:
+  bool StorePreset(uint32_t index) override { return Record("store", index, acceptStore); }
+  bool GoToPreset(uint32_t index, int32_t) override { return Record("goto", index, acceptGoTo); }
+  bool ClearPreset(uint32_t index) override { return Record("clear", index, acceptClear); }
+  std::string GetCameraAddress() override { return "127.0.0.60"; }
+  std::string GetHostDirectory() override { return "C:\\nowhere\\"; }
+
+  bool Record(const char* what, uint32_t index, bool accept) {
+    calls.push_back(std::string(what) + " " + std::to_string(index));
+    return accept;
+  }
+
+  bool acceptStore = true, acceptGoTo = true, acceptClear = true;
+  std::vector<std::string> calls;
+};
+
+class PrepositionListTest : public ::testing::Test {
+ protected:
+  void SetUp() override { list_.SetComm(&head_, 4); }
+
+  testing::FakeDriver driver_;
+  ScriptedHead head_;
+  CPrepositionList list_{&driver_, 0};
+};
+
+TEST_F(PrepositionListTest, HeadRefusalsAreReportedAndChangeNothing) {
+  head_.acceptStore = false;
+  EXPECT_EQ(list_.AddPreposition(L"Door"), kPTZNotOpen);
+  EXPECT_EQ(list_.GetPrepositionCount(), 0u);
+
+  head_.acceptStore = true;
+  EXPECT_EQ(list_.AddPreposition(L"Door"), kPTZSuccess);
+  list_.ClearCurrentPosition();
+  head_.acceptGoTo = false;
+  EXPECT_FALSE(list_.GoToPreposition(L"Door", 0));
+  EXPECT_FALSE(list_.GetCurrentPreposition().has_value());
+
+  // A preset the head kept must not be reported as removed.
+  head_.acceptClear = false;
+  EXPECT_EQ(list_.RemovePreposition(L"Door"), kPTZNotOpen);
+  EXPECT_EQ(list_.GetPrepositionCount(), 1u);
+  head_.acceptClear = true;
+  EXPECT_EQ(list_.RemovePreposition(L"Door"), kPTZSuccess);
+  EXPECT_EQ(list_.RemovePreposition(L"Door"), kPTZPresetNotFound);
+  EXPECT_EQ(head_.calls, (std::vector<std::string>{"store 0", "store 0", "goto 0", "clear 0", "clear 0"}));
+}
+
+TEST_F(PrepositionListTest, SlotsAreReusedLowestFirstAndRenamesWithoutFileStoreAgain) {
+  for (const wchar_t* name : {L"A", L"B", L"C"}) {
+    ASSERT_EQ(list_.AddPreposition(name), kPTZSuccess);
+    list_.ClearCurrentPosition();
+  }
+  ASSERT_EQ(list_.RemovePreposition(L"B"), kPTZSuccess);
+  ASSERT_EQ(list_.AddPreposition(L"D"), kPTZSuccess);  // takes slot 1 again, becomes current
+  EXPECT_EQ(list_.AddPreposition(L"E"), kPTZSuccess);  // renames D on the head
+  EXPECT_EQ(list_.GetPrepositionName(2), std::optional<std::wstring>(L"E"));
+  EXPECT_EQ(head_.calls.back(), "store 1");
+  list_.ClearCurrentPosition();
+  ASSERT_EQ(list_.AddPreposition(L"F"), kPTZSuccess);
+  list_.ClearCurrentPosition();
+  EXPECT_EQ(list_.AddPreposition(L"G"), kPTZNoFreePreset);
+  EXPECT_TRUE(
+      driver_.HasLine(1,
+                      "vantrel::CPrepositionList::AddPreposition: A preposition \"G\" cannot be added. "
+                      "Max preposition count is 4"));
+  EXPECT_EQ(list_.GoToPreposition(L"", 0), false);
+}
+
+TEST_F(PrepositionListTest, WithoutHeadNothingIsAccepted) {
+  list_.SetComm(nullptr, 4);
+  EXPECT_EQ(list_.AddPreposition(L"Door"), kPTZNotOpen);
+  EXPECT_EQ(list_.RemovePreposition(L"Door"), kPTZNotOpen);
+  EXPECT_FALSE(list_.GoToPreposition(L"Door", 0));
+  EXPECT_EQ(list_.GetPrepositionCount(), 0u);
+}
+
+TEST_F(PrepositionListTest, HandEditedFileKeepsOnlyUsableEntries) {
+  char dir[MAX_PATH];
+  GetTempPathA(sizeof(dir), dir);
+  const std::string path = std::string(dir) + "lumivar_preposition_list_test.preset";
+  std::ofstream(path, std::ios::trunc)
+      << "<?xml version='1.0'?><Bosch><PtzChannel01>"
+         "<Preposition000><Name value='Ok'/><Slot value='2'/></Preposition000>"
+         "<Preposition001><Name value='Negative'/><Slot value='-1'/></Preposition001>"
+         "<Preposition002><Name value='Twice'/><Slot value='2'/></Preposition002>"
+         "<Preposition003><Name value=''/><Slot value='3'/></Preposition003>"
+         "<Preposition004><Slot value='0'/></Preposition004>"
+         "<Preposition005><Name value='Hex'/><Slot value='0x1'/></Preposition005>"
+         "</PtzChannel01></Bosch>";
+  TSmartPtr<CXMLPrepositionReader> store(new CXMLPrepositionReader("Bosch"));
+  ASSERT_TRUE(store->Open(path));
+  list_.AttachStore(store);
+  ASSERT_EQ(list_.GetPrepositionCount(), 1u);
+  EXPECT_EQ(list_.GetPrepositionName(0), std::optional<std::wstring>(L"Ok"));
+  // A new preset may not take the slot the file already gives "Ok".
+  EXPECT_EQ(list_.AddPreposition(L"New"), kPTZSuccess);
+  EXPECT_EQ(head_.calls.back(), "store 0");
+  DeleteFileA(path.c_str());
+}
+
+}  // namespace
+}  // namespace vantrel
