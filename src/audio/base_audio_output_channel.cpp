@@ -1,5 +1,7 @@
 #include "audio/base_audio_output_channel.h"
 
+#include <new>
+
 #include "core/driver_services.h"
 #include "vantrel/ipcapture/audio_types.h"
 #include "vantrel/ipcapture/host_objects.h"
@@ -69,8 +71,13 @@ bool CBaseAudioOutputChannel::SendAudio(ipcapture::IIPAudioFrame* frame) {
   if (!allocator) return false;
   if (frame->GetData() == nullptr || frame->GetDataSize() == 0) return false;
   if (!FrameMatchesFormat(frame)) return false;
-  // A slow camera never builds up more than one waiting frame.
-  return PostItem(new CAudioDataItem(frame, allocator), 1);
+  // A slow camera never builds up more than one waiting frame. A post refused because the
+  // channel began stopping meanwhile has already handed the frame back to the allocator: the
+  // frame is no longer the host's, so the answer must say it was taken.
+  auto* item = new (std::nothrow) CAudioDataItem(frame, allocator);
+  if (!item) return false;
+  PostItem(item, 1);
+  return true;
 }
 
 void CBaseAudioOutputChannel::QueueRefresh() { PostItem(new CAudioRefreshItem(), 0); }

@@ -233,8 +233,10 @@ def serve(handler, cam, auth):
         finally:
             with st.lock:
                 st.active -= 1
-    except (OSError, ValueError, struct.error):
-        pass
+    except (ValueError, struct.error) as e:
+        log("%s: streaming client sent garbage (%s); connection closed" % (cam.address, e))
+    except OSError:
+        pass  # the client went away: an ordinary end
     finally:
         try:
             sock.shutdown(socket.SHUT_RDWR)
