@@ -21,7 +21,7 @@ if(LUMIVAR_WINDOWS)
     --expect "^SUMMARY: OK: 6 drivers, 6 opened, 6 log lines"
     --reject "ERROR"
     -- -a 127.0.0.2 -m Cam%s -c 2 -p 1=1 -p 2=7.1 -p 3=00-07-5f-11-22-33 -p 8=2 -p 9=1 --require-open)
-  # A host asking for audio gets a failed Open (no audio objects yet) but still closes and deletes.
+  # A host asking for audio input gets a failed Open (no capture object yet) but still closes and deletes.
   add_test(NAME host_audio_refused COMMAND ${expect}
     --expect "^open: false" --expect "^LOG level=1 " --expect "^DeleteIPCaptureEx2: done"
     --expect "^SUMMARY: OK: 1 drivers, 0 opened"
