@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "audio/audio_channel_status.h"
+
 namespace vantrel {
 
 namespace ipcapture {
@@ -11,15 +13,6 @@ class IIPAudioFrame;
 }
 
 // Audio channel status values, as reported to the host.
-enum AudioChannelStatus : uint32_t {
-  kAudioStopped = 0,
-  kAudioConnecting = 1,
-  kAudioRunning = 2,
-  kAudioStopping = 3,
-  kAudioError = 4,
-  kAudioSignalLost = 5,
-};
-
 class IAudioInputChannel {
  public:
   virtual ~IAudioInputChannel() = default;

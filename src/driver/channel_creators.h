@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/audio_channel_creator.h"
 #include "core/video_settings.h"
 
 namespace vantrel {
@@ -14,8 +15,6 @@ class IIPVideoCallback;
 class ICameraChannel;
 class IMotionChannel;
 class IEdgeStorageHandler;
-class IAudioInputChannel;
-class IAudioOutputChannel;
 
 // Which camera channel class serves a stream.
 enum class VideoChannelKind {
@@ -39,17 +38,6 @@ class IVideoChannelCreator {
   // Owned by the caller. The first successful call also makes the device's edge-storage task,
   // linked to the handler.
   virtual IEdgeStorageHandler* CreateEdgeStorageHandler() = 0;
-};
-
-class IAudioChannelCreator {
- public:
-  virtual ~IAudioChannelCreator() = default;
-  // Arguments as the host gave them to the audio capture object's open-channel operation.
-  virtual IAudioInputChannel* CreateAudioInputChannel(uint32_t channel, uint32_t parameter, void* callback,
-                                                      uint64_t context) = 0;
-  // Arguments as the host gave them to the audio sender's open-channel operation.
-  virtual IAudioOutputChannel* CreateAudioOutputChannel(uint32_t channel, uint32_t parameter,
-                                                        void* statusCallback, void* formats) = 0;
 };
 
 }  // namespace vantrel

@@ -6,9 +6,12 @@
 #include <new>
 
 #include "audio/audio_capture_channel.h"
+#include "audio/audio_output_channel.h"
+#include "audio/ip_audio_sender.h"
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_http.h"
 #include "channels/mjpeg_channel_rtsp.h"
+#include "channels/mpeg_channel_rtp.h"
 #include "driver/debug_info.h"
 #include "driver/ip_audio_capture.h"
 #include "driver/ip_video_capture.h"
@@ -104,7 +107,9 @@ bool CIPCaptureDriver::RunAudioStep(ipcapture::IIPOpenParams* params) {
   if (plan.captureCount != 0 && !audioCapture_) {
     audioCapture_.Reset(new (std::nothrow) CIPAudioCapture(this, plan.captureCount));
   }
-  if (plan.senderCount != 0 && !audioSender_) CreateAudioSender(plan.senderCount);
+  if (plan.senderCount != 0 && !audioSender_) {
+    audioSender_.Reset(new (std::nothrow) CIPAudioSender(this, plan.senderCount));
+  }
   if (AudioStepSucceeded(plan, static_cast<bool>(audioCapture_), static_cast<bool>(audioSender_)))
     return true;
   Log(kLogError, "%s: no audio object for the host's audio parameters (input \"%s\", output \"%s\")",
@@ -232,7 +237,8 @@ ICameraChannel* CIPCaptureDriver::CreateVideoChannel(uint32_t channel, ipcapture
       return new (std::nothrow) CH264ChannelRTSP(channel, this, callback);
     case VideoChannelKind::kMJPEGOverHTTP:
       return new (std::nothrow) CMJPEGChannelHTTP(channel, this, callback);
-    case VideoChannelKind::kMPEG4OverRCP:  // CMPEGChannelRTP
+    case VideoChannelKind::kMPEG4OverRCP:
+      return new (std::nothrow) CMPEGChannelRTP(channel, this, callback);
     case VideoChannelKind::kNone:
       break;
   }
@@ -255,13 +261,6 @@ IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() {
   return nullptr;
 }
 
-// The one place the audio sender object is made.
-void CIPCaptureDriver::CreateAudioSender(uint32_t maxChannels) {
-  // Creation point of CIPAudioSender (this driver as IAudioChannelCreator, maxChannels); until
-  // it exists a host that asks only for audio output gets a failed Open.
-  (void)maxChannels;
-}
-
 IAudioInputChannel* CIPCaptureDriver::CreateAudioInputChannel(uint32_t channel, uint32_t parameter,
                                                               void* callback, uint64_t context) {
   // The channel takes the host's index first and the channel number second.
@@ -269,10 +268,11 @@ IAudioInputChannel* CIPCaptureDriver::CreateAudioInputChannel(uint32_t channel, 
       this, parameter, channel, static_cast<ipcapture::IIPAudioCallback*>(callback), context);
 }
 
-IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t /*channel*/, uint32_t /*parameter*/,
-                                                                void* /*statusCallback*/, void* /*formats*/) {
-  // Creation point of CAudioOutputChannel (this driver, channel, parameter, statusCallback, formats).
-  return nullptr;
+IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t channel, uint32_t parameter,
+                                                                void* statusCallback, void* formats) {
+  return new (std::nothrow) CAudioOutputChannel(
+      this, channel, parameter, static_cast<ipcapture::IIPAudioStatusCallback*>(statusCallback),
+      static_cast<ipcapture::IIPAudioFormatList*>(formats));
 }
 
 std::string ReadHostDirectory() {

@@ -119,7 +119,6 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   bool ReadOpenParams(ipcapture::IIPOpenParams* params);
   bool CreateVideoCapture();
   bool RunAudioStep(ipcapture::IIPOpenParams* params);
-  void CreateAudioSender(uint32_t maxChannels);
 };
 
 // Directory of the host executable including the trailing backslash; the whole path when it has

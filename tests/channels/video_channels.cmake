@@ -10,3 +10,12 @@ lumivar_add_test(video_channels RUN_SERIAL
   SYSLIBS ws2_32 winhttp ole32 oleaut32 uuid
   FIXTURES camsim TIMEOUT 300
   CAMERAS 127.0.0.12 127.0.0.15 127.0.0.17)
+lumivar_add_test(rcp_stream_packet PORTABLE
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/channels/rcp_stream_packet_test.cpp
+  DEPS channels_video foundation)
+# The RCP+ stream receiver against in-process cameras of our streaming protocol.
+lumivar_add_test(rcp_stream_receiver
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/channels/rcp_stream_receiver_test.cpp
+  DEPS channels_video rcpplus foundation
+  SYSLIBS ws2_32
+  TIMEOUT 120)

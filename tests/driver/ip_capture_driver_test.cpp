@@ -8,6 +8,7 @@
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_http.h"
 #include "channels/mjpeg_channel_rtsp.h"
+#include "channels/mpeg_channel_rtp.h"
 #include "driver/driver_factory.h"
 #include "driver/lumivar_ip_capture_driver.h"
 #include "events/bosch_digital_io.h"
@@ -151,48 +152,48 @@ TEST_F(DriverOpen, VideoStandardOnlyFromANumber) {
   }
 }
 
-// An audio-input count makes the audio capture object; a parameter that asks for nothing, or
-// for audio output alone (the sender is not made by this build), fails Open; without both, Open
-// succeeds.
+// A non-zero input count makes the audio capture object, a non-zero output count the sender;
+// parameters that ask for nothing usable fail Open; without both, Open succeeds.
 TEST_F(DriverOpen, AudioStep) {
   struct Case {
     const char* p101;
     const char* p102;
     bool opens;
     bool capture;
+    bool sender;
   };
   const Case cases[] = {
-      {nullptr, nullptr, true, false},
-      {"Count=0; IsStereo=0", nullptr, false, false},
-      {nullptr, "Count=0; IsStereo=0", false, false},
-      {"Count=1; IsStereo=0", nullptr, true, true},
-      {"Count=2;IsStereo=1", "Count=0; IsStereo=0", true, true},
-      {"Count=0; IsStereo=0", "Count=0; IsStereo=0", false, false},
-      {"Count=1", nullptr, false, false},
-      {nullptr, "Count=1; IsStereo=0", false, false},
-      {"nonsense", "nonsense", false, false},
+      {nullptr, nullptr, true, false, false},
+      {"Count=0; IsStereo=0", nullptr, false, false, false},
+      {nullptr, "Count=0; IsStereo=0", false, false, false},
+      {"Count=1; IsStereo=0", nullptr, true, true, false},
+      {"Count=2;IsStereo=1", "Count=0; IsStereo=0", true, true, false},
+      {"Count=0; IsStereo=0", "Count=0; IsStereo=0", false, false, false},
+      {"Count=1", nullptr, false, false, false},
+      {nullptr, "Count=2; IsStereo=0", true, false, true},
+      {"Count=1; IsStereo=0", "Count=1; IsStereo=0", true, true, true},
+      {"nonsense", "nonsense", false, false, false},
   };
   for (const Case& c : cases) {
     DriverPtr d = MakeDriver();
-    FakeDebugSink s;
     FakeOpenParams p;
     if (c.p101) p.device.parameters[101] = c.p101;
     if (c.p102) p.device.parameters[102] = c.p102;
+    FakeDebugSink s;
     SCOPED_TRACE(std::string(c.p101 ? c.p101 : "-") + " / " + (c.p102 ? c.p102 : "-"));
     EXPECT_EQ(d->Open(&s, nullptr, &p), c.opens);
     EXPECT_EQ(d->GetAudioCapture2() != nullptr, c.capture);
-    EXPECT_EQ(d->GetAudioSender(), nullptr);
+    EXPECT_EQ(d->GetAudioSender() != nullptr, c.sender);
     // A failed Open leaves the driver as it was (no open message, time-outs unchanged).
     if (!c.opens) {
       EXPECT_EQ(d->GetDeviceInfo().timeout, 5000u);
     }
     d->Close();
     EXPECT_EQ(d->GetAudioCapture2(), nullptr);
+    EXPECT_EQ(d->GetAudioSender(), nullptr);
   }
 }
 
-// The capture object keeps to the host's count, and the driver's creator makes real channels
-// (that never start here: nothing is opened before Open).
 TEST_F(DriverOpen, AudioCaptureObjectKeepsToTheHostsCount) {
   DriverPtr d = MakeDriver();
   FakeDebugSink s;
@@ -298,12 +299,12 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     const char* p5;
     uint32_t format;
     uint32_t resolved;
-    const char* made;  // "h264", "mjpeg", "mjpeg-http" or "none"
+    const char* made;  // "h264", "mjpeg", "mjpeg-http", "mpeg4" or "none"
   };
   const Case cases[] = {
-      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"},   {1, nullptr, 16, 1, "mjpeg"},
-      {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "mjpeg-http"}, {1, "0", 0, 1, "mjpeg-http"},
-      {3, nullptr, 4, 4, "none"},
+      {3, nullptr, 3, 3, "h264"},       {3, nullptr, 0, 3, "h264"},       {1, nullptr, 16, 1, "mjpeg"},
+      {3, "2", 1, 1, "mjpeg"},          {3, "0", 1, 1, "mjpeg-http"},     {1, "0", 0, 1, "mjpeg-http"},
+      {3, nullptr, 4, 4, "none"},       {3, nullptr, 2, 2, "mpeg4"},      {2, nullptr, 0, 2, "mpeg4"},
   };
   testing::TestVideoCallback callback;
   for (const Case& c : cases) {
@@ -324,6 +325,7 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     const std::string made = dynamic_cast<CH264ChannelRTSP*>(channel.get())    ? "h264"
                              : dynamic_cast<CMJPEGChannelRTSP*>(channel.get()) ? "mjpeg"
                              : dynamic_cast<CMJPEGChannelHTTP*>(channel.get()) ? "mjpeg-http"
+                             : dynamic_cast<CMPEGChannelRTP*>(channel.get())   ? "mpeg4"
                              : channel                                         ? "other"
                                                                                : "none";
     EXPECT_EQ(made, c.made) << what;

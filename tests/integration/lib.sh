@@ -142,7 +142,7 @@ camsim_state() {
 
 # ---- captures ----
 
-# probe FILE FORMAT (h264|mjpeg): "codec width height decoded_frames decode_errors"
+# probe FILE FORMAT (h264|mjpeg|m4v): "codec width height decoded_frames decode_errors"
 probe() {
   local file=$1 format=$2 info errors
   info=$(ffprobe -v error -f "$format" -count_frames -select_streams v:0 \
@@ -163,7 +163,8 @@ check_capture() {
   read -r codec w h decoded errors <<<"$(probe "$file" "$format")"
   delivered=$(field "$name" "^LIVE .*file=$file\$" frames)
   echo "capture $file: codec=$codec ${w}x$h decoded=$decoded errors=$errors delivered=$delivered"
-  local want=$([ "$format" = mjpeg ] && echo mjpeg || echo h264)
+  local want
+  case $format in mjpeg) want=mjpeg ;; m4v) want=mpeg4 ;; *) want=h264 ;; esac
   [ "$codec" = "$want" ] || fail "$name: $file decodes as '$codec', expected $want"
   [ "$w" = "$width" ] && [ "$h" = "$height" ] || fail "$name: $file is ${w}x$h, expected ${width}x$height"
   if [ -n "$delivered" ] && [ "${decoded:-0}" -gt 0 ] && [ $((decoded + 30)) -ge "$delivered" ]; then

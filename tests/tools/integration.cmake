@@ -24,7 +24,12 @@ if(LUMIVAR_WINDOWS)
     audio_aac 150
     audio_signal_loss 180
     audio_multicast 240
-    audio_cycles 1200)
+    audio_cycles 1200
+
+    mpeg4_rcp 300
+    audio_out 240
+    audio_out_liveness 240
+    audio_out_cycles 900)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}

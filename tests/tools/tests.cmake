@@ -44,7 +44,12 @@ if(LUMIVAR_WINDOWS)
     --expect "^SUMMARY: OK: 1 drivers, 1 opened" --reject "ERROR"
     -- -f 5 -p 101=Count=2\;IsStereo=1 -p 102=Count=0\;IsStereo=0 --require-open)
   add_test(NAME host_require_open COMMAND ${expect} --exit 1 --expect "^SUMMARY: FAILED"
-    -- -f 0 -p 102=Count=1\;\ IsStereo=0 --require-open)
+    -- -f 0 -p 101=Count=0\;\ IsStereo=0 --require-open)
+  # A host asking for audio output gets the audio sender.
+  add_test(NAME host_audio_sender COMMAND ${expect}
+    --expect "^open: true" --expect "^accessor GetAudioSender: [0-9A-Fa-f]+" --expect "^SUMMARY: OK: 1 drivers, 1 opened"
+    -- -f 5 -p 102=Count=1\;\ IsStereo=0 --require-open)
+  set_tests_properties(host_audio_sender PROPERTIES LABELS "wine" TIMEOUT 120)
   add_test(NAME host_bad_option COMMAND ${expect} --exit 2 -- -f 9)
   set_tests_properties(host_all_factories host_audio_input_opens host_audio_input_and_silent_output
     host_require_open host_bad_option

@@ -101,6 +101,20 @@ void* HostAudioFrameAllocate(uint32_t fourcc, uint32_t size) {
   return frame;
 }
 
+void* HostAudioFrameMake(const uint8_t* bytes, uint32_t size, uint32_t fourcc, uint32_t sampleRate,
+                         uint32_t bitsPerSample, bool stereo, uint32_t bitRate, uint32_t channel) {
+  AudioFrame* frame = (AudioFrame*)HostAudioFrameAllocate(fourcc, size);
+  if (!frame) return NULL;
+  if (size) memcpy(frame->data, bytes, size);
+  frame->size = size;
+  frame->sampleRate = sampleRate;
+  frame->bitsPerSample = bitsPerSample;
+  frame->stereo = stereo;
+  frame->bitRate = bitRate;
+  frame->channel = channel;
+  return frame;
+}
+
 bool HostIsAudioFrame(const void* object) {
   return object && ((const AudioFrame*)object)->vtbl == (const void*)&audioFrameVtbl;
 }

@@ -28,6 +28,9 @@ typedef struct AudioCapture {
 
 /* Frame allocator slot 3 and the audio frames' part of slot 6. */
 void* HostAudioFrameAllocate(uint32_t fourcc, uint32_t size);
+/* A frame the host itself sends (audio output), filled with a copy of `bytes`. */
+void* HostAudioFrameMake(const uint8_t* bytes, uint32_t size, uint32_t fourcc, uint32_t sampleRate,
+                         uint32_t bitsPerSample, bool stereo, uint32_t bitRate, uint32_t channel);
 bool HostIsAudioFrame(const void* object);
 void HostAudioFrameFree(void* object);
 

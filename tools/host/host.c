@@ -12,7 +12,7 @@
  *     -f FACTORY        0..5: only that factory version (default: all six for open, 5 otherwise)
  *     --require-open    exit with 1 when an Open fails
  *   live video (modes live, cycles, multi):
- *     --format h264|mjpeg   stream format (h264)        --size WxH     requested size (640x480)
+ *     --format h264|mjpeg|mpeg4 stream format (h264)        --size WxH     requested size (640x480)
  *                           (Motion JPEG of a camera of group 0, -p 5=0, is polled as snapshots)
  *     --frame-code N        the frame-rate code as given instead of --fps (N ms between frames)
  *     --fps N               frames per second (25)      --quality Q    0..100 (50)
@@ -20,7 +20,8 @@
  *                           StartChannel, others through StartStream.
  *     --zone X,Y,W,H        a privacy zone in percent, passed as stream option of stream 0
  *     --seconds S           how long to receive (10)    -o FILE        capture file (payloads
- *                           as delivered: Annex B H.264 or concatenated JPEG; with several
+ *                           as delivered: Annex B H.264, concatenated JPEG or an MPEG-4
+ *                           elementary stream; with several
  *                           streams "-c<CH>s<IDX>" is added before the extension)
  *     --commands FILE       run the lines appended to FILE: quit | pause CH | resume CH |
  *                           update CH W H FPS | stop CH | stopstream CH IDX | mark TEXT
@@ -38,11 +39,19 @@
  *          multi  - one H.264 stream per driver, counts frames against the frame rate and the
  *                   process's CPU time;
  *          ptz    - moves, zooms, focuses, steers the iris and keeps presets from the commands
- *                   file (tools/host/ptz_mode.c lists the commands).
+ *                   file (tools/host/ptz_mode.c lists the commands);
  *          query ADDRESS - the capability query, without a driver object (see query_mode.c).
  *          audio-in - opens audio input channel CH (--stream CH:0) for --seconds, prints the frames
  *                   and status changes, writes -o FILE (G.711 as WAV, AAC as ADTS); with
  *                   --audio, the cycles mode opens and closes that audio channel instead.
+ *          audio-out FILE.wav - opens audio output channel 0 and sends the WAV file's data
+ *                   (G.711 mu-law, 8000 Hz, mono) as host frames, printing each status change.
+ *   audio output (mode audio-out; cycles with --audio-out):
+ *     --frame-bytes N       bytes per frame (1000)     --frame-ms MS  pause between frames (130)
+ *     --audio-bitrate B     bit rate the frames claim (64000)
+ *     --audio-formats T,..  format tags the host offers ("711M")
+ *     --audio-seconds S     send the file again and again for S seconds (0: once)
+ *     --audio-out           cycles mode: open and close an audio output channel per cycle
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -109,16 +118,19 @@ typedef struct Mode {
   ModeFn run;
 } Mode;
 
+/* clang-format off */
 static const Mode modes[] = {
     {"open", ModeOpen},
     {"live", ModeLive},
     {"cycles", ModeCycles},
     {"multi", ModeMulti},
+    {"audio-out", ModeAudioOut},
     {"ptz", ModePTZ},
     {"io", ModeIO},
     {"motion", ModeMotion},
     {"audio-in", ModeAudioIn},
 };
+/* clang-format on */
 
 static const char* const createNames[6] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
                                            "CreateIPCaptureEx3", "CreateIPCaptureEx4", "CreateIPCaptureEx5"};
@@ -130,11 +142,13 @@ static void Usage(void) {
       stderr,
       "usage: lumivar_host [--dll PATH] [-a ADDRESS] [-P PORT] [-u USER] [-w PASSWORD] [-m MODEL]\n"
       "                    [-c COUNT] [-v FORMAT] [-i ID1,ID2] [-p N=TEXT]... [-f 0..5] [--require-open]\n"
-      "                    [--format h264|mjpeg] [--size WxH] [--fps N] [--quality Q]\n"
+      "                    [--format h264|mjpeg|mpeg4] [--size WxH] [--fps N] [--quality Q]\n"
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query]\n");
+      "                    [--frame-bytes N] [--frame-ms MS] [--audio-bitrate B] [--audio-formats T,...]\n"
+      "                    [--audio-seconds S] [--audio-out]\n"
+      "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query|audio-out FILE.wav]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {
@@ -182,6 +196,8 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
       live->format = 3;
     } else if (strcmp(value, "mjpeg") == 0) {
       live->format = 1;
+    } else if (strcmp(value, "mpeg4") == 0) {
+      live->format = 2;
     } else {
       *bad = !ParseUnsigned(value, &live->format);
     }
@@ -262,6 +278,10 @@ static bool ParseOptions(int argc, char** argv, HostOptions* options) {
   live->cycleWaitMs = 3000;
   live->drivers = 8;
   live->warmupSeconds = 30;
+  options->audio.frameBytes = 1000;
+  options->audio.frameMs = 130;
+  options->audio.bitRate = 64000;
+  options->audio.formats = "711M";
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -307,13 +327,18 @@ static bool ParseOptions(int argc, char** argv, HostOptions* options) {
       uint32_t f = 0;
       if (!ParseUnsigned(value, &f) || f > 5) return false;
       options->factory = (int)f;
-    } else if (ParseLiveOption(arg, value, &options->live, &takesValue, &bad)) {
+    } else if (ParseLiveOption(arg, value, &options->live, &takesValue, &bad) ||
+               ParseAudioOption(arg, value, &options->audio, &takesValue, &bad)) {
       if (bad) return false;
     } else if (strcmp(arg, "--require-open") == 0) {
       options->requireOpen = true;
       takesValue = false;
     } else if (arg[0] != '-') {
-      options->mode = arg;
+      if (strcmp(options->mode, "audio-out") == 0 && !options->audio.file) {
+        options->audio.file = arg;
+      } else {
+        options->mode = arg;
+      }
       takesValue = false;
     } else {
       return false;

@@ -3,6 +3,7 @@
 if(LUMIVAR_WINDOWS)
   add_executable(lumivar_host
     ${CMAKE_SOURCE_DIR}/tools/host/audio_objects.c
+    ${CMAKE_SOURCE_DIR}/tools/host/audio_out.c
     ${CMAKE_SOURCE_DIR}/tools/host/host.c
     ${CMAKE_SOURCE_DIR}/tools/host/host_objects.c
     ${CMAKE_SOURCE_DIR}/tools/host/event_modes.c

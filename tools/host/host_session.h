@@ -43,6 +43,17 @@ typedef struct LiveOptions {
   bool audio;             /* cycles mode: cycle the audio input channel instead of video */
 } LiveOptions;
 
+/* Options of the audio-out mode (audio_out.c). */
+typedef struct AudioOutOptions {
+  const char* file;    /* WAV file whose data chunk is sent */
+  uint32_t frameBytes; /* bytes per host frame (1000) */
+  uint32_t frameMs;    /* pause between frames (130) */
+  uint32_t bitRate;    /* bit rate the frames claim (64000) */
+  const char* formats; /* the host's offered format tags, comma-separated ("711M") */
+  uint32_t seconds;    /* send the file again and again this long; 0: once */
+  bool cycles;         /* cycles mode: open and close an audio output channel instead */
+} AudioOutOptions;
+
 typedef struct HostOptions {
   const char* dllPath;
   HostDevice device;
@@ -50,6 +61,7 @@ typedef struct HostOptions {
   bool requireOpen;
   const char* mode;
   LiveOptions live;
+  AudioOutOptions audio;
 } HostOptions;
 
 typedef struct Session {
@@ -69,8 +81,23 @@ typedef struct CommandReader {
   size_t pendingLength;
 } CommandReader;
 bool NextCommand(CommandReader* reader, char* line, size_t size);
+/* Thread, handle and memory figures of the process, for leak checks of the cycles modes. */
+typedef struct ProcessFigures {
+  DWORD handles;
+  DWORD threads;
+  SIZE_T privateBytes;
+} ProcessFigures;
+void ReadProcessFigures(ProcessFigures* p);
+void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p);
+/* Threads end a little after their owners return; waits a bounded moment for them. */
+void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now);
 
 bool ModeLive(Session* session);
+bool ModeAudioOut(Session* session);
+bool AudioCycles(Session* session);
+/* Options of the audio-out mode; as ParseLiveOption in host.c. */
+bool ParseAudioOption(const char* arg, const char* value, AudioOutOptions* audio, bool* takesValue,
+                      bool* bad);
 bool ModeCycles(Session* session);
 bool ModeMulti(Session* session);
 bool ModePTZ(Session* session);

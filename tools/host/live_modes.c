@@ -274,12 +274,6 @@ bool ModeLive(Session* session) {
 
 /* ---- cycles ---- */
 
-typedef struct ProcessFigures {
-  DWORD handles;
-  DWORD threads;
-  SIZE_T privateBytes;
-} ProcessFigures;
-
 /* Wine answers GetProcessHandleCount and the private bytes of K32GetProcessMemoryInfo with 0,
  * and Toolhelp lists only some threads. Where that happens the figures come from the places
  * Wine keeps them: the system handle table (which Wine does fill) and the Linux process behind
@@ -340,7 +334,7 @@ static bool ReadLinuxStatus(DWORD* threads, SIZE_T* anonymousBytes) {
   return found;
 }
 
-static void ReadProcessFigures(ProcessFigures* p) {
+void ReadProcessFigures(ProcessFigures* p) {
   memset(p, 0, sizeof(*p));
   GetProcessHandleCount(GetCurrentProcess(), &p->handles);
   if (p->handles == 0) p->handles = CountHandlesInSystemTable();
@@ -368,13 +362,13 @@ static void ReadProcessFigures(ProcessFigures* p) {
   }
 }
 
-static void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p) {
+void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p) {
   HostPrint("CYCLES %s done=%u handles=%lu threads=%lu private_kb=%lu", label, done,
             (unsigned long)p->handles, (unsigned long)p->threads, (unsigned long)(p->privateBytes / 1024));
 }
 
 /* Threads end a little after StopChannel returns their handles; give them a bounded moment. */
-static void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
+void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
   for (int i = 0; i < 50; ++i) {
     ReadProcessFigures(now);
     if (now->threads <= baseline->threads && now->handles <= baseline->handles) return;
@@ -383,6 +377,7 @@ static void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
 }
 
 bool ModeCycles(Session* session) {
+  if (session->options->audio.cycles) return AudioCycles(session);
   const LiveOptions* live = &session->options->live;
   /* With --audio the audio input channel is cycled instead of the video stream. */
   AudioCapture* audio = live->audio ? HostGetAudioCapture(session) : NULL;

@@ -181,6 +181,10 @@ static const char* CheckFrame(const Frame* frame) {
     bool startCode = (frame->size >= 4 && d[0] == 0 && d[1] == 0 && d[2] == 1) ||
                      (frame->size >= 5 && d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 1);
     if (!startCode) return "H.264 access unit without a start code";
+  } else if (frame->fourcc == MakeFourCC("DIVX") || frame->fourcc == MakeFourCC("DIVD") ||
+             frame->fourcc == MakeFourCC("DIVI") || frame->fourcc == MakeFourCC("DIVP")) {
+    /* MPEG-4 pictures start with a start code (VOS, VOL, GOV or VOP). */
+    if (frame->size < 4 || d[0] != 0 || d[1] != 0 || d[2] != 1) return "MPEG-4 picture without a start code";
   } else if (frame->fourcc == MakeFourCC("JPEG")) {
     if (frame->size < 4 || d[0] != 0xFF || d[1] != 0xD8) return "JPEG without SOI";
     if (d[frame->size - 2] != 0xFF || d[frame->size - 1] != 0xD9) return "JPEG without EOI";

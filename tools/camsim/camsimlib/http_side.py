@@ -15,6 +15,16 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from .common import ERR_REFUSED, SNAP_SIZES, log, parse_number
 from .rcp import RcpHandler, RcpReply, error_reply, rcp_xml
 
+# Further paths a module serves on the camera's HTTP port: path -> handler(request, camera, auth),
+# called after authentication; the handler answers (and may take the connection over).
+HTTP_PATHS = {}
+
+
+def register_http_path(path, handler):
+    if path in HTTP_PATHS or path in ("/rcp.xml", "/snap.jpg"):
+        raise ValueError("HTTP path %s is already served" % path)
+    HTTP_PATHS[path] = handler
+
 
 def md5hex(s):
     return hashlib.md5(s.encode("utf-8")).hexdigest()
@@ -197,6 +207,8 @@ class CameraHandler(BaseHTTPRequestHandler):
                 return
             self.record(200, auth, "snap %s cam %s quality %s" % (size, q.get("JpegCam"), q.get("JpegQuality")))
             self.send_body(200, data, "image/jpeg")
+        elif url.path in HTTP_PATHS:
+            HTTP_PATHS[url.path](self, cam, auth)
         else:
             self.record(404, auth)
             self.send_body(404, b"not found", "text/plain")

@@ -1,0 +1,79 @@
+#include "audio/audio_output_channel.h"
+
+#include "core/driver_services.h"
+#include "vantrel/ipcapture/audio_types.h"
+
+namespace vantrel {
+
+namespace {
+
+DEVICE_INFO DeviceOf(IDriver* driver) { return driver ? driver->GetDeviceInfo() : DEVICE_INFO(); }
+
+}  // namespace
+
+CAudioOutputChannel::CAudioOutputChannel(IDriver* driver, uint32_t channel, uint32_t hostChannelIndex,
+                                         ipcapture::IIPAudioStatusCallback* callback,
+                                         ipcapture::IIPAudioFormatList* formats)
+    : CBaseAudioOutputChannel(hostChannelIndex, driver, channel, callback, formats),
+      device_(DeviceOf(driver)),
+      receiver_(device_),
+      rcp_(device_),
+      format_(G711AudioFormat()) {}
+
+CAudioOutputChannel::~CAudioOutputChannel() {
+  // The queue thread uses the receiver: it must end before the members go.
+  Stop();
+}
+
+uint32_t CAudioOutputChannel::FormatTag() const { return format_.tag; }
+
+bool CAudioOutputChannel::GetAudioFormat(ipcapture::IIPAudioFormat* format) {
+  if (!format) return false;
+  format->SetFourCC(FormatTag());
+  format->SetSampleRate(format_.sampleRate);
+  format->SetBitRate(format_.bitRate);
+  format->SetStereo(format_.channels == 2);
+  return true;
+}
+
+bool CAudioOutputChannel::IsEntryUsable(ipcapture::IIPAudioFormatEntry* entry) {
+  return entry && entry->IsUsable() && entry->GetFourCC() == FormatTag();
+}
+
+bool CAudioOutputChannel::FrameMatchesFormat(ipcapture::IIPAudioFrame* frame) {
+  return frame->GetFourCC() == FormatTag() && frame->GetSampleRate() == format_.sampleRate &&
+         frame->IsStereo() == (format_.channels == 2) && frame->GetBitRate() == format_.bitRate;
+}
+
+bool CAudioOutputChannel::EnableAudio() {
+  if (!rcp_.SetRcpFlag(kRcpAudioEnable, 1, 0).IsSuccess()) return false;
+  if (!receiver_.ConnectAudioSend(rcp_.GetSender().IsSecure(), &GetStopEvent())) {
+    if (GetDriver())
+      GetDriver()->Log(kLogWarning, "%s: the camera %s did not accept the audio stream (error 0x%X)",
+                       "vantrel::CAudioOutputChannel::EnableAudio", device_.address.c_str(),
+                       receiver_.GetConnectError());
+    return false;
+  }
+  liveness_.Restart();
+  return true;
+}
+
+bool CAudioOutputChannel::SendFrame(ipcapture::IIPAudioFrame* frame) {
+  if (liveness_.ElapsedMs() > device_.timeout) {
+    bool ok = false;
+    const uint32_t enabled = rcp_.GetRcpFlag(kRcpAudioEnable, 0, &ok);
+    if (!ok || enabled < 1) {
+      if (GetDriver())
+        GetDriver()->Log(kLogWarning, "%s: the camera %s no longer acknowledges audio output",
+                         "vantrel::CAudioOutputChannel::SendFrame", device_.address.c_str());
+      ChangeStatus({kAudioConnecting, kAudioRunning}, kAudioSignalLost);
+      return false;
+    }
+    liveness_.Restart();
+  }
+  return receiver_.Send(frame->GetData(), frame->GetDataSize(), &GetStopEvent());
+}
+
+void CAudioOutputChannel::DisconnectStreamer() { receiver_.Disconnect(); }
+
+}  // namespace vantrel

@@ -1,0 +1,45 @@
+// Audio output to a camera: G.711 samples of the host, enabled over RCP+ and sent through our
+// RCP+ streaming library in 80 ms packets.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/audio_format.h"
+#include "audio/base_audio_output_channel.h"
+#include "channels/rcp_stream_receiver.h"
+#include "control/rcp_http.h"
+#include "core/device_info.h"
+#include "foundation/time_value.h"
+
+namespace vantrel {
+
+// The 16-byte format block shared with the capture side: tag (four characters in memory
+// order), sample rate, bit rate, bits per sample, channels, zero.
+
+class CAudioOutputChannel : public CBaseAudioOutputChannel {
+ public:
+  static constexpr uint16_t kRcpAudioEnable = 0x000C;
+
+  CAudioOutputChannel(IDriver* driver, uint32_t channel, uint32_t hostChannelIndex,
+                      ipcapture::IIPAudioStatusCallback* callback, ipcapture::IIPAudioFormatList* formats);
+  ~CAudioOutputChannel() override;
+
+  bool GetAudioFormat(ipcapture::IIPAudioFormat* format) override;
+  uint32_t FormatTag() const;
+
+ protected:
+  bool EnableAudio() override;
+  bool IsEntryUsable(ipcapture::IIPAudioFormatEntry* entry) override;
+  bool FrameMatchesFormat(ipcapture::IIPAudioFrame* frame) override;
+  bool SendFrame(ipcapture::IIPAudioFrame* frame) override;
+  void DisconnectStreamer() override;
+
+ private:
+  DEVICE_INFO device_;
+  CRcpStreamReceiver receiver_;  // used on the channel thread, and by Stop after it ended
+  CRcpHttp rcp_;
+  CTime liveness_;
+  const AudioFormatBlock format_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,42 @@
+// The audio sender the host reaches through the driver: one output channel per opened camera
+// output, each made by the driver.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "foundation/recursive_lock.h"
+#include "vantrel/ipcapture/audio_sender.h"
+
+namespace vantrel {
+
+class IAudioChannelCreator;
+class IAudioOutputChannel;
+
+class CIPAudioSender : public ipcapture::IIPAudioSender {
+ public:
+  // `creator` (the driver) is borrowed and outlives this object; at most `maxChannels` open.
+  CIPAudioSender(IAudioChannelCreator* creator, uint32_t maxChannels);
+  CIPAudioSender(const CIPAudioSender&) = delete;
+  CIPAudioSender& operator=(const CIPAudioSender&) = delete;
+  virtual ~CIPAudioSender();
+
+  void* ScalarDeletingDestructor(unsigned int flags) override;
+  uint32_t GetChannelCount() override;
+  bool OpenChannel(uint32_t channel, uint32_t parameter, ipcapture::IIPAudioStatusCallback* callback,
+                   ipcapture::IIPAudioFormatList* formats) override;
+  bool CloseChannel(uint32_t channel) override;
+  bool Send(ipcapture::IIPAudioFrame* frame) override;
+  bool GetAudioFormat(uint32_t channel, ipcapture::IIPAudioFormat* format) override;
+  uint32_t GetChannelStatus(uint32_t channel) override;
+  bool Unsupported7() override { return false; }
+  bool Unsupported8() override { return false; }
+
+ private:
+  IAudioChannelCreator* const creator_;
+  const uint32_t maxChannels_;
+  CRecursiveLock lock_;
+  std::map<uint32_t, IAudioOutputChannel*> channels_;  // owned; guarded by lock_
+};
+
+}  // namespace vantrel

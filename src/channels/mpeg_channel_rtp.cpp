@@ -1,0 +1,120 @@
+#include "channels/mpeg_channel_rtp.h"
+
+#include "core/driver_services.h"
+
+namespace vantrel {
+
+CMPEGChannelRTP::CMPEGChannelRTP(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)
+    : CCommonChannel(channel, driver, callback), receiver_(deviceInfo_), parser_(driver) {
+  parser_.SetClient(this);
+}
+
+CMPEGChannelRTP::~CMPEGChannelRTP() {
+  // The worker and the library thread call into us and our parser.
+  Stop();
+  receiver_.Disconnect();
+}
+
+uint32_t CMPEGChannelRTP::Transport() {
+  return rcp_.GetSender().IsSecure() ? CRcpStreamReceiver::kTransportHttps : 0;
+}
+
+bool CMPEGChannelRTP::OpenSession() {
+  {
+    CScopedLock guard(parserLock_);
+    parser_.Reset();
+  }
+  if (GetStopEvent().IsSet()) return false;
+  if (receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport())) return true;
+  Log(kLogError, "%s: Unable to connect the RCP+ video stream of %s", "vantrel::CMPEGChannelRTP::OpenSession",
+      description_.c_str());
+  return false;
+}
+
+bool CMPEGChannelRTP::OpenMulticastSession() {
+  {
+    CScopedLock guard(parserLock_);
+    parser_.Reset();
+  }
+  if (GetStopEvent().IsSet()) return false;
+  return receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0,
+                                CRcpStreamReceiver::kTransportMulticast);
+}
+
+void CMPEGChannelRTP::Disconnect() {
+  receiver_.Disconnect();
+  CBaseRTSPChannel::Disconnect();
+}
+
+bool CMPEGChannelRTP::IsStreamAlive() {
+  if (IsPaused()) return true;
+  // A connection the camera ended delivers nothing more: reconnect now rather than after the
+  // frame timer runs out.
+  if (receiver_.ConnectionEnded()) {
+    Log(kLogWarning, "%s: The camera ended the RCP+ video stream of %s (error 0x%X)",
+        "vantrel::CMPEGChannelRTP::IsStreamAlive", description_.c_str(), receiver_.GetConnectError());
+    return false;
+  }
+  return GetFrameTimer().ElapsedMs() < deviceInfo_.signalTimeout / 2;
+}
+
+bool CMPEGChannelRTP::PrepareCamera() {
+  if (streamingMode_ == CConfiguration::kStreamingMulticast) return true;
+  UpdateDewarpingMode();
+  if (!ReadEncoderInstance()) return false;
+  // Older encoders do not know the stream-coding switch; the stream still comes.
+  rcp_.SetRcpDword(kRcpStreamCoding, 1, encoderInstance_);
+  return UpdateResolution() && UpdateProfile() && ApplyProfile();
+}
+
+bool CMPEGChannelRTP::ApplySettingsChange(uint32_t changes) {
+  bool resolutionDone = false;
+  bool rateDone = false;
+  if (changes & kSizeChanged) resolutionDone = UpdateResolution();
+  if (changes & kFrameRateChanged) rateDone = UpdateFrameRate();
+  if (rateDone || resolutionDone) return ApplyProfile();
+  return false;
+}
+
+bool CMPEGChannelRTP::ApplyProfile() {
+  if (!rcp_.SetRcpDword(kRcpCoderSelect, streamCoder_, encoderInstance_).IsSuccess())
+    Log(kLogDetail, "%s: Unable to apply profile %u for %s", "vantrel::CMPEGChannelRTP::ApplyProfile",
+        streamCoder_, description_.c_str());
+  return true;
+}
+
+bool CMPEGChannelRTP::Pause() {
+  if (IsPaused()) return false;
+  SetPaused(true);
+  receiver_.Disconnect();
+  return true;
+}
+
+bool CMPEGChannelRTP::Resume() {
+  if (!IsPaused()) return false;
+  // The time spent paused is no silence of the camera: without a fresh start the first liveness
+  // check after a long pause would tear down the stream that was just asked for again.
+  GetFrameTimer().Restart();
+  ClearTimeConversion();
+  {
+    CScopedLock guard(parserLock_);
+    parser_.Reset();
+  }
+  if (!receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport())) return false;
+  SetPaused(false);
+  return true;
+}
+
+void CMPEGChannelRTP::OnRtpPayload(const uint8_t* payload, uint32_t length, uint16_t sequenceNumber,
+                                   uint32_t timestamp, bool marker) {
+  if (IsPaused()) return;
+  dataEvent_.Set();
+  CScopedLock guard(parserLock_);
+  try {
+    parser_.ProcessPayload(payload, length, sequenceNumber, timestamp, marker);
+  } catch (...) {
+    // One broken packet must not take the library's thread down; the next key frame resyncs.
+  }
+}
+
+}  // namespace vantrel

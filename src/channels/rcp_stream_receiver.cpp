@@ -1,0 +1,163 @@
+#include "channels/rcp_stream_receiver.h"
+
+#include <cstdio>
+#include <new>
+#include <span>
+
+#include "channels/rcp_stream_packet.h"
+#include "rcpplus/rtp_streamer.h"
+
+namespace vantrel {
+
+CRcpStreamReceiver::CRcpStreamReceiver(const DEVICE_INFO& device) : device_(device) {}
+
+CRcpStreamReceiver::~CRcpStreamReceiver() { Disconnect(); }
+
+std::unique_ptr<rcpplus::RtpStreamer> CRcpStreamReceiver::MakeStreamer(bool secure, uint16_t mode) {
+  char url[1024];
+  std::snprintf(url, sizeof(url), "%s://%s:%s@%s:%u", secure ? "https" : "http", device_.user.c_str(),
+                device_.password.c_str(), device_.address.c_str(), device_.port);
+  return std::unique_ptr<rcpplus::RtpStreamer>(new (std::nothrow) rcpplus::RtpStreamer(url, mode));
+}
+
+bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t instance, uint32_t /*reserved*/,
+                                      uint32_t transport) {
+  CScopedLock streamerGuard(streamerLock_);
+  Disconnect();
+  mode_.store(kModeMpeg4);
+  sending_.store(false);
+  {
+    CScopedLock guard(userLock_);
+    receiverUser_ = user;
+  }
+  connectError_.store(0);
+  connectedEvent_.Reset();
+  streamer_ = MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
+  if (!streamer_) return false;
+  uint16_t coding = transport == kTransportMulticast ? 0 : 8;
+  switch (mode_.load()) {
+    case 1:
+      coding |= 0x400;
+      break;
+    case 2:
+      coding |= 0x002;
+      break;
+    case 3:
+      coding |= 0x200;
+      break;
+  }
+  // Registered before the request goes out, so the first packets are not lost to the race
+  // with the library's receive thread.
+  streamer_->registerReceiverCallback(true, &PacketCallback, this);
+  // A request that never left is a failed round, not a connection that merely stays silent.
+  if (!streamer_->connectVideo(device_.timeout, coding, instance, 0, 1, &ConnectionCallback, this)) {
+    Disconnect();
+    return false;
+  }
+  return true;
+}
+
+bool CRcpStreamReceiver::ConnectAudioSend(bool secure, CEvent* stopEvent) {
+  CScopedLock streamerGuard(streamerLock_);
+  Disconnect();
+  mode_.store(0);
+  sending_.store(true);
+  connectError_.store(0);
+  connectedEvent_.Reset();
+  streamer_ = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
+  if (!streamer_) return false;
+  CEvent* events[2] = {&connectedEvent_, stopEvent};
+  if (!streamer_->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this) ||
+      CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 || connectError_.load() != 0) {
+    Disconnect();
+    return false;
+  }
+  return true;
+}
+
+bool CRcpStreamReceiver::IsConnected() {
+  CScopedLock streamerGuard(streamerLock_);
+  return streamer_ && connectedEvent_.IsSet() && connectError_.load() == 0;
+}
+
+bool CRcpStreamReceiver::ConnectionEnded() {
+  CScopedLock streamerGuard(streamerLock_);
+  return streamer_ && streamer_->connectionEnded();
+}
+
+bool CRcpStreamReceiver::Send(const uint8_t* data, size_t size, CEvent* stopEvent) {
+  CScopedLock streamerGuard(streamerLock_);
+  CEvent* events[2] = {&connectedEvent_, stopEvent};
+  if (!streamer_ || CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 ||
+      connectError_.load() != 0)
+    return false;
+  if (!data || size == 0) return false;
+  // Samples older than this no longer join the new ones without an audible jump.
+  if (!transmitted_ || lastTransmit_.ElapsedMs() > kLeftoverLifetimeMs) leftover_.clear();
+  leftover_.insert(leftover_.end(), data, data + size);
+  size_t sent = 0;
+  bool ok = true;
+  CManualEvent pacing;  // never set: a sleep
+  while (leftover_.size() - sent >= kAudioPacketSize) {
+    const uint32_t accepted = streamer_->transmit(0, leftover_.data() + sent, kAudioPacketSize, 0);
+    if (accepted < kAudioPacketSize) {
+      ok = false;
+      break;
+    }
+    sent += kAudioPacketSize;
+    if (stopEvent && stopEvent->Wait(kAudioPacketIntervalMs)) {
+      ok = false;
+      break;
+    }
+    if (!stopEvent) pacing.Wait(kAudioPacketIntervalMs);
+  }
+  leftover_.erase(leftover_.begin(), leftover_.begin() + static_cast<std::ptrdiff_t>(sent));
+  if (!ok) leftover_.clear();
+  lastTransmit_.Restart();
+  transmitted_ = true;
+  return ok;
+}
+
+void CRcpStreamReceiver::Disconnect() {
+  CScopedLock streamerGuard(streamerLock_);
+  {
+    CScopedLock guard(userLock_);
+    receiverUser_ = nullptr;
+  }
+  if (!streamer_) return;
+  streamer_->registerReceiverCallback(true, nullptr, nullptr);
+  streamer_->disconnectVideo();
+  streamer_->unregisterCallback(&ConnectionCallback, this);
+  streamer_->disconnect();
+  streamer_.reset();
+}
+
+void CRcpStreamReceiver::ConnectionCallback(void* context, const rcpplus::RcpHeader* header,
+                                            rcpplus::RcpInputStream* /*stream*/) {
+  auto* self = static_cast<CRcpStreamReceiver*>(context);
+  if (!self || !header) return;
+  self->connectError_.store(header->error);
+  self->connectedEvent_.Set();
+}
+
+void CRcpStreamReceiver::PacketCallback(void* context, uint8_t payloadType, const uint8_t* bytes,
+                                        uint32_t length) {
+  auto* self = static_cast<CRcpStreamReceiver*>(context);
+  if (!self || payloadType != 255 || !bytes) return;
+  const std::optional<StreamedRtpPayload> payload =
+      ParseStreamedRtpPacket(std::span<const uint8_t>(bytes, length),
+                             ExpectedPayloadType(self->sending_.load(), self->mode_.load()));
+  if (!payload) return;
+  IRcpStreamReceiverUser* user = nullptr;
+  {
+    CScopedLock guard(self->userLock_);
+    user = self->receiverUser_;
+  }
+  // No lock of ours is held while the parser hands a frame to the host; the library keeps the
+  // user alive for the call (removing the receiver waits for a running callback).
+  if (user)
+    user->OnRtpPayload(payload->data, static_cast<uint32_t>(payload->size), payload->sequenceNumber,
+                       payload->timestamp, payload->marker);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,365 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_output_channel.h"
+#include "audio/base_audio_output_channel.h"
+#include "audio/ip_audio_sender.h"
+#include "core/audio_channel_creator.h"
+#include "support/fake_driver.h"
+#include "vantrel/ipcapture/audio_types.h"
+#include "vantrel/ipcapture/host_objects.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+uint32_t Tag(const char* t) {
+  return uint32_t(uint8_t(t[0])) | uint32_t(uint8_t(t[1])) << 8 | uint32_t(uint8_t(t[2])) << 16 |
+         uint32_t(uint8_t(t[3])) << 24;
+}
+
+// ---- host objects ----
+
+class FakeAudioFrame final : public ipcapture::IIPAudioFrame {
+ public:
+  FakeAudioFrame(uint32_t size, uint32_t bitRate = 64000) : data(size, 0x7F), bitRate(bitRate) {}
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  uint8_t* GetData() override { return data.empty() ? nullptr : data.data(); }
+  uint32_t GetDataSize() override { return static_cast<uint32_t>(data.size()); }
+  void SetDataSize(uint32_t) override {}
+  uint32_t GetFourCC() override { return tag; }
+  void SetFormat(uint32_t rate, uint32_t, bool isStereo) override { sampleRate = rate, stereo = isStereo; }
+  uint32_t GetSampleRate() override { return sampleRate; }
+  uint32_t GetBitsPerSample() override { return 16; }
+  bool IsStereo() override { return stereo; }
+  void SetBitRate(uint32_t v) override { bitRate = v; }
+  uint32_t GetBitRate() override { return bitRate; }
+  void SetChannel(uint32_t v) override { channel = v; }
+  uint32_t GetChannel() override { return channel; }
+  void SetTime(const SYSTEMTIME*) override {}
+  void GetTime(SYSTEMTIME*) override {}
+  void SetDecoderConfig(const uint8_t*, uint32_t) override {}
+
+  std::vector<uint8_t> data;
+  uint32_t tag = Tag("711M");
+  uint32_t sampleRate = 8000;
+  bool stereo = false;
+  uint32_t bitRate;
+  uint32_t channel = 0;
+};
+
+class CountingAllocator final : public ipcapture::IIPFrameAllocator {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  void Reserved1() override {}
+  ipcapture::IIPFrame* Allocate(uint32_t, uint32_t, const char*) override { return nullptr; }
+  void* AllocateAudio(uint32_t, uint32_t, const char*) override { return nullptr; }
+  void Reserved4() override {}
+  void Reserved5() override {}
+  void Release(void* frame) override {
+    std::lock_guard<std::mutex> guard(lock);
+    released.push_back(frame);
+  }
+  size_t TimesReleased(void* frame) {
+    std::lock_guard<std::mutex> guard(lock);
+    return static_cast<size_t>(std::count(released.begin(), released.end(), frame));
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> guard(lock);
+    return released.size();
+  }
+  std::mutex lock;
+  std::vector<void*> released;
+};
+
+class FakeEntry final : public ipcapture::IIPAudioFormatEntry {
+ public:
+  FakeEntry(const char* tag, bool usable) : tag(Tag(tag)), usable(usable) {}
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  bool IsUsable() override { return usable; }
+  uint32_t GetFourCC() override { return tag; }
+  uint32_t tag;
+  bool usable;
+};
+
+class FakeFormatList final : public ipcapture::IIPAudioFormatList {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  uint32_t GetCount() override { return static_cast<uint32_t>(entries.size()); }
+  ipcapture::IIPAudioFormatEntry* GetEntry(uint32_t i) override {
+    return i < entries.size() ? &entries[i] : nullptr;
+  }
+  std::vector<FakeEntry> entries;
+};
+
+class StatusRecorder final : public ipcapture::IIPAudioStatusCallback {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  void OnChannelStatus(uint32_t index, uint32_t status) override {
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(index, 7u);
+    statuses.push_back(status);
+  }
+  std::vector<uint32_t> Get() {
+    std::lock_guard<std::mutex> guard(lock);
+    return statuses;
+  }
+  bool WaitFor(std::vector<uint32_t> expected, std::chrono::milliseconds limit = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (Get() == expected) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return Get() == expected;
+  }
+  std::mutex lock;
+  std::vector<uint32_t> statuses;
+};
+
+// ---- a channel whose camera steps are scripted ----
+
+class ScriptedChannel final : public CBaseAudioOutputChannel {
+ public:
+  ScriptedChannel(IDriver* driver, ipcapture::IIPAudioStatusCallback* callback,
+                  ipcapture::IIPAudioFormatList* formats)
+      : CBaseAudioOutputChannel(7, driver, 0, callback, formats) {}
+  ~ScriptedChannel() override { Stop(); }
+
+  std::atomic<int> enableFailures{0};  // the next this many enables fail
+  std::atomic<int> enables{0};
+  std::atomic<bool> sendOk{true};
+  std::atomic<int> sends{0};
+  std::atomic<int> sendMs{0};
+  std::mutex timesLock;
+  std::vector<std::chrono::steady_clock::time_point> enableTimes;
+
+ protected:
+  bool EnableAudio() override {
+    enables++;
+    {
+      std::lock_guard<std::mutex> guard(timesLock);
+      enableTimes.push_back(std::chrono::steady_clock::now());
+    }
+    if (enableFailures.load() > 0) {
+      enableFailures--;
+      return false;
+    }
+    return true;
+  }
+  bool IsEntryUsable(ipcapture::IIPAudioFormatEntry* e) override {
+    return e->IsUsable() && e->GetFourCC() == Tag("711M");
+  }
+  bool FrameMatchesFormat(ipcapture::IIPAudioFrame* f) override { return f->GetBitRate() == 64000; }
+  bool SendFrame(ipcapture::IIPAudioFrame*) override {
+    sends++;
+    if (sendMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(sendMs.load()));
+    return sendOk.load();
+  }
+};
+
+struct AudioOutputTest : ::testing::Test {
+  AudioOutputTest() {
+    driver.allocator = &allocator;
+    formats.entries = {FakeEntry("AAC1", true), FakeEntry("711M", false), FakeEntry("711M", true)};
+  }
+  testing::FakeDriver driver;
+  CountingAllocator allocator;
+  FakeFormatList formats;
+  StatusRecorder status;
+};
+
+TEST_F(AudioOutputTest, StartRunsAndStopEndsAtZero) {
+  ScriptedChannel channel(&driver, &status, &formats);
+  ASSERT_TRUE(channel.Start());
+  EXPECT_TRUE(status.WaitFor({1, 2}));
+  EXPECT_EQ(channel.enables.load(), 1);
+  EXPECT_TRUE(channel.Stop());
+  EXPECT_EQ(status.Get(), std::vector<uint32_t>({1, 2, 3, 0}));
+  EXPECT_EQ(channel.GetStatus(), 0u);
+}
+
+TEST_F(AudioOutputTest, NoCommonFormatIsAnErrorWithoutRetry) {
+  formats.entries = {FakeEntry("AAC1", true), FakeEntry("711M", false)};
+  ScriptedChannel channel(&driver, &status, &formats);
+  ASSERT_TRUE(channel.Start());
+  EXPECT_TRUE(status.WaitFor({1, 4}));
+  std::this_thread::sleep_for(1700ms);
+  EXPECT_EQ(channel.enables.load(), 0);
+  EXPECT_EQ(status.Get(), std::vector<uint32_t>({1, 4}));
+  EXPECT_TRUE(channel.Stop());
+  EXPECT_EQ(status.Get(), std::vector<uint32_t>({1, 4, 0}));
+  ASSERT_FALSE(driver.lines.empty());
+  EXPECT_NE(driver.lines.back().text.find("no common audio format"), std::string::npos);
+}
+
+TEST_F(AudioOutputTest, FailedConnectIsRetriedEvery1500Ms) {
+  ScriptedChannel channel(&driver, &status, &formats);
+  channel.enableFailures = 2;
+  ASSERT_TRUE(channel.Start());
+  EXPECT_TRUE(status.WaitFor({1, 5, 1, 5, 1, 2}, 8000ms));
+  std::lock_guard<std::mutex> guard(channel.timesLock);
+  ASSERT_EQ(channel.enableTimes.size(), 3u);
+  EXPECT_GE(channel.enableTimes[1] - channel.enableTimes[0], 1450ms);
+  EXPECT_GE(channel.enableTimes[2] - channel.enableTimes[1], 1450ms);
+}
+
+TEST_F(AudioOutputTest, FailedSendReportsLossAndReconnects) {
+  ScriptedChannel channel(&driver, &status, &formats);
+  ASSERT_TRUE(channel.Start());
+  ASSERT_TRUE(status.WaitFor({1, 2}));
+  channel.sendOk = false;
+  FakeAudioFrame frame(640);
+  ASSERT_TRUE(channel.SendAudio(&frame));
+  EXPECT_TRUE(status.WaitFor({1, 2, 5, 1, 2}, 5000ms));
+  EXPECT_EQ(allocator.TimesReleased(&frame), 1u);
+}
+
+TEST_F(AudioOutputTest, SendAudioRefusesWhatItCannotSend) {
+  ScriptedChannel channel(&driver, &status, &formats);
+  ASSERT_TRUE(channel.Start());
+  ASSERT_TRUE(status.WaitFor({1, 2}));
+  FakeAudioFrame empty(0), slow(640, 32000), good(640);
+  EXPECT_FALSE(channel.SendAudio(nullptr));
+  EXPECT_FALSE(channel.SendAudio(&empty)) << "no data";
+  EXPECT_FALSE(channel.SendAudio(&slow)) << "32000 bit/s is not the channel's format";
+  driver.allocator = nullptr;
+  EXPECT_FALSE(channel.SendAudio(&good)) << "no frame allocator from the host";
+  driver.allocator = &allocator;
+  channel.Stop();
+  EXPECT_FALSE(channel.SendAudio(&good)) << "stopped";
+  EXPECT_EQ(allocator.Count(), 0u) << "refused frames stay the host's";
+}
+
+// A slow camera: every frame offered is taken, at most one waits, and each goes back to the
+// allocator exactly once, sent or discarded.
+TEST_F(AudioOutputTest, OneWaitingFrameAtMostAndEveryFrameReleasedOnce) {
+  std::vector<FakeAudioFrame> frames(10, FakeAudioFrame(640));
+  {
+    ScriptedChannel channel(&driver, &status, &formats);
+    channel.sendMs = 150;
+    ASSERT_TRUE(channel.Start());
+    ASSERT_TRUE(status.WaitFor({1, 2}));
+    for (auto& f : frames) {
+      EXPECT_TRUE(channel.SendAudio(&f));
+      std::this_thread::sleep_for(20ms);
+    }
+    std::this_thread::sleep_for(400ms);
+    EXPECT_LE(channel.sends.load(), 3);
+    EXPECT_GE(channel.sends.load(), 2);
+  }
+  for (auto& f : frames) EXPECT_EQ(allocator.TimesReleased(&f), 1u);
+}
+
+TEST_F(AudioOutputTest, OutputChannelFormat) {
+  CAudioOutputChannel channel(&driver, 0, 7, &status, &formats);
+  struct Format final : ipcapture::IIPAudioFormat {
+    void* ScalarDeletingDestructor(unsigned int) override { return this; }
+    void SetFourCC(uint32_t v) override { tag = v; }
+    void SetSampleRate(uint32_t v) override { rate = v; }
+    void SetBitRate(uint32_t v) override { bitRate = v; }
+    void SetStereo(bool v) override { stereo = v; }
+    uint32_t tag = 0, rate = 0, bitRate = 0;
+    bool stereo = true;
+  } format;
+  ASSERT_TRUE(channel.GetAudioFormat(&format));
+  EXPECT_EQ(format.tag, Tag("711M"));
+  EXPECT_EQ(format.rate, 8000u);
+  EXPECT_EQ(format.bitRate, 64000u);
+  EXPECT_FALSE(format.stereo);
+  EXPECT_FALSE(channel.GetAudioFormat(nullptr));
+}
+
+// ---- the host-facing sender ----
+
+class FakeOutput final : public IAudioOutputChannel {
+ public:
+  FakeOutput(std::vector<FakeOutput*>& deleted, std::vector<int>& deletedStops, bool starts)
+      : deleted_(deleted), deletedStops_(deletedStops), starts_(starts) {}
+  ~FakeOutput() override {
+    deleted_.push_back(this);
+    deletedStops_.push_back(stops);
+  }
+  bool Start() override { return starts_; }
+  bool Stop() override {
+    stops++;
+    return stopResult;
+  }
+  uint32_t GetStatus() override { return 2; }
+  bool GetAudioFormat(ipcapture::IIPAudioFormat*) override { return true; }
+  bool SendAudio(ipcapture::IIPAudioFrame* frame) override {
+    sent.push_back(frame);
+    return true;
+  }
+  int stops = 0;
+  bool stopResult = true;
+  std::vector<ipcapture::IIPAudioFrame*> sent;
+
+ private:
+  std::vector<FakeOutput*>& deleted_;
+  std::vector<int>& deletedStops_;
+  bool starts_;
+};
+
+class FakeCreator final : public IAudioChannelCreator {
+ public:
+  IAudioInputChannel* CreateAudioInputChannel(uint32_t, uint32_t, void*, uint64_t) override {
+    return nullptr;
+  }
+  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t channel, uint32_t, void*, void*) override {
+    auto* made = new FakeOutput(deleted, deletedStops, startFails.count(channel) == 0);
+    created[channel] = made;
+    return made;
+  }
+  std::map<uint32_t, FakeOutput*> created;
+  std::vector<FakeOutput*> deleted;
+  std::vector<int> deletedStops;  // how often each deleted channel was stopped first
+  std::set<uint32_t> startFails;
+};
+
+TEST(IPAudioSender, ChannelsOpenOnceUpToTheMaximum) {
+  FakeCreator creator;
+  creator.startFails = {9};
+  auto* sender = new CIPAudioSender(&creator, 2);
+  ipcapture::IIPAudioSender* host = sender;
+  EXPECT_TRUE(host->OpenChannel(1, 7, nullptr, nullptr));
+  EXPECT_TRUE(host->OpenChannel(1, 7, nullptr, nullptr)) << "already open";
+  EXPECT_EQ(creator.created.size(), 1u);
+  EXPECT_FALSE(host->OpenChannel(9, 7, nullptr, nullptr)) << "does not start";
+  EXPECT_EQ(creator.deleted.size(), 1u) << "a channel that did not start is stopped and deleted";
+  EXPECT_EQ(creator.deletedStops, std::vector<int>({1}));
+  EXPECT_TRUE(host->OpenChannel(0, 7, nullptr, nullptr));
+  EXPECT_FALSE(host->OpenChannel(2, 7, nullptr, nullptr)) << "the maximum is open";
+  EXPECT_EQ(host->GetChannelCount(), 2u);
+  EXPECT_EQ(host->GetChannelStatus(1), 2u);
+  EXPECT_EQ(host->GetChannelStatus(5), 0u) << "not open";
+
+  FakeAudioFrame frame(640);
+  frame.channel = 0x101;  // the low byte picks the channel
+  EXPECT_TRUE(host->Send(&frame));
+  EXPECT_EQ(creator.created[1]->sent.size(), 1u);
+  frame.channel = 3;
+  EXPECT_FALSE(host->Send(&frame));
+  EXPECT_FALSE(host->Send(nullptr));
+  EXPECT_FALSE(host->GetAudioFormat(3, nullptr));
+  EXPECT_FALSE(host->Unsupported7());
+  EXPECT_FALSE(host->Unsupported8());
+
+  creator.created[1]->stopResult = false;
+  EXPECT_FALSE(host->CloseChannel(1)) << "the stop's result";
+  EXPECT_FALSE(host->CloseChannel(1)) << "not open any more";
+  EXPECT_EQ(host->GetChannelCount(), 1u);
+  host->ScalarDeletingDestructor(1);
+  EXPECT_EQ(creator.deletedStops, std::vector<int>({1, 1, 1})) << "every channel stopped, then deleted";
+}
+
+}  // namespace
+}  // namespace vantrel
