@@ -44,7 +44,7 @@ CAMERA_EPOCH = 946684800
 # The newest of the sources this process runs, taken at start-up: camsimctl.sh compares it with
 # the files on disk to replace a daemon that runs older code (of either side).
 SOURCE_MTIME = max(os.path.getmtime(os.path.join(os.path.dirname(os.path.abspath(__file__)), f))
-                   for f in ("camsim.py", "rtsp_server.py")
+                   for f in ("camsim.py", "rtsp_server.py", "edge_replay.py")
                    if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), f)))
 
 # Snapshot size classes as the driver asks for them ("JpegSize=S|M|L|XL").
@@ -105,6 +105,11 @@ BASE_CONFIG = {
     # Pre-encoded H.264 clip (MP4) served, from its start, to every live H.264 stream instead
     # of an encoded test pattern (benchmarks); None = encode live.
     "rtsp_clip": None,
+    # "edge": served by edge_replay.py (a camera that records what it streams; replay of that
+    # recording); None = GStreamer's server (rtsp_server.py).
+    "rtsp_server": None,
+    "replay_speed": 4,          # edge replay: times real time
+    "storage_seconds": 600,     # edge replay: how far back the recording reaches
 }
 
 DEFAULT_CAMERAS = [
@@ -134,6 +139,12 @@ DEFAULT_CAMERAS = [
     # rewrites a camera's settings never ends the sessions of another running beside it.
     {"address": "127.0.0.20", "auth": "none"},
     {"address": "127.0.0.21", "auth": "none"},
+    # Cameras that record what they stream (edge storage replay, edge_replay.py); .81 has no
+    # storage.
+    {"address": "127.0.0.80", "auth": "none", "rtsp_server": "edge"},
+    {"address": "127.0.0.81", "auth": "none", "rtsp_server": "edge", "storage": False},
+    {"address": "127.0.0.82", "auth": "none", "rtsp_server": "edge"},
+    {"address": "127.0.0.83", "auth": "none", "rtsp_server": "edge"},
 ]
 
 
@@ -696,7 +707,8 @@ class RcpHandler:
         except ValueError:
             return error_reply(ERR_BAD_PAYLOAD)
         out = b""
-        for start, stop in sorted(self.cam.recordings):
+        live = getattr(self.cam, "live_recording", None)
+        for start, stop in sorted(live() if live else self.cam.recordings):
             if stop > begin and start < end:
                 out += u32(start) + u32(stop) + bytes(8)
         return bytes_reply(out)
@@ -712,6 +724,7 @@ class RcpHandler:
             return error_reply(ERR_BAD_PAYLOAD)
         s["playing"] = v != 0
         s["speed"] = v
+        s["gen"] = s.get("gen", 0) + 1
         return number_reply(v)
 
     def cmd_0905(self, direction, typ, num, payload, session):
@@ -724,6 +737,7 @@ class RcpHandler:
         if data is None or not data:
             return error_reply(ERR_BAD_PAYLOAD)
         s["seek"] = int.from_bytes(data, "big")
+        s["gen"] = s.get("gen", 0) + 1
         return bytes_reply(data)
 
     # Byte messages to the camera head (0x09A5) -------------------------------------------
@@ -1274,6 +1288,10 @@ def main():
     if rtsp is not None and hasattr(rtsp, "start"):
         for cam in cameras:
             try:
+                if cam.config["rtsp_server"] == "edge":
+                    import edge_replay
+                    cam.rtsp = edge_replay.start(cam)
+                    continue
                 cam.rtsp = rtsp.start(cam)
             except Exception:
                 log("RTSP side failed for %s:\n%s" % (cam.address, traceback.format_exc()))

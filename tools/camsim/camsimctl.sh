@@ -47,7 +47,7 @@ start)
   exec 9>"$shared/lock"
   flock -w 60 9 || echo "camsimctl: lock busy; going on without it" >&2
   want=$(/usr/bin/python3 -c 'import os,sys; print(max(os.path.getmtime(f) for f in sys.argv[1:] if os.path.exists(f)))' \
-    "$here/camsim.py" "$here/rtsp_server.py")
+    "$here/camsim.py" "$here/rtsp_server.py" "$here/edge_replay.py")
   if have=$(health); then
     others=$(ls "$shared/users" | grep -vx "$user_id" | wc -l)
     if [ "$have" = "$want" ] || [ "$others" -gt 0 ]; then
