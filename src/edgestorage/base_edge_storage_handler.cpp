@@ -167,8 +167,8 @@ void CBaseEdgeStorageHandler::ThreadProc() {
     const uint32_t timeout = driver_ ? driver_->GetDeviceInfo().signalTimeout : 10000;
     for (;;) {
       CEvent* events[] = {&GetStopEvent(), &wakeEvent_};
-      const int r = CEvent::WaitForEvents(events, 2, timeout);
-      if (r == 0 || r < 0) return;
+      // -1 is the time-out: the silence is measured then, as after a wake-up.
+      if (CEvent::WaitForEvents(events, 2, timeout) == 0) return;
       snapshot = SnapshotAliveTimes();
       uint64_t newest = 0;
       for (const auto& entry : snapshot) newest = std::max(newest, entry.second);

@@ -16,7 +16,8 @@ if(LUMIVAR_WINDOWS)
     stop_bounds 240
     privacy_zones 120
     multicast 240
-    cycles 900)
+    cycles 900
+    edge_storage_replay 300)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}

@@ -213,6 +213,8 @@ class Session:
             k, _, v = line.partition(":")
             hdr[k.strip().lower()] = v.strip()
         cseq = hdr.get("cseq", "0")
+        log("%s %s %s%s" % (self.cam.address, method, url,
+                             (" transport=" + hdr["transport"]) if "transport" in hdr else ""))
         if "?" in url and method in ("DESCRIBE", "SETUP"):
             q = url.split("?", 1)[1]
             if method == "DESCRIBE" or not self.query:
@@ -231,8 +233,9 @@ class Session:
                                       "Content-Base: rtsp://%s:554/" % self.cam.address], body=sdp.encode())
         elif method == "SETUP":
             t = hdr.get("transport", "")
-            if "interleaved=" in t:
-                ch = int(t.split("interleaved=")[1].split("-")[0].split(";")[0])
+            if "interleaved=" in t or "/TCP" in t.upper():
+                # A client that names no channels leaves them to the server (RFC 2326 12.39).
+                ch = int(t.split("interleaved=")[1].split("-")[0].split(";")[0]) if "interleaved=" in t else 0
                 self.transport = ("tcp", ch)
                 out = "RTP/AVP/TCP;unicast;interleaved=%d-%d" % (ch, ch + 1)
             elif "client_port=" in t:

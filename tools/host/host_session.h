@@ -39,6 +39,8 @@ typedef struct LiveOptions {
   const char* cameras[HOST_MAX_CAMERAS];
   int cameraCount;
   uint32_t warmupSeconds; /* multi mode: the longest wait until every stream receives */
+  bool edgeStorage;       /* live mode: edge storage on, replayed frames apart */
+  const char* replayFile; /* live mode with edge storage: replayed payloads */
 } LiveOptions;
 
 typedef struct HostOptions {

@@ -12,6 +12,7 @@
 
 #include "host_session.h"
 #include "video_objects.h"
+#include "edge_storage.h"
 
 #define TICK_MS 100
 
@@ -175,6 +176,7 @@ bool ModeLive(Session* session) {
   HostVideoSettings settings;
   VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
   ApplyZones(&settings, live);
+  if (live->edgeStorage && !EdgeStorageStart(video, live->replayFile)) return false;
 
   const int count = live->streamCount;
   LiveStream* streams = (LiveStream*)calloc((size_t)count, sizeof(LiveStream));
@@ -274,6 +276,7 @@ bool ModeLive(Session* session) {
     StreamSinkDestroy(&s->sink);
   }
   free(streams);
+  EdgeStorageFinish();
   return ok;
 }
 
