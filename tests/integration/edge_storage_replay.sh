@@ -23,9 +23,9 @@ down=$(line_count main)
 wait_line main "^STATE channel=0 state=2$" 30 "$down" >/dev/null || fail "the outage was not noticed"
 back=$(wait_line main "^STATE channel=0 state=0$" $((gap + 40)) "$down") || fail "no reconnection"
 item='vantrel::CBaseEdgeStorageHandler: Work Item \(address="127\.0\.0\.80:80" channel="0" begin_time="[0-9/]+ [0-9:.]+" end_time="[0-9/]+ [0-9:.]+"\) - Processing'
-wait_line main "^LOG level=3 $item started\.$" 40 "${back:-0}" >/dev/null && pass "work item start line" ||
+wait_line main "^LOG level=3 $item started\.$" 40 "$down" >/dev/null && pass "work item start line" ||
   fail "no work item start line"
-wait_line main "^LOG level=3 $item finished\.$" 90 "${back:-0}" >/dev/null && pass "work item finish line" ||
+wait_line main "^LOG level=3 $item finished\.$" 90 "$down" >/dev/null && pass "work item finish line" ||
   fail "no work item finish line"
 sleep 2
 host_cmd main quit

@@ -17,7 +17,9 @@ if(LUMIVAR_WINDOWS)
     privacy_zones 120
     multicast 240
     cycles 900
-    edge_storage_replay 300)
+    edge_storage_replay 300
+    edge_storage_no_storage 240
+    edge_storage_stop 240)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}

@@ -143,7 +143,7 @@ DEFAULT_CAMERAS = [
     # storage.
     {"address": "127.0.0.80", "auth": "none", "rtsp_server": "edge"},
     {"address": "127.0.0.81", "auth": "none", "rtsp_server": "edge", "storage": False},
-    {"address": "127.0.0.82", "auth": "none", "rtsp_server": "edge"},
+    {"address": "127.0.0.82", "auth": "none", "rtsp_server": "edge", "replay_speed": 1},
     {"address": "127.0.0.83", "auth": "none", "rtsp_server": "edge"},
 ]
 
