@@ -7,7 +7,7 @@ cam=127.0.0.82
 bound_ms=21000  # the channel's stop bound: 2 x 10000 ms plus scheduling slack under Wine
 trap 'rtsp_fault $cam link_up >/dev/null; it_cleanup' EXIT
 camsim_reset $cam
-# Slow replay so that the stop surely meets it.
+# The camera replays at real speed (its configuration), so the stop surely meets the replay.
 # shellcheck disable=SC2046
 host_start main $(host_device $cam) live --format h264 --size 320x240 --seconds 150 --edge-storage
 wait_line main "^STATE channel=0 state=0$" 30 >/dev/null || fail "no first frame"
