@@ -210,9 +210,10 @@ void CBaseEdgeStorageHandler::StopEdgeStorageThreads() {
 void CBaseEdgeStorageHandler::LogWorkItem(uint32_t channel, uint64_t begin, uint64_t end, const char* what) {
   if (!driver_) return;
   const std::string address = driver_->GetDeviceAddress();
-  driver_->Log(kLogInfo,
-               "%s: Work Item (address=\"%s\" channel=\"%u\" begin_time=\"%s\" end_time=\"%s\") - Processing %s",
-               kClass, address.c_str(), channel, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), what);
+  driver_->Log(
+      kLogInfo,
+      "%s: Work Item (address=\"%s\" channel=\"%u\" begin_time=\"%s\" end_time=\"%s\") - Processing %s",
+      kClass, address.c_str(), channel, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), what);
 }
 
 void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(uint32_t channel, uint64_t begin, uint64_t end) {
@@ -228,7 +229,8 @@ void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(uint32_t channel, uint6
       if (r == 0) {
         if (driver_)
           driver_->Log(kLogInfo, "%s: Process thread for interval (start: %s, end: %s) was ended, device %s",
-                       kProcessItem, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), address.c_str());
+                       kProcessItem, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(),
+                       address.c_str());
         break;
       }
       if (r == 1) {
@@ -236,11 +238,12 @@ void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(uint32_t channel, uint6
       }
       if (IsRegistered(channel)) continue;
       if (driver_)
-        driver_->Log(kLogInfo,
-                     "%s: Unable to process interval (start: %s, end %s), device %s (channel %u) - channel was "
-                     "stopped. Task will be processed later",
-                     kProcessItem, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), address.c_str(),
-                     channel);
+        driver_->Log(
+            kLogInfo,
+            "%s: Unable to process interval (start: %s, end %s), device %s (channel %u) - channel was "
+            "stopped. Task will be processed later",
+            kProcessItem, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), address.c_str(),
+            channel);
       // What was already replayed stays delivered: the parked item resumes after it.
       const uint64_t resumeAt = std::max(begin, position);
       if (resumeAt < end) {

@@ -102,7 +102,9 @@ void CBaseEdgeStorageTask::GetFrameTime(uint32_t rtpTimestamp, SYSTEMTIME* time)
 // ---------------------------------------------------------------------------------------------
 
 CBaseRTSPEdgeStorageTask::CBaseRTSPEdgeStorageTask(IDriver* driver)
-    : CBaseEdgeStorageTask(driver), rtspClient_(driver), parser_(std::make_unique<CH264RTPMediaParser>(driver)) {
+    : CBaseEdgeStorageTask(driver),
+      rtspClient_(driver),
+      parser_(std::make_unique<CH264RTPMediaParser>(driver)) {
   parser_->SetClient(this);
   // A replay seeks and jumps between recordings: holes in the numbering are no losses.
   parser_->SetSequenceCheckOff(true);
@@ -123,7 +125,8 @@ bool CBaseRTSPEdgeStorageTask::OpenSession() {
   params.sendTimeoutMs = 1000;
   params.defaultSessionTimeoutS = 60;
   params.urlPath = FormatText("?h26x=4&rnd=%u&rec=1", sessionKey_.load());
-  if (const uint32_t channel = channel_.load(); channel != 0) params.urlPath += FormatText("&line=%u", channel + 1);
+  if (const uint32_t channel = channel_.load(); channel != 0)
+    params.urlPath += FormatText("&line=%u", channel + 1);
   parser_->Reset();
   return rtspClient_.Start(params, this, kRtspTransportInterleaved);
 }
@@ -170,8 +173,9 @@ bool CEdgeStorageTask::SyncronizeTime() {
   SYSTEMTIME now{};
   if (!FileTimeToSystemTimeValue(GetCurrentFileTime(), now)) return false;
   const std::vector<uint8_t> bytes = {
-      static_cast<uint8_t>(now.wYear >> 8), static_cast<uint8_t>(now.wYear & 0xFF), static_cast<uint8_t>(now.wMonth),
-      static_cast<uint8_t>(now.wDay),       static_cast<uint8_t>(now.wHour),        static_cast<uint8_t>(now.wMinute),
+      static_cast<uint8_t>(now.wYear >> 8), static_cast<uint8_t>(now.wYear & 0xFF),
+      static_cast<uint8_t>(now.wMonth),     static_cast<uint8_t>(now.wDay),
+      static_cast<uint8_t>(now.wHour),      static_cast<uint8_t>(now.wMinute),
       static_cast<uint8_t>(now.wSecond)};
   CResultDef result;
   {
@@ -217,7 +221,8 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
   if (storage == 0) {
     // Without storage there is nothing to replay, ever; the integrator must see why.
     Log(kLogError,
-        "%s: Recorded interval (start: %s, end: %s) processing ERROR, storage on device %s is not available or "
+        "%s: Recorded interval (start: %s, end: %s) processing ERROR, storage on device %s is not available "
+        "or "
         "empty",
         kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     return report(true);
@@ -236,7 +241,8 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
   }
   if (first != 1) {
     Log(kLogError,
-        "%s: Recorded interval (start: %s, end: %s) processing ERROR, storage on device %s is not available or "
+        "%s: Recorded interval (start: %s, end: %s) processing ERROR, storage on device %s is not available "
+        "or "
         "empty",
         kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     CloseSession();
@@ -285,8 +291,9 @@ bool CEdgeStorageTask::GetStorageIntervals(uint64_t begin, uint64_t end) {
   }
   recordings_ = ParseRecordingList(bytes);
   for (const RecordedInterval& r : recordings_)
-    Log(kLogInfo, "%s: Recorded interval (start: %s, end: %s), device %s", "vantrel::CEdgeStorageTask::PrintFileInfo",
-        Text(r.start).c_str(), Text(r.end).c_str(), address.c_str());
+    Log(kLogInfo, "%s: Recorded interval (start: %s, end: %s), device %s",
+        "vantrel::CEdgeStorageTask::PrintFileInfo", Text(r.start).c_str(), Text(r.end).c_str(),
+        address.c_str());
   return ProcessFiles(session) && !IsAbandoned();
 }
 
@@ -303,8 +310,8 @@ bool CEdgeStorageTask::ProcessFiles(uint32_t session) {
     // The time base moves only once the camera has stopped sending the previous recording.
     timeBase_.Start(r.start);
     filter_.StartRecording();
-    ok = ok && WriteSession(kRcpReplaySeek, kRcpTypeOctets, FormatText("0x%.4X", FileTimeToSecondsSince2000(r.start)),
-                            session);
+    ok = ok && WriteSession(kRcpReplaySeek, kRcpTypeOctets,
+                            FormatText("0x%.4X", FileTimeToSecondsSince2000(r.start)), session);
     playStarted_.store(true);
     ok = ok && WriteSession(kRcpReplayControl, kRcpTypeInt, kPlayPayload, session);
     if (!ok) {
@@ -315,8 +322,8 @@ bool CEdgeStorageTask::ProcessFiles(uint32_t session) {
     Log(kLogInfo, "%s: Play interval (start: %s, end: %s), device %s", kMethod, Text(r.start).c_str(),
         Text(r.end).c_str(), address.c_str());
     if (!WaitFileProcessing(r.end)) {
-      Log(kLogError, "%s: Play interval (start: %s, end: %s) ERROR, device %s", kMethod, Text(r.start).c_str(),
-          Text(r.end).c_str(), address.c_str());
+      Log(kLogError, "%s: Play interval (start: %s, end: %s) ERROR, device %s", kMethod,
+          Text(r.start).c_str(), Text(r.end).c_str(), address.c_str());
       return false;
     }
   }

@@ -8,6 +8,7 @@
 #include "channels/mjpeg_channel_rtsp.h"
 #include "driver/driver_factory.h"
 #include "driver/lumivar_ip_capture_driver.h"
+#include "edgestorage/edge_storage_task.h"
 #include "rcpplus/rcpplus_system.h"
 #include "support/fake_host_objects.h"
 #include "support/test_camera_channel.h"
@@ -315,6 +316,25 @@ TEST_F(DriverOpen, AccessorsAndCloseAreSafeAtAnyTime) {
   EXPECT_EQ(host->GetVideoCapture(), nullptr);
   EXPECT_EQ(host->GetVideoCaptureEx2(), nullptr);
   host->Close();
+  EXPECT_EQ(driver->GetEdgeStorageTask(), nullptr);
+}
+
+TEST_F(DriverOpen, EdgeStorageHandlersShareOneTaskThatOutlivesThem) {
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(driver->GetEdgeStorageTask(), nullptr) << "no task before the first handler";
+  std::unique_ptr<IEdgeStorageHandler> first(driver->CreateEdgeStorageHandler());
+  ASSERT_NE(first, nullptr);
+  CEdgeStorageTask* task = driver->GetEdgeStorageTask();
+  ASSERT_NE(task, nullptr);
+  EXPECT_TRUE(task->HasHandler());
+  // A handler made by a racing caller and dropped again leaves the task with the first one.
+  std::unique_ptr<IEdgeStorageHandler> second(driver->CreateEdgeStorageHandler());
+  EXPECT_EQ(driver->GetEdgeStorageTask(), task);
+  second.reset();
+  EXPECT_TRUE(task->HasHandler());
+  first.reset();
+  EXPECT_FALSE(task->HasHandler()) << "the task must not hand frames to a destroyed handler";
+  driver->Close();
   EXPECT_EQ(driver->GetEdgeStorageTask(), nullptr);
 }
 

@@ -27,7 +27,8 @@ class NullCallback final : public ipcapture::IIPVideoCallback {
 
 class FakeChannel final : public IEdgeMonitorChannel {
  public:
-  FakeChannel(uint32_t number, ipcapture::IIPVideoCallback* callback) : number_(number), callback_(callback) {}
+  FakeChannel(uint32_t number, ipcapture::IIPVideoCallback* callback)
+      : number_(number), callback_(callback) {}
   uint32_t GetChannel() override { return number_; }
   uint32_t GetMonitorValue() override { return 0; }
   ipcapture::IIPVideoCallback* GetCallback() override { return callback_; }
@@ -84,7 +85,8 @@ class FakeTask final : public IEdgeStorageTask {
 
 class TestHandler final : public CBaseEdgeStorageHandler {
  public:
-  TestHandler(IDriver* driver, FakeTask* task, uint32_t limit) : CBaseEdgeStorageHandler(driver, limit), task_(task) {}
+  TestHandler(IDriver* driver, FakeTask* task, uint32_t limit)
+      : CBaseEdgeStorageHandler(driver, limit), task_(task) {}
   // The threads call GetTask: they must end while this part of the object still exists.
   ~TestHandler() override { StopEdgeStorageThreads(); }
   using CBaseEdgeStorageHandler::QueueItem;
@@ -114,9 +116,9 @@ class EdgeStorageHandlerTest : public ::testing::Test {
     return until();
   }
   std::string ItemLine(uint32_t channel, uint64_t begin, uint64_t end, const char* what) {
-    return "vantrel::CBaseEdgeStorageHandler: Work Item (address=\"10.1.2.3:80\" channel=\"" + std::to_string(channel) +
-           "\" begin_time=\"" + FormatLocalTime(begin) + "\" end_time=\"" + FormatLocalTime(end) +
-           "\") - Processing " + what;
+    return "vantrel::CBaseEdgeStorageHandler: Work Item (address=\"10.1.2.3:80\" channel=\"" +
+           std::to_string(channel) + "\" begin_time=\"" + FormatLocalTime(begin) + "\" end_time=\"" +
+           FormatLocalTime(end) + "\") - Processing " + what;
   }
 
   FakeDriver driver;
@@ -208,9 +210,10 @@ TEST_F(EdgeStorageHandlerTest, AnItemOfAStoppedChannelIsParkedAfterWhatWasReplay
   for (int i = 0; i < 100 && handler.GetPendingCount() == 0; ++i) Sleep(20);
   ASSERT_EQ(handler.GetPendingCount(), 1u);
   EXPECT_TRUE(driver.HasLine(
-      kLogInfo, "vantrel::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Unable to process interval (start: " +
-                    FormatLocalTime(begin) + ", end " + FormatLocalTime(end) +
-                    "), device 10.1.2.3:80 (channel 5) - channel was stopped. Task will be processed later"));
+      kLogInfo,
+      "vantrel::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Unable to process interval (start: " +
+          FormatLocalTime(begin) + ", end " + FormatLocalTime(end) +
+          "), device 10.1.2.3:80 (channel 5) - channel was stopped. Task will be processed later"));
   EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(5, begin, end, "finished.")));
 
   task.done = true;

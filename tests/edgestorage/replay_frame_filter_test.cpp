@@ -23,14 +23,14 @@ struct FrameCase {
 // Each row is one replayed frame of a gap (kBase + 10 s, kBase + 20 s), in arrival order.
 TEST(ReplayFrameFilter, DeliversFromTheFirstKeyFrameInsideTheGapUpToItsEnd) {
   const std::vector<FrameCase> frames = {
-      {kBase + 9 * kSecond, true, Verdict::kOld},              // before the gap: the host has it
-      {kBase + 10 * kSecond, true, Verdict::kOld},             // the host's last live frame itself
+      {kBase + 9 * kSecond, true, Verdict::kOld},                   // before the gap: the host has it
+      {kBase + 10 * kSecond, true, Verdict::kOld},                  // the host's last live frame itself
       {kBase + 10 * kSecond + kSecond / 2, false, Verdict::kHeld},  // no key frame yet
       {kBase + 11 * kSecond, true, Verdict::kDeliver},
-      {kBase + 11 * kSecond, false, Verdict::kOld},            // same time again: a repeat
+      {kBase + 11 * kSecond, false, Verdict::kOld},  // same time again: a repeat
       {kBase + 12 * kSecond, false, Verdict::kDeliver},
       {kBase + 11 * kSecond + kSecond / 2, false, Verdict::kOld},  // went back in time
-      {kBase + 20 * kSecond, true, Verdict::kHeld},            // first live frame after the outage
+      {kBase + 20 * kSecond, true, Verdict::kHeld},                // first live frame after the outage
       {kBase + 21 * kSecond, false, Verdict::kHeld},
   };
   CReplayFrameFilter filter;
@@ -126,7 +126,8 @@ TEST(H264KeyFrame, FindsAnIdrSliceAnywhereInTheAccessUnit) {
       {{}, false},
   };
   // clang-format on
-  for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(IsH264KeyFrame(cases[i].au), cases[i].key) << "case " << i;
+  for (size_t i = 0; i < cases.size(); ++i)
+    EXPECT_EQ(IsH264KeyFrame(cases[i].au), cases[i].key) << "case " << i;
 }
 
 }  // namespace
