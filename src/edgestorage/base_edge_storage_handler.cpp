@@ -36,6 +36,7 @@ void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
   ipcapture::IIPVideoCallback* callback = channel->GetCallback();
   if (!callback) return;
   const uint32_t number = channel->GetChannel();
+  bool startThreads = false;
   {
     CScopedLock guard(tableLock_);
     auto it = channels_.find(number);
@@ -50,13 +51,15 @@ void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
         pending_.erase(keep, pending_.end());
       }
       for (const PendingItem& p : resumed) QueueItem(p.channel, p.begin, p.end);
-      StartEdgeStorageThreads();
+      startThreads = true;
     } else {
       // The newest registration of a channel number is the stream the host now watches.
       it->second.callback = callback;
       ++it->second.count;
     }
   }
+  // Outside the table lock: a failed start stops the threads again, and they take that lock.
+  if (startThreads) StartEdgeStorageThreads();
   channel->SetEdgeMonitor(this);
 }
 
