@@ -305,9 +305,10 @@ bool CEdgeStorageTask::ProcessFiles(uint32_t session) {
     // Nothing in a recording that ends where the host already is, or that starts after the
     // gap, can reach the host.
     if (r.end <= filter_.GetPosition() || r.start >= filter_.GetEnd()) continue;
-    playStarted_.store(false);
     bool ok = WriteSession(kRcpReplayControl, kRcpTypeInt, kStopPayload, session);
-    // The time base moves only once the camera has stopped sending the previous recording.
+    // Frames of the previous recording still on their way would otherwise be timed from this
+    // recording's start, and a timestamp out of its sequence freezes or scatters the times.
+    WaitForQuietStream();
     timeBase_.Start(r.start);
     filter_.StartRecording();
     ok = ok && WriteSession(kRcpReplaySeek, kRcpTypeOctets,
@@ -330,17 +331,33 @@ bool CEdgeStorageTask::ProcessFiles(uint32_t session) {
   return true;
 }
 
+void CEdgeStorageTask::WaitForQuietStream() {
+  const uint64_t started = GetCurrentFileTime();
+  do {
+    dataEvent_.Reset();
+    if (!dataEvent_.Wait(kQuietStreamMs)) return;
+  } while (!IsAbandoned() && ElapsedMsSince(started) < kMaxQuietWaitMs);
+}
+
 bool CEdgeStorageTask::WaitFileProcessing(uint64_t end) {
   constexpr char kMethod[] = "vantrel::CEdgeStorageTask::WaitFileProcessing";
   const uint32_t signalTimeout = driver_->GetDeviceInfo().signalTimeout;
+  progressTimer_.Restart();
   lastFrameTimer_.Restart();
+  uint64_t lastPosition = filter_.GetPosition();
   for (;;) {
     if (IsAbandoned()) return true;
     const uint64_t position = filter_.GetPosition();
+    // Frames that never move the position (repeats, timestamps out of sequence) are no
+    // progress: without this, such a stream would hold the queue forever.
+    if (position != lastPosition) {
+      lastPosition = position;
+      progressTimer_.Restart();
+    }
     // Past the gap's end nothing more is delivered: waiting for the rest of the recording
     // would only hold the queue up.
     if (position >= end || position >= filter_.GetEnd()) return true;
-    if (lastFrameTimer_.ElapsedMs() > signalTimeout) {
+    if (lastFrameTimer_.ElapsedMs() > signalTimeout || progressTimer_.ElapsedMs() > signalTimeout) {
       Log(kLogError, "%s: Play interval ERROR, signal timeout, device %s", kMethod,
           driver_->GetDeviceAddress().c_str());
       return false;

@@ -109,6 +109,9 @@ class CEdgeStorageTask : public CBaseRTSPEdgeStorageTask {
  public:
   static constexpr uint32_t kFirstDataWaitMs = 3000;
   static constexpr uint32_t kPlayPollMs = 200;
+  // After a stop, the stream counts as quiet once nothing came for this long.
+  static constexpr uint32_t kQuietStreamMs = 300;
+  static constexpr uint32_t kMaxQuietWaitMs = 3000;
 
   explicit CEdgeStorageTask(IDriver* driver);
   ~CEdgeStorageTask() override;
@@ -122,12 +125,14 @@ class CEdgeStorageTask : public CBaseRTSPEdgeStorageTask {
   bool GetStorageIntervals(uint64_t begin, uint64_t end);
   bool ProcessFiles(uint32_t session);
   bool WaitFileProcessing(uint64_t end);
+  void WaitForQuietStream();
   bool WriteSession(uint16_t command, const char* type, const std::string& payload, uint32_t session);
 
   CRecursiveLock rcpLock_;  // the queue thread and a live frame thread may both talk to the camera
   CRcpHttp rcp_;            // guarded by rcpLock_
   std::vector<RecordedInterval> recordings_;  // queue thread
   std::atomic<bool> synchronised_{false};
+  CTime progressTimer_;  // restarted when a replayed frame moves the position; queue thread
 };
 
 }  // namespace vantrel
