@@ -32,6 +32,7 @@ sample() {
 first=""
 last=""
 replayed_before=0
+completed=0
 for round in $(seq 1 "$rounds"); do
   sleep 2
   rtsp_fault $cam link_down "seconds=$down_s" >/dev/null
@@ -48,16 +49,18 @@ for round in $(seq 1 "$rounds"); do
   replayed_before=$replayed
   [ "$round" -eq 1 ] && first=$figures
   last=$figures
+  completed=$round
 done
+[ "$completed" -eq "$rounds" ] || fail "only $completed of $rounds rounds completed"
 host_cmd main quit
 host_wait main 60 || fail "host exit code $?"
 host_log main | grep -E '^(LOG level=1|REPLAY |LIVE )' | sed 's/^/[main] /'
 value() { echo "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
-if [ -n "$first" ] && [ "$rounds" -gt 1 ]; then
+if [ -n "$first" ] && [ "$completed" -gt 1 ]; then
   t1=$(value "$first" threads) t2=$(value "$last" threads)
   f1=$(value "$first" fds) f2=$(value "$last" fds)
   a1=$(value "$first" anon_kb) a2=$(value "$last" anon_kb)
-  echo "FIGURES rounds=$rounds threads=$t1->$t2 fds=$f1->$f2 anon_kb=$a1->$a2"
+  echo "FIGURES rounds=$completed threads=$t1->$t2 fds=$f1->$f2 anon_kb=$a1->$a2"
   [ $((t2 - t1)) -le 1 ] && pass "threads flat ($t1 -> $t2)" || fail "threads grew ($t1 -> $t2)"
   [ $((f2 - f1)) -le 2 ] && pass "descriptors flat ($f1 -> $f2)" || fail "descriptors grew ($f1 -> $f2)"
   [ $((a2 - a1)) -le 4096 ] && pass "memory flat ($a1 -> $a2 kB)" || fail "memory grew ($a1 -> $a2 kB)"
