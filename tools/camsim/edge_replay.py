@@ -317,8 +317,8 @@ class Session:
                 with self.cam.lock:
                     s = self.rcp_session(key)
                     state = None if s is None else (s.get("gen", 0), s.get("playing"), s.get("seek"))
-                if state is None or state[2] is None:
-                    # No seek yet: what the camera holds at its current position.
+                if state is None or state[0] == 0:
+                    # No replay command yet: what the camera holds at its current position.
                     if mode != "edge":
                         mode, k = "edge", int(time.time() * FPS) + 1
                     if k / FPS > time.time():
@@ -332,7 +332,8 @@ class Session:
                     gen = state[0]
                     mode = "play" if state[1] else "stopped"
                     if mode == "play":
-                        start_k = k = (state[2] + CAMERA_EPOCH) * FPS
+                        seek = state[2] if state[2] is not None else int(time.time()) - CAMERA_EPOCH
+                        start_k = k = (seek + CAMERA_EPOCH) * FPS
                         ts0 = random.getrandbits(31) + 1
                         next_at = time.time()
                 if mode != "play":
@@ -341,7 +342,7 @@ class Session:
                 # Never ahead of what has been recorded, never faster than the replay speed.
                 now = time.time()
                 if k / FPS > now or next_at > now:
-                    self.closed.wait(max(0.002, min(next_at - now, k / FPS - now) if k / FPS > now else next_at - now))
+                    self.closed.wait(max(0.002, max(next_at, k / FPS) - now))
                     continue
                 pkts, seq = packetize(units[k % CLIP_FRAMES], seq, ts0 + (k - start_k) * (90000 // FPS), ssrc)
                 self.send_packets(pkts)
