@@ -20,6 +20,9 @@ constexpr uint16_t kRcpStorage = 0x09D4;
 constexpr uint16_t kRcpCameraTime = 0x0A0F;
 constexpr char kStopPayload[] = "0";
 constexpr char kPlayPayload[] = "0x00000064";
+constexpr char kStorageUnavailable[] =
+    "%s: Recorded interval (start: %s, end: %s) processing ERROR, storage on device %s is not available or "
+    "empty";
 
 std::string Text(uint64_t fileTime) { return FormatLocalTime(fileTime); }
 
@@ -220,11 +223,7 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
   const int storage = CheckStorage();
   if (storage == 0) {
     // Without storage there is nothing to replay, ever; the integrator must see why.
-    Log(kLogError,
-        "%s: Recorded interval (start: %s, end: %s) processing ERROR, storage on device %s is not available "
-        "or "
-        "empty",
-        kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
+    Log(kLogError, kStorageUnavailable, kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     return report(true);
   }
   if (storage < 0 || !SyncronizeTime() || !OpenSession()) {
@@ -240,11 +239,7 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     return report(false);
   }
   if (first != 1) {
-    Log(kLogError,
-        "%s: Recorded interval (start: %s, end: %s) processing ERROR, storage on device %s is not available "
-        "or "
-        "empty",
-        kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
+    Log(kLogError, kStorageUnavailable, kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     CloseSession();
     return report(true);
   }
