@@ -9,5 +9,5 @@ lumivar_add_library(driver
     ${CMAKE_SOURCE_DIR}/src/driver/host_version_reader.cpp
     ${CMAKE_SOURCE_DIR}/src/driver/ip_capture_driver.cpp
     ${CMAKE_SOURCE_DIR}/src/driver/lumivar_ip_capture_driver.cpp
-  DEPS core audio_capabilities foundation rcpplus video_capture channels_base channels_video channels_http ptz events ip_audio_capture audio_capture audio_output
+  DEPS core audio_capabilities foundation rcpplus video_capture channels_base channels_video channels_http ptz events ip_audio_capture audio_capture audio_output edgestorage
   SYSLIBS version kernel32)

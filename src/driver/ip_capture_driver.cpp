@@ -16,6 +16,8 @@
 #include "driver/ip_audio_capture.h"
 #include "driver/ip_video_capture.h"
 #include "driver/parameter_text.h"
+#include "edgestorage/base_edge_storage_handler.h"
+#include "edgestorage/edge_storage_task.h"
 #include "events/motion_channel.h"
 
 namespace vantrel {
@@ -255,10 +257,21 @@ IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t channel,
 }
 
 IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() {
-  // Creation point of CBaseEdgeStorageHandler (channelCount_ * 10); the first handler made
-  // while edgeStorageTask_ is empty also gets a CEdgeStorageTask linked to it, kept with
-  // edgeStorageTask_.ResetStoppable so that Close stops it before destroying it.
-  return nullptr;
+  auto* handler = new (std::nothrow) CBaseEdgeStorageHandler(this, channelCount_ * 10);
+  if (!handler) return nullptr;
+  CScopedLock guard(edgeStorageLock_);
+  if (!edgeStorageTask_) {
+    auto* task = new (std::nothrow) CEdgeStorageTask(this);
+    if (!task) {
+      delete handler;
+      return nullptr;
+    }
+    edgeStorageTask_.ResetStoppable(task);
+  }
+  // A handler dropped by a racing caller unlinks itself; the next one made takes its place.
+  CEdgeStorageTask* task = edgeStorageTask_.Get<CEdgeStorageTask>();
+  if (!task->HasHandler()) task->SetHandler(handler);
+  return handler;
 }
 
 IAudioInputChannel* CIPCaptureDriver::CreateAudioInputChannel(uint32_t channel, uint32_t parameter,

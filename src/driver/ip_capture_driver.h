@@ -15,6 +15,7 @@
 #include "driver/channel_creators.h"
 #include "driver/host_version.h"
 #include "driver/owned_sub_object.h"
+#include "foundation/recursive_lock.h"
 #include "vantrel/ipcapture/ip_capture_driver.h"
 
 namespace vantrel {
@@ -114,6 +115,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   TOwnedSubObject<ipcapture::IIPAudioCapture2> audioCapture_;
   TOwnedSubObject<ipcapture::IIPAudioSender> audioSender_;
   TOwnedSubObject<CEdgeStorageTask> edgeStorageTask_;
+  CRecursiveLock edgeStorageLock_;  // one creation of the edge-storage task at a time
 
  private:
   bool ReadOpenParams(ipcapture::IIPOpenParams* params);

@@ -110,8 +110,12 @@ bool CIPVideoCapture::StartChannel(uint32_t channel, ipcapture::IIPVideoCallback
     if (motion) result = motion->Start();
   }
 
-  ICameraChannel* videoRaw = video.get();
-  IMotionChannel* motionRaw = motion.get();
+  // Registered before the table holds them: once there, another host thread's StopChannel may
+  // unregister and destroy them at any moment.
+  if (handler) {
+    handler->RegisterChannel(video.get());
+    if (motion) handler->RegisterChannel(motion.get());
+  }
   std::unique_ptr<ICameraChannel> displacedVideo;
   std::unique_ptr<IMotionChannel> displacedMotion;
   {
@@ -122,13 +126,12 @@ bool CIPVideoCapture::StartChannel(uint32_t channel, ipcapture::IIPVideoCallback
     displacedVideo = std::exchange(entry.streams[kRecStream], std::move(video));
     displacedMotion = std::exchange(entry.motion, std::move(motion));
   }
+  if (handler) {
+    if (displacedMotion) handler->UnregisterChannel(displacedMotion.get());
+    if (displacedVideo) handler->UnregisterChannel(displacedVideo.get());
+  }
   if (displacedMotion) displacedMotion->Stop();
   if (displacedVideo) displacedVideo->Stop();
-
-  if (edgeStorageEnabled_.load() && handler) {
-    handler->RegisterChannel(videoRaw);
-    if (motionRaw) handler->RegisterChannel(motionRaw);
-  }
   return result;
 }
 

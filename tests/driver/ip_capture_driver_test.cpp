@@ -11,6 +11,7 @@
 #include "channels/mpeg_channel_rtp.h"
 #include "driver/driver_factory.h"
 #include "driver/lumivar_ip_capture_driver.h"
+#include "edgestorage/edge_storage_task.h"
 #include "events/bosch_digital_io.h"
 #include "events/motion_channel.h"
 #include "rcpplus/rcpplus_system.h"
@@ -378,6 +379,25 @@ TEST_F(DriverOpen, MotionChannelsAreMadeForEveryInput) {
     EXPECT_EQ(motion->GetCallback(), &callback);
     EXPECT_FALSE(motion->IsMotionDataFlowing());
   }
+}
+
+TEST_F(DriverOpen, EdgeStorageHandlersShareOneTaskThatOutlivesThem) {
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(driver->GetEdgeStorageTask(), nullptr) << "no task before the first handler";
+  std::unique_ptr<IEdgeStorageHandler> first(driver->CreateEdgeStorageHandler());
+  ASSERT_NE(first, nullptr);
+  CEdgeStorageTask* task = driver->GetEdgeStorageTask();
+  ASSERT_NE(task, nullptr);
+  EXPECT_TRUE(task->HasHandler());
+  // A handler made by a racing caller and dropped again leaves the task with the first one.
+  std::unique_ptr<IEdgeStorageHandler> second(driver->CreateEdgeStorageHandler());
+  EXPECT_EQ(driver->GetEdgeStorageTask(), task);
+  second.reset();
+  EXPECT_TRUE(task->HasHandler());
+  first.reset();
+  EXPECT_FALSE(task->HasHandler()) << "the task must not hand frames to a destroyed handler";
+  driver->Close();
+  EXPECT_EQ(driver->GetEdgeStorageTask(), nullptr);
 }
 
 TEST(DriverHostDirectory, IsTheExecutablesDirectory) {

@@ -29,7 +29,12 @@ if(LUMIVAR_WINDOWS)
     mpeg4_rcp 300
     audio_out 240
     audio_out_liveness 240
-    audio_out_cycles 900)
+    audio_out_cycles 900
+
+    edge_storage_replay 300
+    edge_storage_no_storage 240
+    edge_storage_stop 240
+    edge_storage_rounds 420)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}

@@ -26,6 +26,8 @@
  *     --commands FILE       run the lines appended to FILE: quit | pause CH | resume CH |
  *                           update CH W H FPS | stop CH | stopstream CH IDX | mark TEXT
  *     --allow-no-frames     a live run without frames is not a failure
+ *     --edge-storage        live mode: edge storage on; replayed frames printed apart
+ *     --replay-file FILE    live mode with edge storage: replayed payloads (Annex B)
  *     --cycles N            cycles mode: start/stop cycles (200)
  *     --cycle-wait MS       cycles mode: wait up to MS for a frame in each cycle (3000; 0: none)
  *     --drivers N           multi mode: streams, one driver each (8)
@@ -146,6 +148,7 @@ static void Usage(void) {
       "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
+      "                    [--edge-storage] [--replay-file FILE]\n"
       "                    [--frame-bytes N] [--frame-ms MS] [--audio-bitrate B] [--audio-formats T,...]\n"
       "                    [--audio-seconds S] [--audio-out]\n"
       "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query|audio-out FILE.wav]\n");
@@ -179,6 +182,11 @@ static bool ParseFloatList(const char* text, float* values, int count) {
 static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* live, bool* takesValue,
                             bool* bad) {
   *bad = false;
+  if (strcmp(arg, "--edge-storage") == 0) {
+    live->edgeStorage = true;
+    *takesValue = false;
+    return true;
+  }
   if (strcmp(arg, "--allow-no-frames") == 0) {
     live->allowNoFrames = true;
     *takesValue = false;
@@ -226,6 +234,8 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
     float v[4];
     *bad = live->zoneCount >= 4 || !ParseFloatList(value, v, 4);
     if (!*bad) live->zones[live->zoneCount++] = (ZoneRequest){v[0], v[1], v[2], v[3]};
+  } else if (strcmp(name, "replay-file") == 0) {
+    live->replayFile = value;
   } else if (strcmp(name, "seconds") == 0) {
     *bad = !ParseUnsigned(value, &live->seconds);
   } else if (strcmp(name, "commands") == 0) {

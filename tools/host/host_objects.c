@@ -163,7 +163,6 @@ static void AllocatorReserved5(void* self) {
 }
 
 static void* AllocatorAllocate(void* self, uint32_t fourcc, uint32_t size, const char* owner) {
-  (void)owner;
   FrameAllocator* allocator = (FrameAllocator*)self;
   Frame* frame = (Frame*)calloc(1, sizeof(Frame));
   if (!frame) return NULL;
@@ -175,6 +174,11 @@ static void* AllocatorAllocate(void* self, uint32_t fourcc, uint32_t size, const
   frame->vtbl = &frameVtbl;
   frame->capacity = size;
   frame->fourcc = fourcc;
+  if (owner) {
+    static const char suffix[] = "::EdgeChannel";
+    size_t n = strlen(owner);
+    frame->replayed = n >= sizeof(suffix) - 1 && strcmp(owner + n - (sizeof(suffix) - 1), suffix) == 0;
+  }
   InterlockedIncrement(&allocator->allocated);
   return frame;
 }

@@ -54,6 +54,7 @@ typedef struct Frame {
   uint32_t height;
   uint32_t sizeClass;
   uint16_t time[8]; /* SYSTEMTIME, UTC */
+  bool replayed;    /* allocated for the driver's edge channel (replayed recordings) */
 } Frame;
 
 typedef struct CameraInfo {

@@ -41,6 +41,8 @@ typedef struct LiveOptions {
   int cameraCount;
   uint32_t warmupSeconds; /* multi mode: the longest wait until every stream receives */
   bool audio;             /* cycles mode: cycle the audio input channel instead of video */
+  bool edgeStorage;       /* live mode: edge storage on, replayed frames apart */
+  const char* replayFile; /* live mode with edge storage: replayed payloads */
 } LiveOptions;
 
 /* Options of the audio-out mode (audio_out.c). */

@@ -13,6 +13,7 @@
 #include "audio_objects.h"
 #include "host_session.h"
 #include "video_objects.h"
+#include "edge_storage.h"
 
 #define TICK_MS 100
 
@@ -170,6 +171,7 @@ bool ModeLive(Session* session) {
   VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
   if (live->frameCode) settings.rate.frameRate = live->frameCode;
   ApplyZones(&settings, live);
+  if (live->edgeStorage && !EdgeStorageStart(video, live->replayFile)) return false;
 
   const int count = live->streamCount;
   LiveStream* streams = (LiveStream*)calloc((size_t)count, sizeof(LiveStream));
@@ -269,6 +271,7 @@ bool ModeLive(Session* session) {
     StreamSinkDestroy(&s->sink);
   }
   free(streams);
+  EdgeStorageFinish();
   return ok;
 }
 

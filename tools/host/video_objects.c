@@ -3,6 +3,8 @@
  * picture size, a start code or JPEG markers) and writes the payload to the capture file. */
 #include "video_objects.h"
 
+#include "edge_storage.h"
+
 #include <string.h>
 
 #include "host_objects.h"
@@ -203,6 +205,7 @@ static bool SinkOnFrame(void* self, void* object) {
   }
   const Frame* frame = (const Frame*)object;
   const char* problem = CheckFrame(frame);
+  if (!problem && EdgeStorageTakeFrame(sink->channel, frame)) return true;
   EnterCriticalSection(&sink->lock);
   StreamFigures* f = &sink->figures;
   if (problem) {

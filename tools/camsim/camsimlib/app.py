@@ -62,6 +62,10 @@ def main(description=None):
     if rtsp is not None and hasattr(rtsp, "start"):
         for cam in cameras:
             try:
+                if cam.config.get("rtsp_server") == "edge":
+                    from . import edge_replay
+                    cam.rtsp = edge_replay.start(cam)
+                    continue
                 cam.rtsp = rtsp.start(cam)
             except Exception:
                 log("RTSP side failed for %s:\n%s" % (cam.address, traceback.format_exc()))

@@ -388,7 +388,8 @@ def cmd_0901(h, direction, typ, num, payload, session):
     except ValueError:
         return error_reply(ERR_BAD_PAYLOAD)
     out = b""
-    for start, stop in sorted(h.cam.recordings):
+    live = getattr(h.cam, "live_recording", None)  # a camera that records what it streams
+    for start, stop in sorted(live() if live else h.cam.recordings):
         if stop > begin and start < end:
             out += u32(start) + u32(stop) + bytes(8)
     return bytes_reply(out)
@@ -406,6 +407,7 @@ def cmd_0902(h, direction, typ, num, payload, session):
         return error_reply(ERR_BAD_PAYLOAD)
     s["playing"] = v != 0
     s["speed"] = v
+    s["gen"] = s.get("gen", 0) + 1  # the replay server restarts its stream on each change
     return number_reply(v)
 
 
@@ -420,6 +422,7 @@ def cmd_0905(h, direction, typ, num, payload, session):
     if data is None or not data:
         return error_reply(ERR_BAD_PAYLOAD)
     s["seek"] = int.from_bytes(data, "big")
+    s["gen"] = s.get("gen", 0) + 1
     return bytes_reply(data)
 
 

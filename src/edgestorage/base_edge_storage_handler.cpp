@@ -1,0 +1,262 @@
+#include "edgestorage/base_edge_storage_handler.h"
+
+#include <algorithm>
+#include <new>
+
+#include "core/driver_services.h"
+#include "edgestorage/edge_storage_task.h"
+#include "foundation/time_value.h"
+
+namespace vantrel {
+
+namespace {
+constexpr char kClass[] = "vantrel::CBaseEdgeStorageHandler";
+constexpr char kProcessItem[] = "vantrel::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem";
+}  // namespace
+
+CBaseEdgeStorageHandler::CBaseEdgeStorageHandler(IDriver* driver, uint32_t queueLimit)
+    : CBaseThread(driver), driver_(driver), queueLimit_(queueLimit), queue_(this, driver) {}
+
+CBaseEdgeStorageHandler::~CBaseEdgeStorageHandler() {
+  StopEdgeStorageThreads();
+  // The task hands replayed frames to our channel callbacks; it must stop asking us for them.
+  if (driver_) {
+    if (CEdgeStorageTask* task = driver_->GetEdgeStorageTask()) task->ReleaseHandler(this);
+  }
+}
+
+IEdgeStorageTask* CBaseEdgeStorageHandler::GetTask() {
+  return driver_ ? driver_->GetEdgeStorageTask() : nullptr;
+}
+
+uint64_t CBaseEdgeStorageHandler::Now() { return GetCurrentFileTime(); }
+
+void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
+  if (!channel) return;
+  ipcapture::IIPVideoCallback* callback = channel->GetCallback();
+  if (!callback) return;
+  const uint32_t number = channel->GetChannel();
+  bool startThreads = false;
+  {
+    CScopedLock guard(tableLock_);
+    auto it = channels_.find(number);
+    if (it == channels_.end()) {
+      channels_[number] = ChannelEntry{callback, 1, 0};
+      std::vector<PendingItem> resumed;
+      {
+        CScopedLock pendingGuard(pendingLock_);
+        auto keep = std::stable_partition(pending_.begin(), pending_.end(),
+                                          [number](const PendingItem& p) { return p.channel != number; });
+        resumed.assign(keep, pending_.end());
+        pending_.erase(keep, pending_.end());
+      }
+      for (const PendingItem& p : resumed) QueueItem(p.channel, p.begin, p.end);
+      startThreads = true;
+    } else {
+      // The newest registration of a channel number is the stream the host now watches.
+      it->second.callback = callback;
+      ++it->second.count;
+    }
+  }
+  // Outside the table lock: a failed start stops the threads again, and they take that lock.
+  if (startThreads) StartEdgeStorageThreads();
+  channel->SetEdgeMonitor(this);
+}
+
+void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel) {
+  if (!channel) return;
+  const uint32_t number = channel->GetChannel();
+  CScopedLock guard(tableLock_);
+  channel->SetEdgeMonitor(nullptr);
+  auto it = channels_.find(number);
+  if (it == channels_.end()) return;
+  if (--it->second.count != 0) return;
+  if (IEdgeStorageTask* task = GetTask()) task->AbandonChannel(number);
+  recheckEvent_.Set();
+  channels_.erase(it);
+}
+
+ipcapture::IIPVideoCallback* CBaseEdgeStorageHandler::GetChannelCallback(uint32_t channel) {
+  CScopedLock guard(tableLock_);
+  auto it = channels_.find(channel);
+  return it == channels_.end() ? nullptr : it->second.callback;
+}
+
+bool CBaseEdgeStorageHandler::IsRegistered(uint32_t channel) {
+  CScopedLock guard(tableLock_);
+  return channels_.count(channel) != 0;
+}
+
+uint32_t CBaseEdgeStorageHandler::GetRegistrationCount(uint32_t channel) {
+  CScopedLock guard(tableLock_);
+  auto it = channels_.find(channel);
+  return it == channels_.end() ? 0 : it->second.count;
+}
+
+size_t CBaseEdgeStorageHandler::GetPendingCount() {
+  CScopedLock guard(pendingLock_);
+  return pending_.size();
+}
+
+void CBaseEdgeStorageHandler::OnFrameSeen(uint32_t channel, uint64_t time) {
+  {
+    CScopedLock guard(tableLock_);
+    auto it = channels_.find(channel);
+    if (it != channels_.end() && time > it->second.lastAlive) {
+      {
+        CScopedLock reconnectGuard(reconnectLock_);
+        if (reconnectTime_ == 0) reconnectTime_ = time;
+      }
+      it->second.lastAlive = time;
+      aliveEvent_.Set();
+    }
+  }
+  {
+    CScopedLock guard(syncLock_);
+    if (timeSynchronised_) return;
+    // This runs on a live frame thread: a camera that refuses its clock must not cost every
+    // frame a camera request.
+    const uint64_t now = Now();
+    if (lastSyncAttempt_ != 0 && now >= lastSyncAttempt_ &&
+        now - lastSyncAttempt_ < uint64_t{kTimeSyncRetryMs} * kFileTimeTicksPerMs)
+      return;
+    lastSyncAttempt_ = now;
+  }
+  IEdgeStorageTask* task = GetTask();
+  if (!task) return;
+  const bool synchronised = task->SyncronizeTime();
+  CScopedLock guard(syncLock_);
+  if (synchronised) timeSynchronised_ = true;
+}
+
+void CBaseEdgeStorageHandler::OnSignalLost(uint32_t /*channel*/) { wakeEvent_.Set(); }
+
+std::map<uint32_t, uint64_t> CBaseEdgeStorageHandler::SnapshotAliveTimes() {
+  std::map<uint32_t, uint64_t> snapshot;
+  CScopedLock guard(tableLock_);
+  for (const auto& [number, entry] : channels_)
+    if (entry.lastAlive != 0) snapshot[number] = entry.lastAlive;
+  return snapshot;
+}
+
+bool CBaseEdgeStorageHandler::QueueItem(uint32_t channel, uint64_t begin, uint64_t end) {
+  if (begin == 0 || begin >= end) return false;
+  auto* item = new (std::nothrow) CEdgeStorageTaskItem;
+  if (!item) return false;
+  item->channel = channel;
+  item->begin = begin;
+  item->end = end;
+  return queue_.PostItem(item, queueLimit_);
+}
+
+void CBaseEdgeStorageHandler::ThreadProc() {
+  std::map<uint32_t, uint64_t> snapshot;
+  for (;;) {
+    {
+      CEvent* events[] = {&GetStopEvent(), &aliveEvent_};
+      if (CEvent::WaitForEvents(events, 2, 0xFFFFFFFFu) != 1) return;
+    }
+    uint64_t end = 0;
+    {
+      CScopedLock guard(reconnectLock_);
+      end = reconnectTime_;
+    }
+    if (end == 0) end = Now();
+    for (const auto& [number, last] : snapshot)
+      if (last != 0 && last < end) QueueItem(number, last, end);
+    snapshot.clear();
+
+    wakeEvent_.Reset();
+    const uint32_t timeout = driver_ ? driver_->GetDeviceInfo().signalTimeout : 10000;
+    for (;;) {
+      CEvent* events[] = {&GetStopEvent(), &wakeEvent_};
+      // -1 is the time-out: the silence is measured then, as after a wake-up.
+      if (CEvent::WaitForEvents(events, 2, timeout) == 0) return;
+      snapshot = SnapshotAliveTimes();
+      uint64_t newest = 0;
+      for (const auto& entry : snapshot) newest = std::max(newest, entry.second);
+      const uint64_t now = Now();
+      if (newest != 0 && now > newest && now - newest > uint64_t{timeout} * kFileTimeTicksPerMs) break;
+      snapshot.clear();
+    }
+    {
+      CScopedLock guard(reconnectLock_);
+      reconnectTime_ = 0;
+    }
+    aliveEvent_.Reset();
+  }
+}
+
+bool CBaseEdgeStorageHandler::StartEdgeStorageThreads() {
+  CScopedLock guard(threadsLock_);
+  if (IsRunning()) return true;
+  const std::string address = driver_ ? driver_->GetDeviceAddress() : std::string();
+  if (queue_.StartQueueThread("Edge Storage: Video receiving thread - " + address) &&
+      StartThread("Edge Storage: Monitor thread - " + address))
+    return true;
+  if (driver_)
+    driver_->Log(kLogError, "%s: Unable to start Edge Storage threads for device %s",
+                 "vantrel::CBaseEdgeStorageHandler::StartEdgeStorageThreads", address.c_str());
+  StopEdgeStorageThreads();
+  return false;
+}
+
+void CBaseEdgeStorageHandler::StopEdgeStorageThreads() {
+  CScopedLock guard(threadsLock_);
+  GetStopEvent().Set();
+  if (IEdgeStorageTask* task = GetTask()) task->Stop();
+  const uint32_t timeout = driver_ ? driver_->GetDeviceInfo().timeout : 5000;
+  StopThread(timeout + 1000);
+  queue_.StopQueueThread(kQueueStopMs);
+}
+
+void CBaseEdgeStorageHandler::LogWorkItem(uint32_t channel, uint64_t begin, uint64_t end, const char* what) {
+  if (!driver_) return;
+  const std::string address = driver_->GetDeviceAddress();
+  driver_->Log(
+      kLogInfo,
+      "%s: Work Item (address=\"%s\" channel=\"%u\" begin_time=\"%s\" end_time=\"%s\") - Processing %s",
+      kClass, address.c_str(), channel, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), what);
+}
+
+void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(uint32_t channel, uint64_t begin, uint64_t end) {
+  LogWorkItem(channel, begin, end, "started.");
+  IEdgeStorageTask* task = GetTask();
+  if (task && begin != 0 && begin < end) {
+    task->TakeItem(channel, begin, end);
+    const std::string address = driver_ ? driver_->GetDeviceAddress() : std::string();
+    uint64_t position = 0;
+    for (;;) {
+      CEvent* events[] = {&queue_.GetStopEvent(), &aliveEvent_, &recheckEvent_};
+      const int r = CEvent::WaitForEvents(events, 3, kRetryWaitMs);
+      if (r == 0) {
+        if (driver_)
+          driver_->Log(kLogInfo, "%s: Process thread for interval (start: %s, end: %s) was ended, device %s",
+                       kProcessItem, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(),
+                       address.c_str());
+        break;
+      }
+      if (r == 1) {
+        if (task->ProcessTaskItem(&position)) break;
+      }
+      if (IsRegistered(channel)) continue;
+      if (driver_)
+        driver_->Log(
+            kLogInfo,
+            "%s: Unable to process interval (start: %s, end %s), device %s (channel %u) - channel was "
+            "stopped. Task will be processed later",
+            kProcessItem, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), address.c_str(),
+            channel);
+      // What was already replayed stays delivered: the parked item resumes after it.
+      const uint64_t resumeAt = std::max(begin, position);
+      if (resumeAt < end) {
+        CScopedLock guard(pendingLock_);
+        pending_.push_back({channel, resumeAt, end});
+      }
+      break;
+    }
+  }
+  LogWorkItem(channel, begin, end, "finished.");
+}
+
+}  // namespace vantrel

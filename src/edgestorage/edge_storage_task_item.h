@@ -1,0 +1,33 @@
+// The work that goes from the edge-storage handler to the replay task: one gap of one channel.
+#pragma once
+
+#include <cstdint>
+
+namespace vantrel {
+
+// A stretch the host lacks: from the channel's last live frame before an outage to its first
+// live frame after it (UTC FILETIME values).
+struct CEdgeStorageTaskItem {
+  virtual ~CEdgeStorageTaskItem() = default;
+  uint32_t channel = 0;
+  uint64_t begin = 0;
+  uint64_t end = 0;
+};
+
+// What the handler asks of the device's replay task. All but Abandon, Stop and
+// SyncronizeTime run on the handler's queue thread, one item at a time.
+class IEdgeStorageTask {
+ public:
+  virtual ~IEdgeStorageTask() = default;
+  virtual void TakeItem(uint32_t channel, uint64_t begin, uint64_t end) = 0;
+  // True when the item is done (replayed, or impossible for good); `position` gets the newest
+  // replayed frame time.
+  virtual bool ProcessTaskItem(uint64_t* position) = 0;
+  // Ends the current item early when it belongs to `channel` (any thread).
+  virtual void AbandonChannel(uint32_t channel) = 0;
+  virtual void Stop() = 0;
+  // Sets the camera's clock once; true when it is set.
+  virtual bool SyncronizeTime() = 0;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,253 @@
+#include "edgestorage/base_edge_storage_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "foundation/time_value.h"
+#include "support/fake_driver.h"
+#include "vantrel/ipcapture/video_capture.h"
+
+namespace vantrel {
+namespace {
+
+using testing::FakeDriver;
+
+constexpr uint64_t kMs = kFileTimeTicksPerMs;
+
+class NullCallback final : public ipcapture::IIPVideoCallback {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  bool OnFrame(ipcapture::IIPFrame*) override { return true; }
+  void Reserved2() override {}
+  void OnSignalLost() override {}
+};
+
+class FakeChannel final : public IEdgeMonitorChannel {
+ public:
+  FakeChannel(uint32_t number, ipcapture::IIPVideoCallback* callback)
+      : number_(number), callback_(callback) {}
+  uint32_t GetChannel() override { return number_; }
+  uint32_t GetMonitorValue() override { return 0; }
+  ipcapture::IIPVideoCallback* GetCallback() override { return callback_; }
+  uint32_t GetMonitorValue2() override { return 0; }
+  void SetEdgeMonitor(IEdgeStorageCallback* monitor) override { monitor_ = monitor; }
+  IEdgeStorageCallback* monitor() const { return monitor_.load(); }
+
+ private:
+  const uint32_t number_;
+  ipcapture::IIPVideoCallback* const callback_;
+  std::atomic<IEdgeStorageCallback*> monitor_{nullptr};
+};
+
+struct TakenItem {
+  uint32_t channel;
+  uint64_t begin;
+  uint64_t end;
+};
+
+// Replays nothing: records the items and answers ProcessTaskItem as told.
+class FakeTask final : public IEdgeStorageTask {
+ public:
+  void TakeItem(uint32_t channel, uint64_t begin, uint64_t end) override {
+    std::lock_guard guard(mutex);
+    taken.push_back({channel, begin, end});
+    taken_event.Set();
+  }
+  bool ProcessTaskItem(uint64_t* position) override {
+    ++runs;
+    if (position) *position = reportPosition.load();
+    return done.load();
+  }
+  void AbandonChannel(uint32_t channel) override { abandoned.push_back(channel); }
+  void Stop() override {}
+  bool SyncronizeTime() override {
+    ++syncs;
+    return syncResult.load();
+  }
+  std::vector<TakenItem> Taken() {
+    std::lock_guard guard(mutex);
+    return taken;
+  }
+
+  std::mutex mutex;
+  std::vector<TakenItem> taken;
+  CEvent taken_event;
+  std::vector<uint32_t> abandoned;
+  std::atomic<int> runs{0};
+  std::atomic<int> syncs{0};
+  std::atomic<bool> done{true};
+  std::atomic<bool> syncResult{true};
+  std::atomic<uint64_t> reportPosition{0};
+};
+
+class TestHandler final : public CBaseEdgeStorageHandler {
+ public:
+  TestHandler(IDriver* driver, FakeTask* task, uint32_t limit)
+      : CBaseEdgeStorageHandler(driver, limit), task_(task) {}
+  // The threads call GetTask: they must end while this part of the object still exists.
+  ~TestHandler() override { StopEdgeStorageThreads(); }
+  using CBaseEdgeStorageHandler::QueueItem;
+
+ protected:
+  IEdgeStorageTask* GetTask() override { return task_; }
+
+ private:
+  FakeTask* const task_;
+};
+
+class EdgeStorageHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    driver.info.address = "10.1.2.3";
+    driver.info.timeout = 1000;
+    driver.info.signalTimeout = 60000;  // no outage unless a test shortens it
+  }
+  // Reports frames on `channel` every 20 ms until `until` returns true or `ms` pass.
+  template <class Pred>
+  bool FeedFrames(IEdgeStorageCallback* handler, uint32_t channel, uint32_t ms, Pred until) {
+    for (uint32_t waited = 0; waited < ms; waited += 20) {
+      if (until()) return true;
+      handler->OnFrameSeen(channel, GetCurrentFileTime());
+      Sleep(20);
+    }
+    return until();
+  }
+  std::string ItemLine(uint32_t channel, uint64_t begin, uint64_t end, const char* what) {
+    return "vantrel::CBaseEdgeStorageHandler: Work Item (address=\"10.1.2.3:80\" channel=\"" +
+           std::to_string(channel) + "\" begin_time=\"" + FormatLocalTime(begin) + "\" end_time=\"" +
+           FormatLocalTime(end) + "\") - Processing " + what;
+  }
+
+  FakeDriver driver;
+  FakeTask task;
+  NullCallback callback;
+};
+
+TEST_F(EdgeStorageHandlerTest, RegistrationsAreCountedAndTheLastOneRemovesTheChannel) {
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel first(2, &callback), second(2, &callback), silent(3, nullptr), stranger(7, &callback);
+  handler.RegisterChannel(&silent);
+  EXPECT_EQ(handler.GetRegistrationCount(3), 0u) << "a channel without a host callback is not watched";
+  EXPECT_EQ(silent.monitor(), nullptr);
+
+  handler.RegisterChannel(&first);
+  handler.RegisterChannel(&second);
+  EXPECT_EQ(handler.GetRegistrationCount(2), 2u);
+  EXPECT_EQ(first.monitor(), &handler);
+  EXPECT_EQ(handler.GetChannelCallback(2), &callback);
+
+  handler.UnregisterChannel(&stranger);  // never registered: nothing changes
+  handler.UnregisterChannel(&first);
+  EXPECT_EQ(handler.GetRegistrationCount(2), 1u);
+  EXPECT_EQ(first.monitor(), nullptr);
+  EXPECT_TRUE(task.abandoned.empty()) << "the channel is still watched through its second registration";
+  handler.UnregisterChannel(&second);
+  EXPECT_EQ(handler.GetRegistrationCount(2), 0u);
+  EXPECT_EQ(handler.GetChannelCallback(2), nullptr);
+  ASSERT_EQ(task.abandoned.size(), 1u);
+  EXPECT_EQ(task.abandoned[0], 2u);
+}
+
+TEST_F(EdgeStorageHandlerTest, AnOutageQueuesOneItemPerReportingChannelFromItsLastToTheFirstNewFrame) {
+  driver.info.signalTimeout = 300;
+  task.done = true;
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel video(0, &callback), never(1, &callback);
+  handler.RegisterChannel(&video);
+  handler.RegisterChannel(&never);
+
+  // Frames flowing without a pause give no work.
+  ASSERT_FALSE(FeedFrames(&handler, 0, 1000, [&] { return !task.Taken().empty(); }));
+  const uint64_t last = GetCurrentFileTime();
+  handler.OnFrameSeen(0, last);
+  handler.OnSignalLost(0);
+  Sleep(900);  // silent for three signal time-outs
+  const uint64_t back = GetCurrentFileTime();
+  handler.OnFrameSeen(0, back);
+  ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] { return task.runs.load() > 0; }));
+  const std::vector<TakenItem> taken = task.Taken();
+  ASSERT_EQ(taken.size(), 1u) << "channel 1 never reported a frame, so it has no gap";
+  EXPECT_EQ(taken[0].channel, 0u);
+  EXPECT_EQ(taken[0].begin, last);
+  EXPECT_EQ(taken[0].end, back);
+  Sleep(100);
+  EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, last, back, "started.")));
+  EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, last, back, "finished.")));
+  EXPECT_GE(task.syncs.load(), 1);
+}
+
+TEST_F(EdgeStorageHandlerTest, TheQueueKeepsOnlyTheNewestItemsBeyondItsLimit) {
+  task.done = true;
+  TestHandler handler(&driver, &task, 4);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  const uint64_t t0 = GetCurrentFileTime();
+  // The first item holds the queue thread until a frame is reported; the rest pile up.
+  ASSERT_TRUE(handler.QueueItem(0, t0, t0 + 10 * kMs));
+  ASSERT_TRUE(task.taken_event.Wait(5000));
+  for (uint64_t i = 1; i <= 20; ++i) handler.QueueItem(0, t0 + i * 100 * kMs, t0 + i * 100 * kMs + 10 * kMs);
+  EXPECT_EQ(handler.GetQueuedCount(), 4u);
+  EXPECT_FALSE(handler.QueueItem(0, 0, t0)) << "an item without a begin is never queued";
+  EXPECT_FALSE(handler.QueueItem(0, t0, t0)) << "nor one that ends where it begins";
+  ASSERT_TRUE(FeedFrames(&handler, 0, 10000, [&] { return task.Taken().size() == 5; }));
+  const std::vector<TakenItem> taken = task.Taken();
+  for (size_t i = 1; i < taken.size(); ++i) EXPECT_EQ(taken[i].begin, t0 + (16 + i) * 100 * kMs);
+}
+
+TEST_F(EdgeStorageHandlerTest, AnItemOfAStoppedChannelIsParkedAfterWhatWasReplayedAndResumesWithIt) {
+  task.done = false;  // the replay never completes: only the channel's stop ends it
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel video(5, &callback), again(5, &callback);
+  handler.RegisterChannel(&video);
+  const uint64_t begin = GetCurrentFileTime() - 20000 * kMs, end = begin + 15000 * kMs;
+  task.reportPosition = begin + 4000 * kMs;
+  handler.QueueItem(5, begin, end);
+  ASSERT_TRUE(FeedFrames(&handler, 5, 5000, [&] { return task.runs.load() > 0; }));
+  handler.UnregisterChannel(&video);
+  for (int i = 0; i < 100 && handler.GetPendingCount() == 0; ++i) Sleep(20);
+  ASSERT_EQ(handler.GetPendingCount(), 1u);
+  EXPECT_TRUE(driver.HasLine(
+      kLogInfo,
+      "vantrel::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Unable to process interval (start: " +
+          FormatLocalTime(begin) + ", end " + FormatLocalTime(end) +
+          "), device 10.1.2.3:80 (channel 5) - channel was stopped. Task will be processed later"));
+  EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(5, begin, end, "finished.")));
+
+  task.done = true;
+  handler.RegisterChannel(&again);
+  EXPECT_EQ(handler.GetPendingCount(), 0u);
+  ASSERT_TRUE(FeedFrames(&handler, 5, 5000, [&] { return task.Taken().size() == 2; }));
+  const TakenItem resumed = task.Taken()[1];
+  EXPECT_EQ(resumed.begin, begin + 4000 * kMs) << "frames already replayed are not replayed twice";
+  EXPECT_EQ(resumed.end, end);
+  handler.UnregisterChannel(&again);
+}
+
+TEST_F(EdgeStorageHandlerTest, AClockTheCameraRefusesIsNotAskedForOnEveryFrame) {
+  task.syncResult = false;
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  for (int i = 0; i < 50; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i);
+  EXPECT_EQ(task.syncs.load(), 1);
+}
+
+TEST_F(EdgeStorageHandlerTest, DestroyingTheHandlerEndsAnItemInProgress) {
+  task.done = false;
+  auto handler = std::make_unique<TestHandler>(&driver, &task, 10);
+  FakeChannel video(0, &callback);
+  handler->RegisterChannel(&video);
+  const uint64_t now = GetCurrentFileTime();
+  handler->QueueItem(0, now - 5000 * kMs, now);
+  ASSERT_TRUE(task.taken_event.Wait(5000));
+  const uint64_t before = GetCurrentFileTime();
+  handler.reset();
+  EXPECT_LT(GetCurrentFileTime() - before, 3000 * kMs);
+  EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, now - 5000 * kMs, now, "finished.")));
+}
+
+}  // namespace
+}  // namespace vantrel

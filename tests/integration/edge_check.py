@@ -1,0 +1,49 @@
+"""Reads a test host log of an edge-storage run and checks the replayed frames against the live
+ones: the gap is the longest pause between two live frames; every replayed frame must lie
+strictly inside it, none may repeat a live or another replayed frame, the first must be a key
+frame. Prints CHECK lines and the measured figures; exit status 1 on a failed check."""
+import re
+import sys
+from datetime import datetime
+
+log = open(sys.argv[1], encoding="latin-1").read().replace("\r", "").splitlines()
+min_gap = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
+failed = False
+
+
+def check(ok, what):
+    global failed
+    print(("CHECK ok: " if ok else "CHECK FAILED: ") + what)
+    failed |= not ok
+
+
+def when(text):
+    return datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%fZ").timestamp()
+
+
+live, replayed = [], []
+for line in log:
+    m = re.match(r"^(LIVE_FRAME|REPLAYED) channel=\d+ time=(\S+) key=(\d)(?: bytes=\d+)? ms=(\d+)", line)
+    if m:
+        (live if m.group(1) == "LIVE_FRAME" else replayed).append((when(m.group(2)), m.group(3) == "1", int(m.group(4))))
+
+check(len(live) > 20, "live frames before and after the outage (%d)" % len(live))
+gap = max(((b[0] - a[0], a, b) for a, b in zip(live, live[1:])), default=(0, None, None))
+length, before, after = gap
+check(length >= min_gap, "a gap of %.1f s in the live frames" % length)
+check(len(replayed) > 0, "replayed frames arrived (%d)" % len(replayed))
+if replayed and before and after:
+    times = [r[0] for r in replayed]
+    inside = [t for t in times if before[0] < t < after[0]]
+    check(len(inside) == len(times), "%d of %d replayed frames lie strictly inside the gap (%.3f .. %.3f)"
+          % (len(inside), len(times), before[0], after[0]))
+    live_times = {round(l[0], 3) for l in live}
+    dup_live = [t for t in times if round(t, 3) in live_times]
+    check(not dup_live, "no replayed frame repeats a live frame (%d do)" % len(dup_live))
+    check(len(set(times)) == len(times) and times == sorted(times), "replayed frames are unique and in order")
+    check(replayed[0][1], "the first replayed frame is a key frame")
+    covered = times[-1] - times[0]
+    check(covered >= length - 3.0, "the replay covers the gap (%.1f s of %.1f s)" % (covered, length))
+    print("FIGURES gap_s=%.1f replayed_frames=%d reconnect_to_last_replayed_ms=%d"
+          % (length, len(replayed), replayed[-1][2] - after[2]))
+sys.exit(1 if failed else 0)

@@ -1,0 +1,441 @@
+"""RTSP side of a camera that records what it streams onto its own storage (edge storage).
+
+Cameras whose configuration has "rtsp_server": "edge" are served by this small RTSP/1.0 server
+instead of GStreamer's: the replay path needs frames with known capture times, a seek point and
+RTP timestamps relative to it, which a GStreamer pipeline does not give easily.
+
+What it streams is one pre-encoded H.264 clip (ffmpeg, 320x240, 10 fps, a key frame every
+second, 10 s long), laid onto the wall clock: the frame shown at time t is clip frame
+(t * fps) mod clip length, so every whole second starts with a key frame. Live sessions send the
+frame of "now"; the storage holds the same frames for the recording window (from the camera's
+start, at most `storage_seconds` back), listed as 10-second recordings. A replay session
+(query "rec=1&rnd=<key>") follows the RCP+ replay session of that key: before any seek it sends
+the current frames, 0x0902 "0" stops it, 0x0905 seeks, 0x0902 non-zero plays from the seek
+point at `replay_speed` times real time (never past now), the first frame at the seek second
+with RTP timestamps counted from it.
+
+Transports: RTP over UDP unicast (client_port) and interleaved on the RTSP connection.
+No authentication (configure these cameras with "auth": "none").
+
+Faults (handle.fault): "link_down" (seconds=N): every RTSP connection is closed and new ones are
+closed at once for N seconds while the recording goes on; "link_up" ends it early.
+"""
+
+import os
+import random
+import socket
+import struct
+import subprocess
+import threading
+import time
+import base64
+
+CAMERA_EPOCH = 946684800
+FPS = 10
+CLIP_FRAMES = 100
+SEGMENT_SECONDS = 10
+MAX_PAYLOAD = 1400
+WIDTH, HEIGHT = 320, 240
+
+_clip_lock = threading.Lock()
+_clip = None  # (access units [list of NAL bytes], sps, pps)
+
+
+def log(msg):
+    import sys
+    sys.stderr.write("%s edge_replay: %s\n" % (time.strftime("%H:%M:%S"), msg))
+    sys.stderr.flush()
+
+
+def split_nals(data):
+    out, i, n = [], 0, len(data)
+    starts = []
+    while True:
+        j = data.find(b"\x00\x00\x01", i)
+        if j < 0:
+            break
+        starts.append(j + 3)
+        i = j + 3
+    for k, s in enumerate(starts):
+        e = starts[k + 1] - 3 if k + 1 < len(starts) else n
+        nal = data[s:e]
+        while nal.endswith(b"\x00"):
+            nal = nal[:-1]
+        if nal:
+            out.append(nal)
+    return out
+
+
+def load_clip():
+    global _clip
+    with _clip_lock:
+        if _clip is not None:
+            return _clip
+        cmd = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+               "testsrc=size=%dx%d:rate=%d" % (WIDTH, HEIGHT, FPS), "-frames:v", str(CLIP_FRAMES),
+               "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", "baseline", "-preset", "veryfast", "-g", str(FPS),
+               "-keyint_min", str(FPS), "-sc_threshold", "0", "-bf", "0",
+               "-x264-params", "repeat-headers=1", "-f", "h264", "-"]
+        data = subprocess.run(cmd, check=True, stdout=subprocess.PIPE).stdout
+        units, current, has_vcl = [], [], False
+        sps = pps = None
+        for nal in split_nals(data):
+            t = nal[0] & 0x1F
+            if t == 6 or t == 9:
+                continue  # SEI and delimiters are not needed
+            if t == 7:
+                sps = sps or nal
+            if t == 8:
+                pps = pps or nal
+            if has_vcl and (t in (1, 5, 7, 8)):
+                units.append(current)
+                current, has_vcl = [], False
+            current.append(nal)
+            if t in (1, 5):
+                has_vcl = True
+        if current and has_vcl:
+            units.append(current)
+        if len(units) != CLIP_FRAMES or sps is None or pps is None:
+            raise RuntimeError("clip has %d access units" % len(units))
+        _clip = (units, sps, pps)
+        return _clip
+
+
+def packetize(nals, seq, ts, ssrc):
+    """RTP packets (bytes) of one access unit; returns (packets, next sequence number)."""
+    pkts = []
+    for idx, nal in enumerate(nals):
+        last_nal = idx == len(nals) - 1
+        if len(nal) <= MAX_PAYLOAD:
+            chunks = [nal]
+        else:
+            hdr = nal[0]
+            body = nal[1:]
+            chunks = []
+            for off in range(0, len(body), MAX_PAYLOAD):
+                part = body[off:off + MAX_PAYLOAD]
+                s = 0x80 if off == 0 else 0
+                e = 0x40 if off + MAX_PAYLOAD >= len(body) else 0
+                chunks.append(bytes([(hdr & 0xE0) | 28, s | e | (hdr & 0x1F)]) + part)
+        for ci, chunk in enumerate(chunks):
+            marker = 0x80 if (last_nal and ci == len(chunks) - 1) else 0
+            pkts.append(struct.pack("!BBHII", 0x80, marker | 96, seq & 0xFFFF, ts & 0xFFFFFFFF, ssrc) + chunk)
+            seq += 1
+    return pkts, seq
+
+
+class Session:
+    """One RTSP connection with at most one session."""
+
+    def __init__(self, server, conn, peer):
+        self.server = server
+        self.cam = server.cam
+        self.conn = conn
+        self.peer = peer
+        self.send_lock = threading.Lock()
+        self.closed = threading.Event()
+        self.query = ""
+        self.transport = None  # ("udp", (ip, port)) | ("tcp", channel)
+        self.udp = None
+        self.sender = None
+        self.session_id = "%08X" % random.getrandbits(32)
+
+    def close(self):
+        self.closed.set()
+        try:
+            self.conn.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        try:
+            self.conn.close()
+        except OSError:
+            pass
+        if self.udp is not None:
+            try:
+                self.udp.close()
+            except OSError:
+                pass
+
+    # -- RTSP ----------------------------------------------------------------------------
+    def run(self):
+        buf = b""
+        try:
+            while not self.closed.is_set():
+                data = self.conn.recv(4096)
+                if not data:
+                    break
+                buf += data
+                while True:
+                    if buf.startswith(b"$"):
+                        if len(buf) < 4:
+                            break
+                        n = struct.unpack("!H", buf[2:4])[0]
+                        if len(buf) < 4 + n:
+                            break
+                        buf = buf[4 + n:]  # RTCP from the client: ignored
+                        continue
+                    end = buf.find(b"\r\n\r\n")
+                    if end < 0:
+                        break
+                    head = buf[:end].decode("latin-1")
+                    buf = buf[end + 4:]
+                    length = 0
+                    for line in head.split("\r\n")[1:]:
+                        k, _, v = line.partition(":")
+                        if k.strip().lower() == "content-length":
+                            length = int(v.strip() or 0)
+                    buf = buf[length:]
+                    self.handle(head)
+        except OSError:
+            pass
+        finally:
+            self.close()
+            self.server.forget(self)
+
+    def reply(self, cseq, status="200 OK", headers=(), body=b""):
+        text = "RTSP/1.0 %s\r\nCSeq: %s\r\n" % (status, cseq)
+        for h in headers:
+            text += h + "\r\n"
+        if body:
+            text += "Content-Length: %d\r\n" % len(body)
+        text += "\r\n"
+        self.send(text.encode("latin-1") + body)
+
+    def send(self, data):
+        with self.send_lock:
+            self.conn.sendall(data)
+
+    def handle(self, head):
+        lines = head.split("\r\n")
+        method, url = lines[0].split(" ")[:2]
+        hdr = {}
+        for line in lines[1:]:
+            k, _, v = line.partition(":")
+            hdr[k.strip().lower()] = v.strip()
+        cseq = hdr.get("cseq", "0")
+        log("%s %s %s%s" % (self.cam.address, method, url,
+                             (" transport=" + hdr["transport"]) if "transport" in hdr else ""))
+        if "?" in url and method in ("DESCRIBE", "SETUP"):
+            q = url.split("?", 1)[1]
+            if method == "DESCRIBE" or not self.query:
+                self.query = q.split("/")[0]
+        sess = ["Session: %s;timeout=60" % self.session_id]
+        if method == "OPTIONS":
+            self.reply(cseq, headers=["Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN, GET_PARAMETER"])
+        elif method == "DESCRIBE":
+            units, sps, pps = load_clip()
+            sprop = base64.b64encode(sps).decode() + "," + base64.b64encode(pps).decode()
+            sdp = ("v=0\r\no=- 1 1 IN IP4 %s\r\ns=camsim edge\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n"
+                   "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+                   "a=fmtp:96 packetization-mode=1;profile-level-id=42c01e;sprop-parameter-sets=%s\r\n"
+                   "a=control:stream=0\r\n" % (self.cam.address, sprop))
+            self.reply(cseq, headers=["Content-Type: application/sdp",
+                                      "Content-Base: rtsp://%s:554/" % self.cam.address], body=sdp.encode())
+        elif method == "SETUP":
+            t = hdr.get("transport", "")
+            if "interleaved=" in t or "/TCP" in t.upper():
+                # A client that names no channels leaves them to the server (RFC 2326 12.39).
+                ch = int(t.split("interleaved=")[1].split("-")[0].split(";")[0]) if "interleaved=" in t else 0
+                self.transport = ("tcp", ch)
+                out = "RTP/AVP/TCP;unicast;interleaved=%d-%d" % (ch, ch + 1)
+            elif "client_port=" in t:
+                port = int(t.split("client_port=")[1].split("-")[0].split(";")[0])
+                self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                self.udp.bind((self.cam.address, 0))
+                sp = self.udp.getsockname()[1]
+                self.transport = ("udp", (self.peer[0], port))
+                out = "RTP/AVP;unicast;client_port=%d-%d;server_port=%d-%d" % (port, port + 1, sp, sp + 1)
+            else:
+                self.reply(cseq, "461 Unsupported Transport")
+                return
+            self.reply(cseq, headers=["Transport: " + out] + sess)
+        elif method == "PLAY":
+            if self.transport is None:
+                self.reply(cseq, "455 Method Not Valid in This State")
+                return
+            self.reply(cseq, headers=sess + ["Range: npt=0.000-"])
+            if self.sender is None:
+                target = self.replay if "rec=1" in self.query else self.live
+                self.sender = threading.Thread(target=target, daemon=True, name="edge sender")
+                self.sender.start()
+        elif method in ("GET_PARAMETER", "PAUSE"):
+            self.reply(cseq, headers=sess)
+        elif method == "TEARDOWN":
+            self.reply(cseq, headers=sess)
+            self.closed.set()
+        else:
+            self.reply(cseq, "501 Not Implemented")
+
+    # -- media ---------------------------------------------------------------------------
+    def send_packets(self, pkts):
+        kind, where = self.transport
+        for p in pkts:
+            if kind == "tcp":
+                self.send(b"$" + bytes([where]) + struct.pack("!H", len(p)) + p)
+            else:
+                self.udp.sendto(p, where)
+
+    def live(self):
+        units = load_clip()[0]
+        ssrc = random.getrandbits(32)
+        seq = random.getrandbits(16)
+        offset = random.getrandbits(32)
+        k = int(time.time() * FPS) + 1
+        try:
+            while not self.closed.is_set():
+                delay = k / FPS - time.time()
+                if delay > 0 and self.closed.wait(delay):
+                    break
+                if self.server.sending:
+                    pkts, seq = packetize(units[k % CLIP_FRAMES], seq, offset + k * (90000 // FPS), ssrc)
+                    self.send_packets(pkts)
+                k += 1
+        except OSError:
+            self.close()
+
+    def rcp_session(self, key):
+        for s in self.cam.sessions.values():
+            if s.get("key") == key:
+                return s
+        return None
+
+    def replay(self):
+        units = load_clip()[0]
+        ssrc = random.getrandbits(32)
+        seq = random.getrandbits(16)
+        try:
+            key = int(dict(p.split("=", 1) for p in self.query.split("&") if "=" in p).get("rnd", "0"))
+        except ValueError:
+            key = 0
+        speed = float(self.cam.config.get("replay_speed", 4))
+        mode, gen = None, None
+        k = start_k = 0
+        ts0 = 0
+        next_at = 0.0
+        try:
+            while not self.closed.is_set():
+                with self.cam.lock:
+                    s = self.rcp_session(key)
+                    state = None if s is None else (s.get("gen", 0), s.get("playing"), s.get("seek"))
+                if state is None or state[0] == 0:
+                    # No replay command yet: what the camera holds at its current position.
+                    if mode != "edge":
+                        mode, k = "edge", int(time.time() * FPS) + 1
+                    if k / FPS > time.time():
+                        self.closed.wait(k / FPS - time.time())
+                        continue
+                    pkts, seq = packetize(units[k % CLIP_FRAMES], seq, k * (90000 // FPS), ssrc)
+                    self.send_packets(pkts)
+                    k += 1
+                    continue
+                if state[0] != gen:
+                    gen = state[0]
+                    mode = "play" if state[1] else "stopped"
+                    if mode == "play":
+                        seek = state[2] if state[2] is not None else int(time.time()) - CAMERA_EPOCH
+                        start_k = k = (seek + CAMERA_EPOCH) * FPS
+                        ts0 = random.getrandbits(31) + 1
+                        next_at = time.time()
+                if mode != "play":
+                    self.closed.wait(0.01)
+                    continue
+                # Never ahead of what has been recorded, never faster than the replay speed.
+                now = time.time()
+                if k / FPS > now or next_at > now:
+                    self.closed.wait(max(0.002, max(next_at, k / FPS) - now))
+                    continue
+                pkts, seq = packetize(units[k % CLIP_FRAMES], seq, ts0 + (k - start_k) * (90000 // FPS), ssrc)
+                self.send_packets(pkts)
+                k += 1
+                next_at += 1.0 / (FPS * speed)
+        except OSError:
+            self.close()
+
+
+class EdgeServer:
+    def __init__(self, cam):
+        self.cam = cam
+        self.sessions = set()
+        self.lock = threading.Lock()
+        self.sending = True
+        self.down_until = 0.0
+        self.started = time.time()
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind((cam.address, getattr(cam, "rtsp_port", 554)))
+        self.sock.listen(16)
+        self.stopped = threading.Event()
+        threading.Thread(target=self.accept_loop, daemon=True, name="edge rtsp %s" % cam.address).start()
+        cam.live_recording = self.recordings
+        threading.Thread(target=load_clip, daemon=True).start()
+
+    def accept_loop(self):
+        while not self.stopped.is_set():
+            try:
+                conn, peer = self.sock.accept()
+            except OSError:
+                return
+            if time.time() < self.down_until:
+                conn.close()
+                continue
+            s = Session(self, conn, peer)
+            with self.lock:
+                self.sessions.add(s)
+            threading.Thread(target=s.run, daemon=True, name="edge session").start()
+
+    def forget(self, s):
+        with self.lock:
+            self.sessions.discard(s)
+
+    def recordings(self):
+        """[[start, end], ...] camera seconds: 10-second pieces of the recording window."""
+        if not self.cam.config.get("storage", True):
+            return []
+        now = int(time.time())
+        first = max(int(self.started), now - int(self.cam.config.get("storage_seconds", 600)))
+        out = []
+        s = first - first % SEGMENT_SECONDS
+        while s < now:
+            a, b = max(s, first), min(s + SEGMENT_SECONDS, now)
+            if b > a:
+                out.append([a - CAMERA_EPOCH, b - CAMERA_EPOCH])
+            s += SEGMENT_SECONDS
+        return out
+
+    def close_all(self):
+        with self.lock:
+            doomed = list(self.sessions)
+        for s in doomed:
+            s.close()
+
+    def fault(self, name, **args):
+        if name == "link_down":
+            seconds = float(args.get("seconds", 20))
+            self.down_until = time.time() + seconds
+            self.close_all()
+            return {"ok": True, "down_until": self.down_until}
+        if name == "link_up":
+            self.down_until = 0.0
+            return {"ok": True}
+        if name == "stop_sending":
+            self.sending = False
+            return {"ok": True}
+        if name == "resume_sending":
+            self.sending = True
+            return {"ok": True}
+        if name == "end_session":
+            self.close_all()
+            return {"ok": True}
+        raise ValueError("unknown fault %s" % name)
+
+    def stop(self):
+        self.stopped.set()
+        try:
+            self.sock.close()
+        except OSError:
+            pass
+        self.close_all()
+
+
+def start(cam):
+    return EdgeServer(cam)
