@@ -15,6 +15,7 @@
 #include "core/driver_services.h"
 #include "foundation/text_format.h"
 #include "streaming/base64.h"
+#include "streaming/rtsp_url.h"
 
 namespace vantrel {
 
@@ -178,20 +179,7 @@ std::string CBaseRTSPClient::GetRequestUrl() const {
 
 std::string CBaseRTSPClient::GetTrackUrl() const {
   const MediaDescription* media = parser_.GetSdpInfo().Media(params_.mediaKind);
-  std::string url = GetRequestUrl();
-  if (!media || media->control.empty()) return url;
-  const std::string& control = media->control;
-  if (control.find("://") != std::string::npos) return control;
-  // "*" names the aggregate itself (RFC 2326 C.1.1).
-  if (control == "*") return url;
-  if (control.front() == '/') {
-    // An absolute path replaces the whole path of the base (RFC 3986 5.2.2).
-    const size_t authority = url.find("://");
-    const size_t pathStart = authority == std::string::npos ? std::string::npos : url.find('/', authority + 3);
-    return (pathStart == std::string::npos ? url : url.substr(0, pathStart)) + control;
-  }
-  if (!url.empty() && url.back() == '/') url.pop_back();
-  return url + '/' + control;
+  return ResolveControlUrl(GetRequestUrl(), media ? media->control : std::string());
 }
 
 std::string CBaseRTSPClient::BuildTransportLine() const {

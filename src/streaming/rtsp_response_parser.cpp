@@ -160,9 +160,9 @@ bool CRTSPResponseParser::HandleAuthenticate(std::string_view line) {
   const std::string_view word = rest.substr(0, wordEnd);
   if (EqualsNoCase(word, "Digest")) {
     const auto challenge = Web::ParseDigestChallenge(rest);
-    // A challenge we cannot answer (another algorithm, no nonce) must not replace a usable one
-    // offered beside it.
-    if (!challenge) return digestInThisResponse_;
+    // One we cannot answer (another algorithm) is skipped: a usable one may stand beside it. One
+    // without a nonce is broken, and the response with it.
+    if (!challenge) return digestInThisResponse_ || ToLower(rest).find("nonce") != std::string::npos;
     challengeType_ = kChallengeDigest;
     digest_ = *challenge;
     realm_ = digest_.realm;
