@@ -221,6 +221,7 @@ bool CBaseRTPChannel::Connect() {
   dataEvent_.Reset();
   SetSourceAddress(0);
   foreignSenderLogged_.store(false);
+  reorder_.Reset();  // the receiver is stopped: no packet thread uses it now
   // A camera known by name may not have been resolvable when the channel was made.
   if (cameraAddress_.load() == 0) cameraAddress_.store(ResolveIPv4Address(deviceInfo_.address));
   if (PrepareCamera() && OpenSession()) return true;
@@ -267,7 +268,7 @@ void CBaseRTPChannel::OnRtpPacket(const sockaddr_in* sender, CRTPPacket* packet)
     }
     return;
   }
-  HandleRtpPacket(*packet);
+  reorder_.Push(*packet, GetTickCount64(), [this](const CRTPPacket& p) { HandleRtpPacket(p); });
 }
 
 void CBaseRTPChannel::SetSourceAddress(uint32_t address) {

@@ -26,6 +26,7 @@
 #include "streaming/rtcp_handler.h"
 #include "streaming/rtp_packet.h"
 #include "streaming/rtp_receiver.h"
+#include "streaming/rtp_reorder_buffer.h"
 #include "streaming/time_stamp_converter.h"
 
 namespace vantrel {
@@ -167,6 +168,8 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   CTime keepAliveTimer_;
   std::atomic<uint32_t> cameraAddress_{0};
   std::atomic<uint32_t> sourceAddress_{0};
+  // UDP only (TCP keeps order); used on the receiver's queue thread, reset while it is stopped.
+  CRtpReorderBuffer reorder_;
   std::atomic<bool> foreignSenderLogged_{false};  // once per session
   bool noVideoLogged_ = false;                    // once per run of empty sessions; worker only
 

@@ -10,6 +10,7 @@ lumivar_add_library(streaming_parsers
     ${CMAKE_SOURCE_DIR}/src/streaming/rtsp_message_reader.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/rtsp_url.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/rtp_packet.cpp
+    ${CMAKE_SOURCE_DIR}/src/streaming/rtp_reorder_buffer.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/rtp_media_parser.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/h264_sps_reader.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/h264_rtp_media_parser.cpp

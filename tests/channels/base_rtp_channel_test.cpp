@@ -139,6 +139,16 @@ TEST_F(BaseRtpChannelTest, PacketsPassOnlyFromTheCameraAndWithTheExpectedPayload
   channel.OnRtpPacket(nullptr, nullptr);  // defensive: nothing to do, nothing to crash
 }
 
+TEST_F(BaseRtpChannelTest, SwappedDatagramsReachTheDepacketizerInOrder) {
+  TestRtpChannel channel(&driver, &callback);
+  for (uint16_t sequence : {10, 12, 11, 13, 13, 15, 14}) {
+    sockaddr_in sender = MakeAddress("127.0.0.1", 5000);
+    CRTPPacket packet = MakeRtpPacket(96, sequence, 1000, false);
+    channel.OnRtpPacket(&sender, &packet);
+  }
+  EXPECT_EQ(channel.Processed(), (std::vector<uint16_t>{10, 11, 12, 13, 14, 15}));
+}
+
 TEST_F(BaseRtpChannelTest, TheNamedSourceIsAcceptedAndForeignSendersAreLoggedOnce) {
   TestRtpChannel channel(&driver, &callback);
   channel.SetSourceAddress(MakeAddress("127.0.0.7", 0).sin_addr.s_addr);
