@@ -74,6 +74,8 @@ bool CBaseRTSPClient::Start(const RTSPConnectionParams& params, IRTSPClientUser*
   lastMediaTick_ = 0;
   sentNonce_.clear();
   nonceCount_ = 0;
+  rtpSequence_.Clear();
+  ownSsrc_ = std::random_device{}();
   params_ = params;
   user_ = user;
   transportMode_ = transportMode;
@@ -344,8 +346,14 @@ void CBaseRTSPClient::Dispatch(const RtspMessage& message) {
   switch (message.kind) {
     case RtspMessage::Kind::kInterleaved:
       lastMediaTick_ = GetTickCount64();
-      if (message.channel != parser_.GetInterleavedChannel()) return;  // RTCP, or a channel not ours
+      if (transportMode_ == kRtspTransportInterleaved && message.channel == parser_.GetInterleavedRtcpChannel() &&
+          message.channel != parser_.GetInterleavedChannel()) {
+        AnswerSenderReports(message.data);
+        return;
+      }
+      if (message.channel != parser_.GetInterleavedChannel()) return;  // a channel not ours
       if (!packet_.Parse(reinterpret_cast<const uint8_t*>(message.data.data()), message.data.size())) return;
+      rtpSequence_.Update(packet_.GetSequenceNumber());
       try {
         if (user_) user_->OnInterleavedPacket(packet_);
       } catch (...) {
@@ -370,6 +378,31 @@ void CBaseRTSPClient::AnswerServerRequest(const RtspMessage& message) {
                            : FormatText("RTSP/1.0 501 Not Implemented\r\nCSeq: %u\r\n", cseq);
   if (!parser_.GetSessionId().empty()) answer += "Session: " + parser_.GetSessionId() + "\r\n";
   SendAll(answer + "\r\n");
+}
+
+void CBaseRTSPClient::AnswerSenderReports(const std::string& compound) {
+  // Each sender report is answered at once on the RTCP channel, as over UDP: some cameras
+  // take missing reports for a dead receiver even while the RTSP session is kept alive.
+  rtcp::CCompoundReader reader(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(compound.data()), compound.size()));
+  rtcp::PacketView packet;
+  while (reader.Next(packet)) {
+    if (packet.type != rtcp::kTypeSenderReport) continue;
+    const auto report = rtcp::ReadSenderReport(packet);
+    if (!report) continue;
+    rtcp::ReceiverReportFields fields;
+    fields.versionBits = report->versionBits;
+    fields.ownSsrc = ownSsrc_;
+    fields.senderSsrc = report->senderSsrc;
+    fields.extendedHighest = rtpSequence_.ExtendedHighest();
+    fields.lsr = report->lsr;
+    fields.dlsr = 0;  // answered as it arrives
+    const auto rr = rtcp::BuildReceiverReport(fields);
+    std::string frame = {'$', static_cast<char>(parser_.GetInterleavedRtcpChannel()), 0,
+                         static_cast<char>(rr.size())};
+    frame.append(reinterpret_cast<const char*>(rr.data()), rr.size());
+    SendAll(frame);
+  }
 }
 
 bool CBaseRTSPClient::AwaitResponse(uint32_t cseq, std::string& response) {
@@ -514,6 +547,9 @@ void CBaseRTSPClient::ThreadProc() {
                         static_cast<HANDLE>(playEvent_.GetHandle()), static_cast<HANDLE>(socketEvent_)};
     uint64_t lastCheckTick = GetTickCount64();
     for (;;) {
+      // What arrived behind the last awaited response is already read: hand it on before
+      // waiting, since the socket will not signal those bytes again.
+      while (std::optional<RtspMessage> message = reader_.Next()) Dispatch(*message);
       // The connection is watched as long as it is open: the server may send requests of its
       // own, and in mode 2 it carries the media.
       const DWORD count = connectionClosed_ ? 3 : 4;

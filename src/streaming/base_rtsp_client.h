@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <string>
 
+#include "streaming/rtcp_packet.h"
 #include "streaming/rtp_packet.h"
 #include "streaming/rtsp_message_reader.h"
 
@@ -144,6 +145,7 @@ class CBaseRTSPClient : public CBaseThread {
   bool AwaitResponse(uint32_t cseq, std::string& response);
   void Dispatch(const RtspMessage& message);
   void AnswerServerRequest(const RtspMessage& message);
+  void AnswerSenderReports(const std::string& compound);
   bool SendWithAuthRetry(uint32_t method);
   bool AuthRetryWanted(uint32_t retries);
   void LogFailure(uint32_t method, bool sent);
@@ -161,6 +163,8 @@ class CBaseRTSPClient : public CBaseThread {
   bool connectionClosed_ = false;
   CRTSPMessageReader reader_;
   CRTPPacket packet_;          // reused for interleaved frames
+  rtcp::SequenceState rtpSequence_;  // interleaved RTP, for the receiver reports
+  uint32_t ownSsrc_ = 0;
   uint64_t lastMediaTick_ = 0;  // GetTickCount64 of the last interleaved frame
   std::string sentNonce_;       // nonce of the last Digest line sent
   uint32_t nonceCount_ = 0;

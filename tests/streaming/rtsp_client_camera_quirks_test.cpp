@@ -369,6 +369,33 @@ TEST_F(RtspQuirksTest, InterleavedSessionsGetKeepAlivesAndStopAtOnce) {
   }
 }
 
+TEST_F(RtspQuirksTest, InterleavedSenderReportsAreAnsweredOnTheRtcpChannel) {
+  const unsigned char sr[] = {0x80, 0xC8, 0x00, 0x06, 0x00, 0x00, 0x00, 0x2A, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
+                              0x77, 0x88, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  RtspFakeServer server([&](const std::string& r, size_t) {
+    const std::string method = RequestMethod(r);
+    if (method == "SETUP")
+      return FakeReply{RtspAnswer(r, "200 OK", "Session: 7\r\nTransport: RTP/AVP/TCP;interleaved=2-3\r\n")};
+    if (method == "PLAY")
+      return FakeReply{RtspAnswer(r, "200 OK", "Session: 7\r\n") + RtpFrame(2, 41) +
+                       std::string("$\x03\x00\x1C", 4) + std::string(reinterpret_cast<const char*>(sr), sizeof(sr))};
+    return Plain(r, "Session: 7\r\n");
+  });
+  CBaseRTSPClient client(&driver);
+  ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportInterleaved));
+  ASSERT_TRUE(WaitFor(server, "PLAY", 1));
+  Sleep(300);
+  client.Disconnect();  // the TEARDOWN carries whatever came before it
+  std::string all;
+  for (const std::string& r : server.Requests()) all += r;
+  const size_t at = all.find(std::string("$\x03\x00\x20\x81\xC9", 6));
+  ASSERT_NE(at, std::string::npos) << "no receiver report";
+  const std::string rr = all.substr(at + 4, 32);
+  EXPECT_EQ(rr.substr(8, 4), std::string("\x00\x00\x00\x2A", 4));   // the camera's SSRC
+  EXPECT_EQ(rr.substr(16, 4), std::string("\x00\x00\x00\x29", 4));  // highest sequence 41
+  EXPECT_EQ(rr.substr(24, 4), std::string("\x33\x44\x55\x66", 4));  // LSR
+}
+
 TEST_F(RtspQuirksTest, StopEndsAWaitForAnUnansweredRequest) {
   for (uint32_t mode : {kRtspTransportUdp, kRtspTransportInterleaved}) {
     SCOPED_TRACE(mode);
