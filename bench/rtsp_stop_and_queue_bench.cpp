@@ -3,6 +3,7 @@
 // frame callback. Figures, not pass/fail: run it under Wine inside the checkout's namespace,
 //   ip netns exec <ns> wine build/win/rtsp_stop_and_queue_bench.exe
 #include <windows.h>
+// psapi.h needs the types windows.h defines.
 #include <psapi.h>
 
 #include <algorithm>
@@ -50,7 +51,8 @@ double StopMs(uint32_t mode, bool hang) {
     if (method == "DESCRIBE")
       return FakeReply{RtspAnswer(r, "200 OK", "", "v=0\r\nm=video 0 RTP/AVP 96\r\na=control:t\r\n")};
     if (method == "PLAY") playing = true;
-    return FakeReply{RtspAnswer(r, "200 OK", "Session: 1;timeout=60\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n")};
+    return FakeReply{
+        RtspAnswer(r, "200 OK", "Session: 1;timeout=60\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n")};
   });
   std::atomic<bool> done{false};
   std::thread camera([&] {
@@ -85,7 +87,8 @@ class StalledHost : public IRTPReceiverUser {
 
 size_t PrivateBytes() {
   PROCESS_MEMORY_COUNTERS_EX counters{};
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                       sizeof(counters));
   // Wine leaves PrivateUsage at 0; the working set tracks the heap there.
   return counters.PrivateUsage ? counters.PrivateUsage : counters.WorkingSetSize;
 }

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "streaming/h264_rtp_media_parser.h"
-#include "streaming/rtp_reorder_buffer.h"
 #include "streaming/jpeg_rtp_media_parser.h"
 #include "streaming/media_parser_client.h"
 #include "streaming/mpeg4_rtp_media_parser.h"
 #include "streaming/rtp_packet.h"
+#include "streaming/rtp_reorder_buffer.h"
 #include "support/fake_driver.h"
 #include "vantrel/ipcapture/host_objects.h"
 

@@ -15,7 +15,8 @@ std::vector<std::string> Read(const uint8_t* data, size_t size, size_t chunk) {
   std::vector<std::string> out;
   for (size_t at = 0; at < size; at += chunk) {
     reader.Append(reinterpret_cast<const char*>(data) + at, size - at < chunk ? size - at : chunk);
-    while (auto message = reader.Next()) out.push_back(std::to_string(static_cast<int>(message->kind)) + message->data);
+    while (auto message = reader.Next())
+      out.push_back(std::to_string(static_cast<int>(message->kind)) + message->data);
   }
   return out;
 }

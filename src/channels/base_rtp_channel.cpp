@@ -176,9 +176,10 @@ void CBaseRTPChannel::RunUnicast() {
         if (!noVideoLogged_ && !IsPaused() && GetDriver()) {
           noVideoLogged_ = true;
           const std::string device = GetDriver()->GetDeviceAddress();
-          GetDriver()->Log(kLogWarning, "%s: No video from device %s within %u ms after the session started (%s)",
-                           "CBaseRTPChannel::RunUnicast", device.c_str(), static_cast<unsigned>(waitFirst),
-                           dataEvent_.IsSet() ? "RTP data arrived but made no frame" : "no RTP data arrived");
+          GetDriver()->Log(
+              kLogWarning, "%s: No video from device %s within %u ms after the session started (%s)",
+              "vantrel::CBaseRTPChannel::RunUnicast", device.c_str(), static_cast<unsigned>(waitFirst),
+              dataEvent_.IsSet() ? "RTP data arrived but made no frame" : "no RTP data arrived");
         }
       } else if (woke == 1) {
         SetState(kCameraReceiving);
@@ -264,7 +265,7 @@ void CBaseRTPChannel::OnRtpPacket(const sockaddr_in* sender, CRTPPacket* packet)
       FormatIPv4(camera, cameraText);
       const std::string device = GetDriver()->GetDeviceAddress();
       GetDriver()->Log(kLogWarning, "%s: RTP data from %s dropped for device %s: the camera's address is %s",
-                       "CBaseRTPChannel::OnRtpPacket", fromText, device.c_str(), cameraText);
+                       "vantrel::CBaseRTPChannel::OnRtpPacket", fromText, device.c_str(), cameraText);
     }
     return;
   }

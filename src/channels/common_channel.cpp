@@ -142,7 +142,8 @@ bool CCommonChannel::UpdateFrameRate() {
   const int32_t maxRate = GetDriver() ? GetDriver()->GetParameterInt(6) : kParameterMissing;
   // A host asking for more than the camera's maximum gets every frame: a ratio of 0 is refused
   // by the camera and would fail the set-up on every round.
-  const uint32_t skip = maxRate > 0 ? std::max<uint32_t>(1, static_cast<uint32_t>(maxRate) / std::max<uint32_t>(fps, 1)) : 1;
+  const uint32_t skip =
+      maxRate > 0 ? std::max<uint32_t>(1, static_cast<uint32_t>(maxRate) / std::max<uint32_t>(fps, 1)) : 1;
   if (Stopping() || !rcp_.SetRcpDword(kRcpFrameSkip, skip, streamCoder_).IsSuccess()) {
     Log(kLogDetail, "%s: Unable to apply frame skip ratio %u to encoder profile for %s", kMethod, skip,
         description_.c_str());

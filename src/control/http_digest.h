@@ -20,8 +20,8 @@ struct DigestChallenge {
   std::string realm;
   std::string nonce;
   std::string opaque;
-  std::string algorithm;  // as the camera spelled it; empty means MD5
-  bool qopAuth = false;   // the camera offered qop "auth"
+  std::string algorithm;    // as the camera spelled it; empty means MD5
+  bool qopAuth = false;     // the camera offered qop "auth"
   bool qopAuthInt = false;  // the camera offered only qop "auth-int"
   bool stale = false;
 };

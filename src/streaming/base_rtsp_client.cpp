@@ -163,7 +163,8 @@ bool CBaseRTSPClient::Connect() {
   }
   // The socket stays non-blocking: every wait is on its event together with the stop event.
   if (socketEvent_ != nullptr) WSAResetEvent(static_cast<WSAEVENT>(socketEvent_));
-  if (socketEvent_ == nullptr || WSAEventSelect(s, static_cast<WSAEVENT>(socketEvent_), FD_READ | FD_CLOSE) != 0) {
+  if (socketEvent_ == nullptr ||
+      WSAEventSelect(s, static_cast<WSAEVENT>(socketEvent_), FD_READ | FD_CLOSE) != 0) {
     closesocket(s);
     return false;
   }
@@ -208,8 +209,9 @@ std::string CBaseRTSPClient::BuildAuthorizationLine(uint32_t method) {
       if (credentials.size() > kMaxBasicCredentials) credentials.resize(kMaxBasicCredentials);
       // One header line: a line break inside the value would end the header for the server.
       std::string encoded = Base64Encode(credentials);
-      encoded.erase(std::remove_if(encoded.begin(), encoded.end(), [](char c) { return c == '\r' || c == '\n'; }),
-                    encoded.end());
+      encoded.erase(
+          std::remove_if(encoded.begin(), encoded.end(), [](char c) { return c == '\r' || c == '\n'; }),
+          encoded.end());
       if (encoded.size() >= kMaxBasicEncoded) return {};
       return "Authorization: Basic " + encoded + "\r\n";
     }
@@ -218,8 +220,8 @@ std::string CBaseRTSPClient::BuildAuthorizationLine(uint32_t method) {
       const std::string uri = method == kRtspSetup ? GetTrackUrl() : GetRequestUrl();
       const char* name = MethodName(method);
       const Web::DigestChallenge& challenge = parser_.GetDigestChallenge();
-      if (parser_.GetChallengeType() != kChallengeDigest || challenge.realm.empty() || challenge.nonce.empty() ||
-          params_.user.empty() || params_.password.empty() || uri.empty() || !name)
+      if (parser_.GetChallengeType() != kChallengeDigest || challenge.realm.empty() ||
+          challenge.nonce.empty() || params_.user.empty() || params_.password.empty() || uri.empty() || !name)
         return {};
       if (challenge.nonce != sentNonce_) {
         sentNonce_ = challenge.nonce;
@@ -346,7 +348,8 @@ void CBaseRTSPClient::Dispatch(const RtspMessage& message) {
   switch (message.kind) {
     case RtspMessage::Kind::kInterleaved:
       lastMediaTick_ = GetTickCount64();
-      if (transportMode_ == kRtspTransportInterleaved && message.channel == parser_.GetInterleavedRtcpChannel() &&
+      if (transportMode_ == kRtspTransportInterleaved &&
+          message.channel == parser_.GetInterleavedRtcpChannel() &&
           message.channel != parser_.GetInterleavedChannel()) {
         AnswerSenderReports(message.data);
         return;
@@ -408,8 +411,8 @@ void CBaseRTSPClient::AnswerSenderReports(const std::string& compound) {
 bool CBaseRTSPClient::AwaitResponse(uint32_t cseq, std::string& response) {
   // Once stopping (the TEARDOWN on the way out), the answer gets a short grace only.
   const bool stopping = IsStopRequested();
-  const uint32_t limit = stopping ? std::min(params_.receiveTimeoutMs, kDisconnectReceiveTimeoutMs)
-                                  : params_.receiveTimeoutMs;
+  const uint32_t limit =
+      stopping ? std::min(params_.receiveTimeoutMs, kDisconnectReceiveTimeoutMs) : params_.receiveTimeoutMs;
   const uint64_t deadline = GetTickCount64() + limit;
   for (;;) {
     while (std::optional<RtspMessage> message = reader_.Next()) {
@@ -468,10 +471,11 @@ void CBaseRTSPClient::LogFailure(uint32_t method, bool sent) {
   const unsigned status = parser_.GetStatusCode();
   if (sent && status == 401) {
     driver_->Log(kLogError, "%s: RTSP login refused by device %s for user \"%s\" - no video",
-                 "CBaseRTSPClient::ExecuteRequest", device.c_str(), params_.user.c_str());
+                 "vantrel::CBaseRTSPClient::ExecuteRequest", device.c_str(), params_.user.c_str());
   } else if (method == kRtspSetup && !sent && !connectionClosed_ && status != 0 && status != 200) {
-    driver_->Log(kLogError, "%s: Device %s accepted none of the offered RTSP transports (status %u) - no video",
-                 "CBaseRTSPClient::ExecuteRequest", device.c_str(), status);
+    driver_->Log(kLogError,
+                 "%s: Device %s accepted none of the offered RTSP transports (status %u) - no video",
+                 "vantrel::CBaseRTSPClient::ExecuteRequest", device.c_str(), status);
   } else {
     return;
   }
@@ -543,7 +547,8 @@ void CBaseRTSPClient::ThreadProc() {
     paused_.store(true);
     resuming_ = false;
     if (!pauseWanted_.load()) playEvent_.Set();
-    HANDLE handles[] = {static_cast<HANDLE>(GetStopEvent().GetHandle()), static_cast<HANDLE>(pauseEvent_.GetHandle()),
+    HANDLE handles[] = {static_cast<HANDLE>(GetStopEvent().GetHandle()),
+                        static_cast<HANDLE>(pauseEvent_.GetHandle()),
                         static_cast<HANDLE>(playEvent_.GetHandle()), static_cast<HANDLE>(socketEvent_)};
     uint64_t lastCheckTick = GetTickCount64();
     for (;;) {

@@ -25,12 +25,11 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/base_thread.h"
+#include "foundation/event.h"
 #include "streaming/rtcp_packet.h"
 #include "streaming/rtp_packet.h"
 #include "streaming/rtsp_message_reader.h"
-
-#include "foundation/base_thread.h"
-#include "foundation/event.h"
 #include "streaming/rtsp_response_parser.h"
 #include "streaming/rtsp_stream_parser.h"
 
@@ -162,14 +161,14 @@ class CBaseRTSPClient : public CBaseThread {
   void* socketEvent_ = nullptr;  // WSAEVENT signalled when the connection has data or closed
   bool connectionClosed_ = false;
   CRTSPMessageReader reader_;
-  CRTPPacket packet_;          // reused for interleaved frames
+  CRTPPacket packet_;                // reused for interleaved frames
   rtcp::SequenceState rtpSequence_;  // interleaved RTP, for the receiver reports
   uint32_t ownSsrc_ = 0;
   uint64_t lastMediaTick_ = 0;  // GetTickCount64 of the last interleaved frame
   std::string sentNonce_;       // nonce of the last Digest line sent
   uint32_t nonceCount_ = 0;
   std::string cnonce_;
-  bool failureLogged_ = false;  // one line per run of failures, not one per reconnect
+  bool failureLogged_ = false;       // one line per run of failures, not one per reconnect
   uint64_t lastKeepAlive_ = 0;       // FILETIME of the last keep-alive; client thread
   IRTSPClientUser* user_ = nullptr;  // borrowed from Start until Disconnect
   uint32_t transportMode_ = kRtspTransportUdp;

@@ -146,7 +146,8 @@ bool CJpegRTPMediaParser::CompleteImage() {
     // Dropped either way; without a word the integrator sees a camera that is online and black.
     if (!unusableLogged_ && driver_ != nullptr) {
       unusableLogged_ = true;
-      driver_->Log(kLogWarning, "%s: JPEG frame of device %s dropped: its RTP/JPEG header cannot be made into a picture",
+      driver_->Log(kLogWarning,
+                   "%s: JPEG frame of device %s dropped: its RTP/JPEG header cannot be made into a picture",
                    "vantrel::CJpegRTPMediaParser::CompleteImage", driver_->GetDeviceAddress().c_str());
     }
     return false;

@@ -167,7 +167,8 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
   }
   if (wake) packetEvent_.Set();
   if (overflowStarted && driver_)
-    driver_->Log(kLogWarning, "%s: RTP queue of device %s is full (%lu bytes): the host is not taking frames; "
+    driver_->Log(kLogWarning,
+                 "%s: RTP queue of device %s is full (%lu bytes): the host is not taking frames; "
                  "the oldest packets are dropped",
                  "vantrel::CRTPReceiver::DatagramReceived", driver_->GetDeviceAddress().c_str(),
                  static_cast<unsigned long>(queueLimit_));

@@ -62,9 +62,12 @@ void CRtpReorderBuffer::PushSlow(const CRTPPacket& packet, uint64_t nowMs, const
     return;
   }
   held_.insert(at, HeldPacket{packet, nowMs});
-  if (held_.size() > kMaxHeld || nowMs - std::min_element(held_.begin(), held_.end(), [](const HeldPacket& a, const HeldPacket& b) {
-                                              return a.arrivedMs < b.arrivedMs;
-                                            })->arrivedMs >= kMaxHoldMs) {
+  if (held_.size() > kMaxHeld || nowMs - std::min_element(held_.begin(), held_.end(),
+                                                          [](const HeldPacket& a, const HeldPacket& b) {
+                                                            return a.arrivedMs < b.arrivedMs;
+                                                          })
+                                             ->arrivedMs >=
+                                     kMaxHoldMs) {
     // The missing packet is lost: skip to the first held one and go on from there.
     expected_ = held_.front().packet.GetSequenceNumber();
     ReleaseInOrder(deliver);

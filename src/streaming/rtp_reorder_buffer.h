@@ -50,7 +50,7 @@ class CRtpReorderBuffer {
   void ReleaseInOrder(const Deliver& deliver);
 
   bool started_ = false;
-  uint16_t expected_ = 0;  // the sequence number that would be in order
+  uint16_t expected_ = 0;         // the sequence number that would be in order
   std::vector<HeldPacket> held_;  // sorted by distance from expected_
   uint64_t dropped_ = 0;
 };

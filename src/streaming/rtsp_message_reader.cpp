@@ -36,7 +36,8 @@ std::string_view RtspHeaderValue(std::string_view message, std::string_view name
   while (at != std::string_view::npos && at + 1 < message.size()) {
     const size_t begin = at + 1;
     const size_t end = message.find('\n', begin);
-    std::string_view line = WithoutCr(message.substr(begin, end == std::string_view::npos ? end : end - begin));
+    std::string_view line =
+        WithoutCr(message.substr(begin, end == std::string_view::npos ? end : end - begin));
     if (line.empty()) break;
     const size_t colon = line.find(':');
     if (colon != std::string_view::npos && EqualsNoCase(TrimBlanks(line.substr(0, colon)), name))
@@ -112,7 +113,8 @@ std::optional<RtspMessage> CRTSPMessageReader::Next() {
 
     // The header block ends at the first empty line, CR LF or bare LF alike.
     size_t headerEnd = std::string_view::npos, bodyStart = 0;
-    for (size_t nl = firstEnd; nl != std::string_view::npos && nl < kMaxHeaderBytes; nl = view.find('\n', nl + 1)) {
+    for (size_t nl = firstEnd; nl != std::string_view::npos && nl < kMaxHeaderBytes;
+         nl = view.find('\n', nl + 1)) {
       if (nl + 1 < view.size() && view[nl + 1] == '\n') {
         headerEnd = nl + 1;
         bodyStart = nl + 2;

@@ -145,8 +145,11 @@ TEST(JpegRTPMediaParserTest, WideAndThirdTablesAndTablesNamedByQ) {
     SCOPED_TRACE(c.name);
     JpegHarness t;
     Bytes inBand(tables.begin(), tables.begin() + c.length);
-    t.Feed(1, true, Concat({Main(0, 1, 255, 10, 10), {0, c.precision, uint8_t(c.length >> 8), uint8_t(c.length)},
-                            inBand, {1, 2}}));
+    t.Feed(1, true,
+           Concat({Main(0, 1, 255, 10, 10),
+                   {0, c.precision, uint8_t(c.length >> 8), uint8_t(c.length)},
+                   inBand,
+                   {1, 2}}));
     // The next frame names Q 255 only; a Q never given tables is dropped, with one log line.
     t.Feed(2, true, Concat({Main(0, 1, 255, 10, 10), {0, 0, 0, 0}, {3, 4}}));
     t.Feed(3, true, Concat({Main(0, 1, 254, 10, 10), {0, 0, 0, 0}, {5, 6}}));

@@ -96,9 +96,9 @@ bool DigestValid(const std::string& request, const std::string& realm, const std
   std::string a2 = RequestMethod(request) + ":" + p["uri"];
   if (qop == "auth-int") a2 += ":" + Md5Hex("");
   std::string ha2 = Md5Hex(a2);
-  std::string expected = qop.empty() ? Md5Hex(ha1 + ":" + nonce + ":" + ha2)
-                                     : Md5Hex(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] + ":" +
-                                              qop + ":" + ha2);
+  std::string expected =
+      qop.empty() ? Md5Hex(ha1 + ":" + nonce + ":" + ha2)
+                  : Md5Hex(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] + ":" + qop + ":" + ha2);
   if (!qop.empty() && (p["nc"].size() != 8 || p["cnonce"].empty())) return false;
   return p["response"] == expected;
 }
@@ -124,8 +124,20 @@ bool WaitFor(RtspFakeServer& server, const std::string& method, int n, int timeo
 }
 
 std::string RtpFrame(uint8_t channel, uint16_t sequence) {
-  const unsigned char rtp[] = {0x80, 0x60, static_cast<unsigned char>(sequence >> 8),
-                               static_cast<unsigned char>(sequence), 0, 0, 0, 1, 0, 0, 0, 2, 0xAA, 0xBB};
+  const unsigned char rtp[] = {0x80,
+                               0x60,
+                               static_cast<unsigned char>(sequence >> 8),
+                               static_cast<unsigned char>(sequence),
+                               0,
+                               0,
+                               0,
+                               1,
+                               0,
+                               0,
+                               0,
+                               2,
+                               0xAA,
+                               0xBB};
   return std::string("$") + char(channel) + std::string("\x00", 1) + char(sizeof(rtp)) +
          std::string(reinterpret_cast<const char*>(rtp), sizeof(rtp));
 }
@@ -161,17 +173,20 @@ TEST_F(RtspQuirksTest, DigestVariantsAreAnsweredAsTheCameraChecksThem) {
   const Case cases[] = {
       {"plain", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n", "cam", "", "", false},
       {"qop auth with opaque",
-       "WWW-Authenticate: Digest realm=\"cam\", qop=\"auth,auth-int\", nonce=\"n1\", opaque=\"op9\"\r\n", "cam",
-       "auth", "op9", false},
-      {"auth-int as the sole offer", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", qop=\"auth-int\"\r\n",
-       "cam", "auth-int", "", false},
-      {"MD5-sess", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", qop=auth, algorithm=MD5-sess\r\n", "cam",
-       "auth", "", true},
-      {"Basic offered first", "WWW-Authenticate: Basic realm=\"cam\"\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n",
+       "WWW-Authenticate: Digest realm=\"cam\", qop=\"auth,auth-int\", nonce=\"n1\", opaque=\"op9\"\r\n",
+       "cam", "auth", "op9", false},
+      {"auth-int as the sole offer",
+       "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", qop=\"auth-int\"\r\n", "cam", "auth-int", "",
+       false},
+      {"MD5-sess", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", qop=auth, algorithm=MD5-sess\r\n",
+       "cam", "auth", "", true},
+      {"Basic offered first",
+       "WWW-Authenticate: Basic realm=\"cam\"\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n",
        "cam", "", "", false},
-      {"names in other case", "www-authenticate: DIGEST REALM=\"cam\", NONCE=\"n1\"\r\n", "cam", "", "", false},
-      {"comma and escaped quote in realm", "WWW-Authenticate: Digest realm=\"a, \\\"b\\\"\", nonce=\"n1\"\r\n",
-       "a, \"b\"", "", "", false},
+      {"names in other case", "www-authenticate: DIGEST REALM=\"cam\", NONCE=\"n1\"\r\n", "cam", "", "",
+       false},
+      {"comma and escaped quote in realm",
+       "WWW-Authenticate: Digest realm=\"a, \\\"b\\\"\", nonce=\"n1\"\r\n", "a, \"b\"", "", "", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -210,12 +225,13 @@ TEST_F(RtspQuirksTest, StaleAndExpiredNoncesAreAnsweredWithoutEndingTheSession) 
       ++rotations;
       nonce = "n" + std::to_string(rotations + 1);
       std::string stale = method == "SETUP" ? ", stale=true" : "";
-      return FakeReply{RtspAnswer(r, "401 Unauthorized",
-                                  "WWW-Authenticate: Digest realm=\"cam\", nonce=\"" + nonce + "\"" + stale + "\r\n")};
+      return FakeReply{
+          RtspAnswer(r, "401 Unauthorized",
+                     "WWW-Authenticate: Digest realm=\"cam\", nonce=\"" + nonce + "\"" + stale + "\r\n")};
     }
     if (!DigestValid(r, "cam", nonce, "", "", false))
-      return FakeReply{
-          RtspAnswer(r, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"" + nonce + "\"\r\n")};
+      return FakeReply{RtspAnswer(r, "401 Unauthorized",
+                                  "WWW-Authenticate: Digest realm=\"cam\", nonce=\"" + nonce + "\"\r\n")};
     return Plain(r, "Session: 55;timeout=2\r\n");
   });
   CBaseRTSPClient client(&driver);
@@ -228,15 +244,17 @@ TEST_F(RtspQuirksTest, StaleAndExpiredNoncesAreAnsweredWithoutEndingTheSession) 
   std::vector<std::string> methods;
   for (const std::string& r : server.Requests()) methods.push_back(RequestMethod(r));
   ASSERT_GE(methods.size(), 7u);
-  EXPECT_EQ(std::vector<std::string>(methods.begin(), methods.begin() + 7),
-            (std::vector<std::string>{"DESCRIBE", "DESCRIBE", "SETUP", "SETUP", "PLAY", "OPTIONS", "OPTIONS"}));
+  EXPECT_EQ(
+      std::vector<std::string>(methods.begin(), methods.begin() + 7),
+      (std::vector<std::string>{"DESCRIBE", "DESCRIBE", "SETUP", "SETUP", "PLAY", "OPTIONS", "OPTIONS"}));
 }
 
 TEST_F(RtspQuirksTest, RefusedLoginEndsAfterBoundedRetriesAndIsLoggedOnce) {
   RtspFakeServer server([](const std::string& r, size_t index) {
     // A fresh nonce on every refusal must not keep the client asking.
-    return FakeReply{RtspAnswer(r, "401 Unauthorized",
-                                "WWW-Authenticate: Digest realm=\"cam\", nonce=\"x" + std::to_string(index) + "\"\r\n")};
+    return FakeReply{
+        RtspAnswer(r, "401 Unauthorized",
+                   "WWW-Authenticate: Digest realm=\"cam\", nonce=\"x" + std::to_string(index) + "\"\r\n")};
   });
   CBaseRTSPClient client(&driver);
   ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportUdp));
@@ -261,8 +279,10 @@ TEST_F(RtspQuirksTest, ResponsesAreMatchedByCSeq) {
     FakeReply reply = Plain(r);
     if (method == "DESCRIBE") {
       describeAnswer = reply.text;
-      reply.text = "SET_PARAMETER rtsp://127.0.0.1/live RTSP/1.0\r\nCSeq: 90\r\nContent-Length: 0\r\n\r\n"
-                   "OPTIONS * RTSP/1.0\r\nCSeq: 91\r\n\r\n" + reply.text;
+      reply.text =
+          "SET_PARAMETER rtsp://127.0.0.1/live RTSP/1.0\r\nCSeq: 90\r\nContent-Length: 0\r\n\r\n"
+          "OPTIONS * RTSP/1.0\r\nCSeq: 91\r\n\r\n" +
+          reply.text;
     } else if (method == "SETUP") {
       reply.text = describeAnswer + RtpFrame(0, 5) + reply.text;
     }
@@ -296,7 +316,8 @@ TEST_F(RtspQuirksTest, TolerantReading) {
       {"bare LF", true, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: 7\r\n", 0},
       {"other channels, other order and case", false,
        "transport: RTP/AVP/TCP;Interleaved=6-7;UNICAST;ssrc=1234\r\nsession: 7;timeout=60\r\n", 6},
-      {"folded Transport", false, "Transport: RTP/AVP/TCP;unicast;\r\n   interleaved=4-5\r\nSession: 7\r\n", 4},
+      {"folded Transport", false, "Transport: RTP/AVP/TCP;unicast;\r\n   interleaved=4-5\r\nSession: 7\r\n",
+       4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -334,7 +355,8 @@ TEST_F(RtspQuirksTest, InterleavedSessionsGetKeepAlivesAndStopAtOnce) {
     RtspFakeServer server([&](const std::string& r, size_t) {
       const std::string method = RequestMethod(r);
       if (method == "SETUP")
-        return FakeReply{RtspAnswer(r, "200 OK", "Session: 7;timeout=2\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n")};
+        return FakeReply{
+            RtspAnswer(r, "200 OK", "Session: 7;timeout=2\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n")};
       if (method == "PLAY") playing = true;
       if (method == "OPTIONS" && !answerKeepAlive) return FakeReply{};
       return Plain(r, "Session: 7;timeout=2\r\n");
@@ -370,15 +392,17 @@ TEST_F(RtspQuirksTest, InterleavedSessionsGetKeepAlivesAndStopAtOnce) {
 }
 
 TEST_F(RtspQuirksTest, InterleavedSenderReportsAreAnsweredOnTheRtcpChannel) {
-  const unsigned char sr[] = {0x80, 0xC8, 0x00, 0x06, 0x00, 0x00, 0x00, 0x2A, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
-                              0x77, 0x88, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  const unsigned char sr[] = {0x80, 0xC8, 0x00, 0x06, 0x00, 0x00, 0x00, 0x2A, 0x11, 0x22,
+                              0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x00, 0x00, 0x00, 0x00,
+                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   RtspFakeServer server([&](const std::string& r, size_t) {
     const std::string method = RequestMethod(r);
     if (method == "SETUP")
       return FakeReply{RtspAnswer(r, "200 OK", "Session: 7\r\nTransport: RTP/AVP/TCP;interleaved=2-3\r\n")};
     if (method == "PLAY")
       return FakeReply{RtspAnswer(r, "200 OK", "Session: 7\r\n") + RtpFrame(2, 41) +
-                       std::string("$\x03\x00\x1C", 4) + std::string(reinterpret_cast<const char*>(sr), sizeof(sr))};
+                       std::string("$\x03\x00\x1C", 4) +
+                       std::string(reinterpret_cast<const char*>(sr), sizeof(sr))};
     return Plain(r, "Session: 7\r\n");
   });
   CBaseRTSPClient client(&driver);

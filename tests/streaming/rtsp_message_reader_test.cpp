@@ -26,12 +26,12 @@ std::vector<RtspMessage> ReadAll(const std::string& bytes, size_t chunk) {
 // must come out, with their header blocks normalised.
 TEST(RtspMessageReaderTest, SplitsResponsesRequestsAndFramesInAnySplit) {
   const std::string bytes =
-      std::string("$\x01\x00\x03xyz", 7) +                                   // RTCP frame
-      "RTSP/1.0 200 OK\nCSeq: 3\nContent-Length: 4\n\nv=0\n" +               // bare LF, body
-      "junk line that is neither\r\n" +                                      // noise
-      "OPTIONS * RTSP/1.0\r\ncseq:  9\r\n\r\n" +                             // server request
+      std::string("$\x01\x00\x03xyz", 7) +                      // RTCP frame
+      "RTSP/1.0 200 OK\nCSeq: 3\nContent-Length: 4\n\nv=0\n" +  // bare LF, body
+      "junk line that is neither\r\n" +                         // noise
+      "OPTIONS * RTSP/1.0\r\ncseq:  9\r\n\r\n" +                // server request
       "RTSP/1.0 200 OK\r\nCSeq: 4\r\nTransport: RTP/AVP/TCP;\r\n\tinterleaved=2-3\r\n\r\n" +  // folded
-      std::string("$\x02\x00\x00", 4) + "\r\n" +                             // empty frame, stray CR LF
+      std::string("$\x02\x00\x00", 4) + "\r\n" +  // empty frame, stray CR LF
       "RTSP/1.0 401 Unauthorized\r\nCSeq: 5\r\nContent-Length: 2\r\n\r\nab";
   for (size_t chunk : {bytes.size(), size_t{1}, size_t{2}, size_t{7}}) {
     SCOPED_TRACE(chunk);
@@ -46,7 +46,8 @@ TEST(RtspMessageReaderTest, SplitsResponsesRequestsAndFramesInAnySplit) {
     EXPECT_EQ(messages[2].kind, Kind::kRequest);
     EXPECT_EQ(messages[2].method, "OPTIONS");
     EXPECT_EQ(messages[2].cseq, 9u);
-    EXPECT_EQ(messages[3].data, "RTSP/1.0 200 OK\r\nCSeq: 4\r\nTransport: RTP/AVP/TCP; interleaved=2-3\r\n\r\n");
+    EXPECT_EQ(messages[3].data,
+              "RTSP/1.0 200 OK\r\nCSeq: 4\r\nTransport: RTP/AVP/TCP; interleaved=2-3\r\n\r\n");
     EXPECT_EQ(RtspHeaderValue(messages[3].data, "TRANSPORT"), "RTP/AVP/TCP; interleaved=2-3");
     EXPECT_EQ(messages[4].kind, Kind::kInterleaved);
     EXPECT_TRUE(messages[4].data.empty());
@@ -99,7 +100,8 @@ TEST(RtspUrlTest, ControlUrlsResolveAgainstTheBase) {
       {"rtsp://h/a", "rtsp://other/b", "rtsp://other/b"},
       {"", "x", "/x"},
   };
-  for (const Case& c : cases) EXPECT_EQ(ResolveControlUrl(c.base, c.control), c.expected) << c.base << " + " << c.control;
+  for (const Case& c : cases)
+    EXPECT_EQ(ResolveControlUrl(c.base, c.control), c.expected) << c.base << " + " << c.control;
 }
 
 }  // namespace

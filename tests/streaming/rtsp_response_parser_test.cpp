@@ -116,10 +116,13 @@ TEST(RTSPResponseParserTest, ChallengesAsCamerasWriteThem) {
        "WWW-Authenticate: Basic realm=\"b\"\r\nWWW-Authenticate: Digest realm=\"d\", nonce=\"n\"\r\n",
        kChallengeDigest, "d", ""},
       {"Basic after Digest changes nothing",
-       "WWW-Authenticate: Digest realm=\"d\", nonce=\"n\", opaque=\"o\"\r\nWWW-Authenticate: Basic realm=\"b\"\r\n",
+       "WWW-Authenticate: Digest realm=\"d\", nonce=\"n\", opaque=\"o\"\r\nWWW-Authenticate: Basic "
+       "realm=\"b\"\r\n",
        kChallengeDigest, "d", "o"},
-      {"scheme in any case", "WWW-Authenticate: dIgEsT realm=\"d\", nonce=\"n\"\r\n", kChallengeDigest, "d", ""},
-      {"quoted comma", "WWW-Authenticate: Digest realm=\"a, b\", nonce=\"n\"\r\n", kChallengeDigest, "a, b", ""},
+      {"scheme in any case", "WWW-Authenticate: dIgEsT realm=\"d\", nonce=\"n\"\r\n", kChallengeDigest, "d",
+       ""},
+      {"quoted comma", "WWW-Authenticate: Digest realm=\"a, b\", nonce=\"n\"\r\n", kChallengeDigest, "a, b",
+       ""},
       {"unusable Digest beside Basic",
        "WWW-Authenticate: Digest realm=\"d\", nonce=\"n\", algorithm=SHA-512-256\r\nWWW-Authenticate: BASIC "
        "realm=\"b\"\r\n",
@@ -128,7 +131,8 @@ TEST(RTSPResponseParserTest, ChallengesAsCamerasWriteThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse(kRtspDescribe, std::string("RTSP/1.0 401 U\r\nCSeq: 2\r\n") + c.headers + "\r\n"));
+    ASSERT_TRUE(
+        parser.Parse(kRtspDescribe, std::string("RTSP/1.0 401 U\r\nCSeq: 2\r\n") + c.headers + "\r\n"));
     EXPECT_EQ(parser.GetChallengeType(), c.type);
     EXPECT_EQ(parser.GetRealm(), c.realm);
     EXPECT_EQ(parser.GetDigestChallenge().opaque, c.opaque);
@@ -151,8 +155,8 @@ TEST(RTSPResponseParserTest, TransportParametersInAnyOrderAndCase) {
     SCOPED_TRACE(c.transport);
     CRTSPResponseParser parser;
     ASSERT_TRUE(parser.Parse(kRtspDescribe, Describe(kSdp)));
-    ASSERT_TRUE(parser.Parse(kRtspSetup, std::string("RTSP/1.0 200 OK\r\nSession: 5\r\ntransport: ") +
-                                             c.transport + "\r\n\r\n"));
+    ASSERT_TRUE(parser.Parse(
+        kRtspSetup, std::string("RTSP/1.0 200 OK\r\nSession: 5\r\ntransport: ") + c.transport + "\r\n\r\n"));
     EXPECT_EQ(parser.GetInterleavedChannel(), c.rtp);
     EXPECT_EQ(parser.GetInterleavedRtcpChannel(), c.rtcp);
     EXPECT_EQ(parser.GetSourceAddress(), c.source);
