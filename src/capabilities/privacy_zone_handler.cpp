@@ -45,9 +45,14 @@ uint32_t CPrivacyZoneHandler::ToGrid(double percent, uint32_t cells) {
 
 void CPrivacyZoneHandler::SetZones(ipcapture::IIPZoneList* list) {
   if (!list) return;
+  hostListSeen_ = true;
   for (uint32_t i = 0; i < kZoneCount; ++i) {
     ipcapture::IIPZone* zone = list->GetZone(i);
-    if (!zone) break;
+    if (!zone) {
+      // Past the host's list: the zone is no longer wanted.
+      for (uint32_t rest = i; rest < kZoneCount; ++rest) zones_[rest].wanted = ZoneState();
+      break;
+    }
     const float x = zone->GetX();
     const float y = zone->GetY();
     // The host's own arithmetic adds in single precision; matching it keeps edge cells the same.
@@ -90,14 +95,13 @@ bool CPrivacyZoneHandler::ReadZones() {
   return true;
 }
 
-bool CPrivacyZoneHandler::WriteZone(const Zone& zone) {
-  const ZoneState& w = zone.wanted;
+bool CPrivacyZoneHandler::WriteZone(uint32_t id, const ZoneState& w) {
   char payloads[5][48];
-  std::snprintf(payloads[0], sizeof(payloads[0]), "%s%u003000%d", kZoneMessage, zone.id, w.enabled ? 1 : 0);
-  std::snprintf(payloads[1], sizeof(payloads[1]), "%s%u103%.4X", kZoneMessage, zone.id, w.left);
-  std::snprintf(payloads[2], sizeof(payloads[2]), "%s%u203%.4X", kZoneMessage, zone.id, w.top);
-  std::snprintf(payloads[3], sizeof(payloads[3]), "%s%u303%.4X", kZoneMessage, zone.id, w.right);
-  std::snprintf(payloads[4], sizeof(payloads[4]), "%s%u403%.4X", kZoneMessage, zone.id, w.bottom);
+  std::snprintf(payloads[0], sizeof(payloads[0]), "%s%u003000%d", kZoneMessage, id, w.enabled ? 1 : 0);
+  std::snprintf(payloads[1], sizeof(payloads[1]), "%s%u103%.4X", kZoneMessage, id, w.left);
+  std::snprintf(payloads[2], sizeof(payloads[2]), "%s%u203%.4X", kZoneMessage, id, w.top);
+  std::snprintf(payloads[3], sizeof(payloads[3]), "%s%u303%.4X", kZoneMessage, id, w.right);
+  std::snprintf(payloads[4], sizeof(payloads[4]), "%s%u403%.4X", kZoneMessage, id, w.bottom);
   for (const char* payload : payloads) {
     if (!rcp_->SendRcpData(payload, line_ + 1)) return false;
   }
@@ -107,11 +111,18 @@ bool CPrivacyZoneHandler::WriteZone(const Zone& zone) {
 void CPrivacyZoneHandler::ApplyZones() {
   // A failed read leaves the earlier camera state; writing against it is still the best guess.
   ReadZones();
+  if (!hostListSeen_) return;
   for (uint32_t i = 0; i < kZoneCount; ++i) {
     const Zone& zone = zones_[i];
     if (!zone.wanted.enabled && !zone.camera.enabled) continue;
     if (zone.wanted == zone.camera) continue;
-    if (WriteZone(zone)) continue;
+    // A released zone keeps the camera's rectangle; only its switch changes.
+    ZoneState write = zone.wanted;
+    if (!write.enabled) {
+      write = zone.camera;
+      write.enabled = 0;
+    }
+    if (WriteZone(zone.id, write)) continue;
     const std::string device = driver_ ? driver_->GetDeviceAddress() : std::string();
     Log(kLogWarning, "Can't set privacy zone %u info, device: %s ", i + 1, device.c_str());
     return;

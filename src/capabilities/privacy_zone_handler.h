@@ -3,8 +3,10 @@
 // keeps what the host wants and what the camera last reported, and writes only zones that
 // differ, because every zone costs five round trips and cameras apply each field at once.
 //
-// Zones once enabled stay enabled: the host has no way to say "remove", only to hand a new list,
-// so a zone missing from a shorter list keeps its earlier wanted state.
+// The list the host hands over is its whole privacy configuration for the line (it has no other
+// way to say "remove" than to hand a shorter list), so a zone missing from it is released on the
+// camera. Until the host has handed a list the camera's own zones are left as they are: we know
+// nothing the camera does not.
 //
 // Threads: SetZones runs on the host thread that starts the channel, ApplyZones on the channel
 // worker; the channel never runs both at once, so the handler takes no lock.
@@ -65,13 +67,14 @@ class CPrivacyZoneHandler : public CLoggerInstance {
  private:
   bool ReadZones();
   bool ReadZone(Zone& zone);
-  bool WriteZone(const Zone& zone);
+  bool WriteZone(uint32_t id, const ZoneState& state);
 
   const uint32_t range_;
   IDriver* const driver_;  // borrowed: see the constructor
   const uint32_t line_;
   std::unique_ptr<CRcpHttp> rcp_;
   std::array<Zone, kZoneCount> zones_;
+  bool hostListSeen_ = false;
 };
 
 }  // namespace vantrel

@@ -7,6 +7,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "core/driver_services.h"
@@ -90,6 +91,16 @@ void CRtpReception::Stop() {
   rtcp_.Stop();
 }
 
+namespace {
+
+// Dotted text of a network-order IPv4 address, without a resolver call.
+void FormatIPv4(uint32_t address, char (&out)[16]) {
+  const uint8_t* b = reinterpret_cast<const uint8_t*>(&address);
+  std::snprintf(out, sizeof(out), "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 
 CBaseRTPChannel::CBaseRTPChannel(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)
@@ -161,9 +172,19 @@ void CBaseRTPChannel::RunUnicast() {
       int woke = CEvent::WaitForEvents(firstFrameEvents, 2, waitFirst);
       if (woke < 0) {
         idleWait = kFastIdleWaitMs;
+        // The integrator's only clue when a session opens fine and stays empty.
+        if (!noVideoLogged_ && !IsPaused() && GetDriver()) {
+          noVideoLogged_ = true;
+          const std::string device = GetDriver()->GetDeviceAddress();
+          GetDriver()->Log(
+              kLogWarning, "%s: No video from device %s within %u ms after the session started (%s)",
+              "vantrel::CBaseRTPChannel::RunUnicast", device.c_str(), static_cast<unsigned>(waitFirst),
+              dataEvent_.IsSet() ? "RTP data arrived but made no frame" : "no RTP data arrived");
+        }
       } else if (woke == 1) {
         SetState(kCameraReceiving);
         signalLossNotified_ = false;
+        noVideoLogged_ = false;
       }
     }
 
@@ -198,6 +219,10 @@ bool CBaseRTPChannel::Connect() {
   frameEvent_.Reset();
   ClearTimeConversion();
   SetPayloadFilter(kAnyPayload);
+  dataEvent_.Reset();
+  SetSourceAddress(0);
+  foreignSenderLogged_.store(false);
+  reorder_.Reset();  // the receiver is stopped: no packet thread uses it now
   // A camera known by name may not have been resolvable when the channel was made.
   if (cameraAddress_.load() == 0) cameraAddress_.store(ResolveIPv4Address(deviceInfo_.address));
   if (PrepareCamera() && OpenSession()) return true;
@@ -228,10 +253,28 @@ bool CBaseRTPChannel::IsStreamAlive() {
 
 void CBaseRTPChannel::OnRtpPacket(const sockaddr_in* sender, CRTPPacket* packet) {
   if (!sender || !packet) return;
-  // Another host (or a stale stream of another recorder) may reach our port; only the camera
-  // may feed the parser.
-  if (sender->sin_addr.s_addr != cameraAddress_.load()) return;
-  HandleRtpPacket(*packet);
+  // Another host (or a stale stream of another recorder) may reach our port; only the camera,
+  // or the sender its SETUP reply named, may feed the parser.
+  const uint32_t from = sender->sin_addr.s_addr;
+  const uint32_t camera = cameraAddress_.load();
+  if (from != camera && (from == 0 || from != sourceAddress_.load())) {
+    // A multi-homed or NATed camera sends from an address we do not know: say so, once.
+    if (!foreignSenderLogged_.exchange(true) && GetDriver()) {
+      char fromText[16], cameraText[16];
+      FormatIPv4(from, fromText);
+      FormatIPv4(camera, cameraText);
+      const std::string device = GetDriver()->GetDeviceAddress();
+      GetDriver()->Log(kLogWarning, "%s: RTP data from %s dropped for device %s: the camera's address is %s",
+                       "vantrel::CBaseRTPChannel::OnRtpPacket", fromText, device.c_str(), cameraText);
+    }
+    return;
+  }
+  reorder_.Push(*packet, GetTickCount64(), [this](const CRTPPacket& p) { HandleRtpPacket(p); });
+}
+
+void CBaseRTPChannel::SetSourceAddress(uint32_t address) {
+  sourceAddress_.store(address);
+  reception_.GetRtcpHandler().SetSourceAddress(address);
 }
 
 void CBaseRTPChannel::HandleRtpPacket(const CRTPPacket& packet) {

@@ -26,6 +26,7 @@
 #include "streaming/rtcp_handler.h"
 #include "streaming/rtp_packet.h"
 #include "streaming/rtp_receiver.h"
+#include "streaming/rtp_reorder_buffer.h"
 #include "streaming/time_stamp_converter.h"
 
 namespace vantrel {
@@ -136,6 +137,8 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   void SetPayloadFilter(uint8_t payloadType) { payloadFilter_.store(payloadType); }
   uint8_t GetPayloadFilter() const { return payloadFilter_.load(); }
   uint32_t GetCameraAddress() const { return cameraAddress_.load(); }
+  // The sender a SETUP reply named (network byte order, 0 for none), accepted beside the camera.
+  void SetSourceAddress(uint32_t address);
   CRtpReception& GetReception() { return reception_; }
 
   // Own copy of the connection record, taken at construction.
@@ -164,6 +167,11 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   uint32_t keepAliveLimit_ = kKeepAliveLimitMs;  // kept for the record; it drives nothing
   CTime keepAliveTimer_;
   std::atomic<uint32_t> cameraAddress_{0};
+  std::atomic<uint32_t> sourceAddress_{0};
+  // UDP only (TCP keeps order); used on the receiver's queue thread, reset while it is stopped.
+  CRtpReorderBuffer reorder_;
+  std::atomic<bool> foreignSenderLogged_{false};  // once per session
+  bool noVideoLogged_ = false;                    // once per run of empty sessions; worker only
 
   // Guards the time conversion state; taken on the packet thread and by whoever resets it.
   CRecursiveLock timeLock_;

@@ -213,6 +213,9 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SdpInfo& info) {
     }
     CLoggerInstance::Reset();
   }
+  // A camera behind NAT or with several interfaces may send from the address it names here.
+  const std::string& source = rtspClient_.GetResponseParser().GetSourceAddress();
+  SetSourceAddress(source.empty() ? 0 : ResolveIPv4Address(source));
   ClearTimeConversion();
   return true;
 }

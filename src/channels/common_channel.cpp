@@ -1,5 +1,6 @@
 #include "channels/common_channel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -77,6 +78,11 @@ ProfilePair CCommonChannel::GetEncoderMode() {
 
 bool CCommonChannel::Stopping() { return GetStopEvent().IsSet(); }
 
+void CCommonChannel::Interrupt() {
+  rcp_.Abort();
+  CBaseRTSPChannel::Interrupt();
+}
+
 uint32_t CCommonChannel::ConfiguredBitrate(BitrateClass bitrateClass) const {
   switch (bitrateClass) {
     case BitrateClass::kUHD:
@@ -134,7 +140,10 @@ bool CCommonChannel::UpdateFrameRate() {
   // Without a known maximum rate there is nothing to divide; sending every frame is the one
   // ratio that cannot be wrong. (A missing parameter reads as 0x80000000.)
   const int32_t maxRate = GetDriver() ? GetDriver()->GetParameterInt(6) : kParameterMissing;
-  const uint32_t skip = maxRate > 0 ? static_cast<uint32_t>(maxRate) / fps : 1;
+  // A host asking for more than the camera's maximum gets every frame: a ratio of 0 is refused
+  // by the camera and would fail the set-up on every round.
+  const uint32_t skip =
+      maxRate > 0 ? std::max<uint32_t>(1, static_cast<uint32_t>(maxRate) / std::max<uint32_t>(fps, 1)) : 1;
   if (Stopping() || !rcp_.SetRcpDword(kRcpFrameSkip, skip, streamCoder_).IsSuccess()) {
     Log(kLogDetail, "%s: Unable to apply frame skip ratio %u to encoder profile for %s", kMethod, skip,
         description_.c_str());

@@ -77,6 +77,8 @@ class CCommonChannel : public CBaseRTSPChannel {
   virtual const VideoSettings& StreamSettings() { return GetSettings(); }
   // True when the stop event is set: the write that was about to go out is dropped.
   bool Stopping();
+  // A stop ends the RCP+ request in flight instead of waiting out its time-out.
+  void Interrupt() override;
   // Maximum bit rate configured for a class.
   uint32_t ConfiguredBitrate(BitrateClass bitrateClass) const;
 

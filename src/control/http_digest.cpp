@@ -42,6 +42,7 @@ std::optional<DigestChallenge> ParseDigestChallenge(std::string_view header) {
 
   DigestChallenge challenge;
   bool qopGiven = false;
+  bool authIntOffered = false;
   while (pos < header.size()) {
     while (pos < header.size() && (IsBlank(header[pos]) || header[pos] == ',')) ++pos;
     size_t nameStart = pos;
@@ -87,13 +88,17 @@ std::optional<DigestChallenge> ParseDigestChallenge(std::string_view header) {
         while (!option.empty() && IsBlank(option.front())) option.remove_prefix(1);
         while (!option.empty() && IsBlank(option.back())) option.remove_suffix(1);
         if (EqualsNoCase(option, "auth")) challenge.qopAuth = true;
+        if (EqualsNoCase(option, "auth-int")) authIntOffered = true;
         if (comma == std::string::npos) break;
         start = comma + 1;
       }
     }
   }
   if (challenge.nonce.empty()) return std::nullopt;
-  if (qopGiven && !challenge.qopAuth) return std::nullopt;
+  if (qopGiven && !challenge.qopAuth) {
+    if (!authIntOffered) return std::nullopt;
+    challenge.qopAuthInt = true;
+  }
   if (!challenge.algorithm.empty() && !EqualsNoCase(challenge.algorithm, "MD5") &&
       !EqualsNoCase(challenge.algorithm, "MD5-sess")) {
     return std::nullopt;
@@ -103,21 +108,25 @@ std::optional<DigestChallenge> ParseDigestChallenge(std::string_view header) {
 
 std::string BuildDigestAuthorization(const DigestChallenge& challenge, const std::string& user,
                                      const std::string& password, const std::string& method,
-                                     const std::string& uri, uint32_t nonceCount, const std::string& cnonce) {
+                                     const std::string& uri, uint32_t nonceCount, const std::string& cnonce,
+                                     std::string_view body) {
   std::string ha1 = vantrel::Md5Hex(user + ":" + challenge.realm + ":" + password);
   if (EqualsNoCase(challenge.algorithm, "MD5-sess"))
     ha1 = vantrel::Md5Hex(ha1 + ":" + challenge.nonce + ":" + cnonce);
-  const std::string ha2 = vantrel::Md5Hex(method + ":" + uri);
+  const std::string ha2 = challenge.qopAuthInt
+                              ? vantrel::Md5Hex(method + ":" + uri + ":" + vantrel::Md5Hex(std::string(body)))
+                              : vantrel::Md5Hex(method + ":" + uri);
   char nc[9];
   std::snprintf(nc, sizeof(nc), "%08x", nonceCount);
 
   std::string header = "Digest username=" + Quote(user) + ", realm=" + Quote(challenge.realm) +
                        ", nonce=" + Quote(challenge.nonce) + ", uri=" + Quote(uri);
-  if (challenge.qopAuth) {
+  if (challenge.qopAuth || challenge.qopAuthInt) {
+    const std::string qop = challenge.qopAuth ? "auth" : "auth-int";
     const std::string response =
-        vantrel::Md5Hex(ha1 + ":" + challenge.nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2);
-    header +=
-        ", qop=auth, nc=" + std::string(nc) + ", cnonce=" + Quote(cnonce) + ", response=" + Quote(response);
+        vantrel::Md5Hex(ha1 + ":" + challenge.nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2);
+    header += ", qop=" + qop + ", nc=" + std::string(nc) + ", cnonce=" + Quote(cnonce) +
+              ", response=" + Quote(response);
   } else {
     header += ", response=" + Quote(vantrel::Md5Hex(ha1 + ":" + challenge.nonce + ":" + ha2));
   }

@@ -284,6 +284,9 @@ CHttpSender::AttemptResult CHttpSender::SendRound(const HttpRequest& request, bo
   if (!WinHttpReceiveResponse(handle, nullptr)) {
     StoreError();
     CloseRequest();
+    // The request went out: a camera that does not answer in time will not answer the other
+    // transport either, and trying would double the wait (and outlast a stop's grace).
+    if (lastError_ == ERROR_WINHTTP_TIMEOUT) return AttemptResult::kFailed;
     return RetriesOnOtherTransport(lastError_, secure) ? AttemptResult::kRetryOtherTransport
                                                        : AttemptResult::kFailed;
   }

@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <cctype>
 #include <vector>
 
 #include "control/tobrin_file_base.h"
@@ -29,6 +30,26 @@ std::wstring ToWide(std::string_view text, UINT codePage) {
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;
+}
+
+// The code page a document's XML declaration names; UTF-8 when it names none or one we do not
+// know. Cameras that keep names in Latin-1 declare it, and reading those bytes as UTF-8 would
+// turn every accented letter into a replacement character.
+UINT DeclaredCodePage(std::string_view text) {
+  if (text.substr(0, 5) != "<?xml") return CP_UTF8;
+  std::string declaration(text.substr(0, text.find("?>")));
+  for (char& c : declaration) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t at = declaration.find("encoding");
+  if (at == std::string::npos) return CP_UTF8;
+  const size_t quote = declaration.find_first_of("\"'", at);
+  if (quote == std::string::npos) return CP_UTF8;
+  const size_t end = declaration.find(declaration[quote], quote + 1);
+  const std::string name = declaration.substr(quote + 1, end == std::string::npos ? 0 : end - quote - 1);
+  if (name == "iso-8859-1" || name == "latin1" || name == "iso_8859-1") return 28591;
+  if (name == "windows-1252" || name == "cp1252") return 1252;
+  if (name == "iso-8859-15") return 28605;
+  if (name == "us-ascii" || name == "ascii") return 20127;
+  return CP_UTF8;
 }
 
 std::string FromWide(const wchar_t* text, size_t length) {
@@ -275,7 +296,7 @@ HRESULT CXMLSettingsAPI::LoadXml(std::string_view text) {
   ComPtr<IXMLDOMDocument2> document;
   HRESULT hr = NewDocument(document.out());
   if (FAILED(hr)) return hr;
-  Bstr xml(ToWide(text, CP_UTF8));
+  Bstr xml(ToWide(text, DeclaredCodePage(text)));
   VARIANT_BOOL ok = VARIANT_FALSE;
   hr = document->loadXML(xml.get(), &ok);
   if (FAILED(hr)) return hr;

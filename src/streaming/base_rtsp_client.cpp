@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <vector>
 
+#include "control/http_digest.h"
 #include "control/md5.h"
 #include "core/driver_services.h"
 #include "foundation/text_format.h"
 #include "streaming/base64.h"
+#include "streaming/rtsp_url.h"
 
 namespace vantrel {
 
@@ -46,50 +49,18 @@ bool SetSocketTimeout(SOCKET s, int option, uint32_t ms) {
   return setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof(value)) == 0;
 }
 
-// Content-Length from a header block: digits only, anything else (or an overflowing number)
-// counts as 0 so a garbage value never becomes a buffer size.
-size_t ContentLength(const std::string& headers) {
-  std::string lower(headers);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  size_t at = lower.find("content-length");
-  if (at == std::string::npos) return 0;
-  at += std::strlen("content-length");
-  while (at < lower.size() && (lower[at] == ' ' || lower[at] == '\t')) ++at;
-  if (at >= lower.size() || lower[at] != ':') return 0;
-  ++at;
-  while (at < lower.size() && (lower[at] == ' ' || lower[at] == '\t')) ++at;
-  size_t value = 0;
-  size_t digits = 0;
-  for (; at < lower.size() && lower[at] >= '0' && lower[at] <= '9'; ++at, ++digits) {
-    value = value * 10 + static_cast<size_t>(lower[at] - '0');
-    if (value > CBaseRTSPClient::kMaxBodyBytes) return CBaseRTSPClient::kMaxBodyBytes;
-  }
-  if (digits == 0) return 0;
-  if (at < lower.size() && lower[at] != '\r' && lower[at] != '\n' && lower[at] != ' ' && lower[at] != '\t')
-    return 0;
-  return value;
-}
-
-// Stands in for a missing user so the session code needs no null checks.
-class NullClientUser : public IRTSPClientUser {
- public:
-  bool SdpInfoReceived(const SdpInfo&) override { return true; }
-  void OnInterleavedPacket(const CRTPPacket&) override {}
-  void OnSessionEnded() override {}
-};
-NullClientUser g_nullUser;
-
 }  // namespace
 
 CBaseRTSPClient::CBaseRTSPClient(IDriver* driver) : CBaseThread(driver), driver_(driver), socket_(kNoSocket) {
   // Reference-counted by Winsock, so the owner's own start-up and ours do not interfere.
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
+  socketEvent_ = WSACreateEvent();
 }
 
 CBaseRTSPClient::~CBaseRTSPClient() {
   Disconnect();
+  if (socketEvent_ != nullptr) WSACloseEvent(static_cast<WSAEVENT>(socketEvent_));
   WSACleanup();
 }
 
@@ -98,6 +69,13 @@ bool CBaseRTSPClient::Start(const RTSPConnectionParams& params, IRTSPClientUser*
   // A second Start without Disconnect would leak the first socket under a running thread.
   if (IsConnected() || IsRunning()) Disconnect();
   parser_.Reset();
+  reader_.Clear();
+  connectionClosed_ = false;
+  lastMediaTick_ = 0;
+  sentNonce_.clear();
+  nonceCount_ = 0;
+  rtpSequence_.Clear();
+  ownSsrc_ = std::random_device{}();
   params_ = params;
   user_ = user;
   transportMode_ = transportMode;
@@ -114,8 +92,7 @@ bool CBaseRTSPClient::Start(const RTSPConnectionParams& params, IRTSPClientUser*
 }
 
 void CBaseRTSPClient::Disconnect() {
-  uintptr_t s = socket_.load();
-  if (s != kNoSocket) SetSocketTimeout(static_cast<SOCKET>(s), SO_RCVTIMEO, kDisconnectReceiveTimeoutMs);
+  // The thread waits on the socket and the stop event together, so the stop reaches it at once.
   StopThread(2 * std::max(params_.receiveTimeoutMs, params_.sendTimeoutMs) + 1000);
   CloseSocket();
   lastKeepAlive_ = 0;
@@ -184,8 +161,13 @@ bool CBaseRTSPClient::Connect() {
     closesocket(s);
     return false;
   }
-  u_long blocking = 0;
-  ioctlsocket(s, FIONBIO, &blocking);
+  // The socket stays non-blocking: every wait is on its event together with the stop event.
+  if (socketEvent_ != nullptr) WSAResetEvent(static_cast<WSAEVENT>(socketEvent_));
+  if (socketEvent_ == nullptr ||
+      WSAEventSelect(s, static_cast<WSAEVENT>(socketEvent_), FD_READ | FD_CLOSE) != 0) {
+    closesocket(s);
+    return false;
+  }
   socket_.store(static_cast<uintptr_t>(s));
   return true;
 }
@@ -200,13 +182,7 @@ std::string CBaseRTSPClient::GetRequestUrl() const {
 
 std::string CBaseRTSPClient::GetTrackUrl() const {
   const MediaDescription* media = parser_.GetSdpInfo().Media(params_.mediaKind);
-  std::string url = GetRequestUrl();
-  if (!media || media->control.empty()) return url;
-  const std::string& control = media->control;
-  if (control.find("://") != std::string::npos) return control;
-  if (!url.empty() && url.back() == '/') url.pop_back();
-  if (control.front() != '/') url += '/';
-  return url + control;
+  return ResolveControlUrl(GetRequestUrl(), media ? media->control : std::string());
 }
 
 std::string CBaseRTSPClient::BuildTransportLine() const {
@@ -226,31 +202,38 @@ std::string CBaseRTSPClient::BuildTransportLine() const {
   return line + "\r\n";
 }
 
-std::string CBaseRTSPClient::BuildAuthorizationLine(uint32_t method) const {
+std::string CBaseRTSPClient::BuildAuthorizationLine(uint32_t method) {
   try {
     if (params_.authMode == kRtspAuthBasic) {
       std::string credentials = params_.user + ":" + params_.password;
       if (credentials.size() > kMaxBasicCredentials) credentials.resize(kMaxBasicCredentials);
+      // One header line: a line break inside the value would end the header for the server.
       std::string encoded = Base64Encode(credentials);
+      encoded.erase(
+          std::remove_if(encoded.begin(), encoded.end(), [](char c) { return c == '\r' || c == '\n'; }),
+          encoded.end());
       if (encoded.size() >= kMaxBasicEncoded) return {};
       return "Authorization: Basic " + encoded + "\r\n";
     }
     if (params_.authMode == kRtspAuthDigest) {
-      // The URI is the request URL even for SETUP, whose request line names the track.
-      std::string uri = GetRequestUrl();
+      // The digest URI is the URI of the request line it authorises: strict servers check it.
+      const std::string uri = method == kRtspSetup ? GetTrackUrl() : GetRequestUrl();
       const char* name = MethodName(method);
-      if (parser_.GetChallengeType() != kChallengeDigest || parser_.GetRealm().empty() ||
-          parser_.GetNonce().empty() || params_.user.empty() || params_.password.empty() || uri.empty() ||
-          !name)
+      const Web::DigestChallenge& challenge = parser_.GetDigestChallenge();
+      if (parser_.GetChallengeType() != kChallengeDigest || challenge.realm.empty() ||
+          challenge.nonce.empty() || params_.user.empty() || params_.password.empty() || uri.empty() || !name)
         return {};
-      std::string ha1 = Md5Hex(params_.user + ":" + parser_.GetRealm() + ":" + params_.password);
-      std::string ha2 = Md5Hex(std::string(name) + ":" + uri);
-      std::string response = Md5Hex(ha1 + ":" + parser_.GetNonce() + ":" + ha2);
-      return FormatText(
-          "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", "
-          "response=\"%s\"\r\n",
-          params_.user.c_str(), parser_.GetRealm().c_str(), parser_.GetNonce().c_str(), uri.c_str(),
-          response.c_str());
+      if (challenge.nonce != sentNonce_) {
+        sentNonce_ = challenge.nonce;
+        nonceCount_ = 0;
+        std::random_device random;
+        cnonce_ = FormatText("%08x%08x", random(), random());
+      }
+      ++nonceCount_;
+      return "Authorization: " +
+             Web::BuildDigestAuthorization(challenge, params_.user, params_.password, name, uri, nonceCount_,
+                                           cnonce_) +
+             "\r\n";
     }
   } catch (...) {
     // A request without credentials is answered with a challenge; nothing to report here.
@@ -302,57 +285,212 @@ void CBaseRTSPClient::BuildRequest(std::string& out, uint32_t method) {
   }
 }
 
-bool CBaseRTSPClient::ReadResponse(std::string& response) {
-  response.clear();
+CBaseRTSPClient::Pumped CBaseRTSPClient::Pump(uint32_t timeoutMs, bool stopAborts) {
+  if (connectionClosed_ || socket_.load() == kNoSocket) return Pumped::kClosed;
+  HANDLE handles[] = {static_cast<HANDLE>(socketEvent_), static_cast<HANDLE>(GetStopEvent().GetHandle())};
+  DWORD woke = WaitForMultipleObjects(stopAborts ? 2 : 1, handles, FALSE, timeoutMs);
+  if (woke == WAIT_OBJECT_0 + 1) return Pumped::kStopped;
+  if (woke != WAIT_OBJECT_0) return Pumped::kTimeout;
+  return ReadAvailable();
+}
+
+CBaseRTSPClient::Pumped CBaseRTSPClient::ReadAvailable() {
   SOCKET s = static_cast<SOCKET>(socket_.load());
-  char buffer[kReadChunkBytes];
-  size_t expected = kReadChunkBytes;
-  size_t headerEnd = std::string::npos;
-  size_t ask = kFirstReadBytes;
+  if (connectionClosed_ || s == INVALID_SOCKET) return Pumped::kClosed;
+  WSANETWORKEVENTS events;
+  WSAEnumNetworkEvents(s, static_cast<WSAEVENT>(socketEvent_), &events);
+  char buffer[16384];
+  size_t total = 0;
   for (;;) {
-    int got = recv(s, buffer, static_cast<int>(ask), 0);
-    if (got <= 0) break;
-    response.append(buffer, static_cast<size_t>(got));
-    if (headerEnd == std::string::npos) {
-      headerEnd = response.find("\r\n\r\n");
-      if (headerEnd != std::string::npos) {
-        expected = headerEnd + 4 + ContentLength(response.substr(0, headerEnd + 2));
-      } else if (response.size() >= expected) {
-        // A header block past one chunk: keep reading, bounded, rather than leave the rest
-        // of this response on the connection to corrupt the next one.
-        expected = std::min(response.size() + kReadChunkBytes, kMaxHeaderBytes);
+    int got = recv(s, buffer, sizeof(buffer), 0);
+    if (got > 0) {
+      reader_.Append(buffer, static_cast<size_t>(got));
+      total += static_cast<size_t>(got);
+      if (total >= kMaxReadPerWake) {
+        // Hand this much on first; the event brings us back for the rest.
+        WSASetEvent(static_cast<WSAEVENT>(socketEvent_));
+        break;
       }
+      continue;
     }
-    if (response.size() >= expected) break;
-    ask = std::min(expected - response.size(), kReadChunkBytes);
+    if (got == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) break;
+    connectionClosed_ = true;
+    return total > 0 ? Pumped::kData : Pumped::kClosed;
   }
-  return !response.empty();
+  return Pumped::kData;
+}
+
+bool CBaseRTSPClient::SendAll(const std::string& bytes) {
+  SOCKET s = static_cast<SOCKET>(socket_.load());
+  if (s == INVALID_SOCKET) return false;
+  const uint64_t deadline = GetTickCount64() + params_.sendTimeoutMs;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    int sent = send(s, bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
+    if (sent > 0) {
+      done += static_cast<size_t>(sent);
+      continue;
+    }
+    if (sent == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    const uint64_t now = GetTickCount64();
+    if (now >= deadline) return false;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    const uint64_t left = std::min<uint64_t>(deadline - now, 100);
+    timeval step{0, static_cast<long>(left * 1000)};
+    select(0, nullptr, &writable, nullptr, &step);
+  }
+  return true;
+}
+
+void CBaseRTSPClient::Dispatch(const RtspMessage& message) {
+  switch (message.kind) {
+    case RtspMessage::Kind::kInterleaved:
+      lastMediaTick_ = GetTickCount64();
+      if (transportMode_ == kRtspTransportInterleaved &&
+          message.channel == parser_.GetInterleavedRtcpChannel() &&
+          message.channel != parser_.GetInterleavedChannel()) {
+        AnswerSenderReports(message.data);
+        return;
+      }
+      if (message.channel != parser_.GetInterleavedChannel()) return;  // a channel not ours
+      if (!packet_.Parse(reinterpret_cast<const uint8_t*>(message.data.data()), message.data.size())) return;
+      rtpSequence_.Update(packet_.GetSequenceNumber());
+      try {
+        if (user_) user_->OnInterleavedPacket(packet_);
+      } catch (...) {
+        // The user's packet handler threw; the connection itself is still good.
+      }
+      return;
+    case RtspMessage::Kind::kRequest:
+      AnswerServerRequest(message);
+      return;
+    case RtspMessage::Kind::kResponse:
+      // A response to a request given up on; its CSeq is not the one awaited.
+      return;
+  }
+}
+
+void CBaseRTSPClient::AnswerServerRequest(const RtspMessage& message) {
+  // RFC 2326 lets a client answer what it does not implement with 501; OPTIONS is how servers
+  // check that a client is still there.
+  const unsigned cseq = message.cseq.value_or(0);
+  std::string answer = message.method == "OPTIONS"
+                           ? FormatText("RTSP/1.0 200 OK\r\nCSeq: %u\r\nPublic: OPTIONS\r\n", cseq)
+                           : FormatText("RTSP/1.0 501 Not Implemented\r\nCSeq: %u\r\n", cseq);
+  if (!parser_.GetSessionId().empty()) answer += "Session: " + parser_.GetSessionId() + "\r\n";
+  SendAll(answer + "\r\n");
+}
+
+void CBaseRTSPClient::AnswerSenderReports(const std::string& compound) {
+  // Each sender report is answered at once on the RTCP channel, as over UDP: some cameras
+  // take missing reports for a dead receiver even while the RTSP session is kept alive.
+  rtcp::CCompoundReader reader(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(compound.data()), compound.size()));
+  rtcp::PacketView packet;
+  while (reader.Next(packet)) {
+    if (packet.type != rtcp::kTypeSenderReport) continue;
+    const auto report = rtcp::ReadSenderReport(packet);
+    if (!report) continue;
+    rtcp::ReceiverReportFields fields;
+    fields.versionBits = report->versionBits;
+    fields.ownSsrc = ownSsrc_;
+    fields.senderSsrc = report->senderSsrc;
+    fields.extendedHighest = rtpSequence_.ExtendedHighest();
+    fields.lsr = report->lsr;
+    fields.dlsr = 0;  // answered as it arrives
+    const auto rr = rtcp::BuildReceiverReport(fields);
+    std::string frame = {'$', static_cast<char>(parser_.GetInterleavedRtcpChannel()), 0,
+                         static_cast<char>(rr.size())};
+    frame.append(reinterpret_cast<const char*>(rr.data()), rr.size());
+    SendAll(frame);
+  }
+}
+
+bool CBaseRTSPClient::AwaitResponse(uint32_t cseq, std::string& response) {
+  // Once stopping (the TEARDOWN on the way out), the answer gets a short grace only.
+  const bool stopping = IsStopRequested();
+  const uint32_t limit =
+      stopping ? std::min(params_.receiveTimeoutMs, kDisconnectReceiveTimeoutMs) : params_.receiveTimeoutMs;
+  const uint64_t deadline = GetTickCount64() + limit;
+  for (;;) {
+    while (std::optional<RtspMessage> message = reader_.Next()) {
+      // A response without a CSeq cannot be matched; taking it keeps such cameras working.
+      // A higher one cannot be a late answer to anything we sent.
+      if (message->kind == RtspMessage::Kind::kResponse && (!message->cseq || *message->cseq >= cseq)) {
+        response = std::move(message->data);
+        return true;
+      }
+      Dispatch(*message);
+    }
+    const uint64_t now = GetTickCount64();
+    if (connectionClosed_ || now >= deadline) return false;
+    if (Pump(static_cast<uint32_t>(deadline - now), !stopping) == Pumped::kStopped) return false;
+  }
 }
 
 bool CBaseRTSPClient::SendRequest(uint32_t method) {
   uintptr_t s = socket_.load();
-  if (s == kNoSocket) return false;
+  if (s == kNoSocket || connectionClosed_) return false;
   std::string request;
   BuildRequest(request, method);
   if (request.empty()) return false;
-  int sent = send(static_cast<SOCKET>(s), request.data(), static_cast<int>(request.size()), 0);
-  if (sent < 0 || static_cast<size_t>(sent) < request.size()) return false;
-  if (method == kRtspPlay && transportMode_ == kRtspTransportInterleaved) return ReceiveInterleaved();
+  const uint32_t cseq = parser_.GetCSeq();
+  if (!SendAll(request)) return false;
   std::string response;
-  if (!ReadResponse(response)) return false;
-  return parser_.Parse(method, response);
+  if (!AwaitResponse(cseq, response)) return false;
+  const bool parsed = parser_.Parse(method, response);
+  // A response that named no CSeq leaves ours in place for the next request.
+  if (parser_.GetCSeq() < cseq) parser_.SetCSeq(cseq);
+  return parsed;
+}
+
+bool CBaseRTSPClient::AuthRetryWanted(uint32_t retries) {
+  if (parser_.GetStatusCode() != 401 || retries >= kMaxAuthRetries) return false;
+  if (parser_.GetChallengeType() != params_.authMode) {
+    params_.authMode = parser_.GetChallengeType();
+    return params_.authMode != kRtspAuthNone;
+  }
+  if (params_.authMode != kRtspAuthDigest) return false;
+  const Web::DigestChallenge& challenge = parser_.GetDigestChallenge();
+  // A stale nonce means the credentials were right; a new nonce on the first refusal is how a
+  // camera ends an expired one in the middle of a session. The same nonce again is a refusal.
+  return challenge.stale || (retries == 0 && challenge.nonce != sentNonce_);
+}
+
+bool CBaseRTSPClient::SendWithAuthRetry(uint32_t method) {
+  bool sent = SendRequest(method);
+  for (uint32_t retries = 0; sent && AuthRetryWanted(retries); ++retries) sent = SendRequest(method);
+  return sent;
+}
+
+void CBaseRTSPClient::LogFailure(uint32_t method, bool sent) {
+  if (failureLogged_ || !driver_ || IsStopRequested()) return;
+  const std::string device = driver_->GetDeviceAddress();
+  const unsigned status = parser_.GetStatusCode();
+  if (sent && status == 401) {
+    driver_->Log(kLogError, "%s: RTSP login refused by device %s for user \"%s\" - no video",
+                 "vantrel::CBaseRTSPClient::ExecuteRequest", device.c_str(), params_.user.c_str());
+  } else if (method == kRtspSetup && !sent && !connectionClosed_ && status != 0 && status != 200) {
+    driver_->Log(kLogError,
+                 "%s: Device %s accepted none of the offered RTSP transports (status %u) - no video",
+                 "vantrel::CBaseRTSPClient::ExecuteRequest", device.c_str(), status);
+  } else {
+    return;
+  }
+  failureLogged_ = true;
 }
 
 bool CBaseRTSPClient::ExecuteRequest(uint32_t method) {
   if (method != kRtspTeardown && IsStopRequested()) return false;
-  bool sent = SendRequest(method);
-  if (sent && parser_.GetStatusCode() == 401 && parser_.GetChallengeType() != params_.authMode) {
-    params_.authMode = parser_.GetChallengeType();
-    sent = SendRequest(method);
-  }
+  bool sent = SendWithAuthRetry(method);
   lastRequestAnswered_.store(sent);
   uint32_t status = parser_.GetStatusCode();
-  return sent && status >= 200 && status <= 299;
+  const bool ok = sent && status >= 200 && status <= 299;
+  if (!ok && method != kRtspTeardown) LogFailure(method, sent);
+  if (ok && method == kRtspPlay) failureLogged_ = false;
+  return ok;
 }
 
 void CBaseRTSPClient::CheckKeepAlive() {
@@ -363,30 +501,20 @@ void CBaseRTSPClient::CheckKeepAlive() {
   // no meaningful 32-bit value.
   uint32_t elapsedMs = lastKeepAlive_ ? static_cast<uint32_t>((now - lastKeepAlive_) / 10000) : 0xFFFFFFFFu;
   if (elapsedMs <= periodS * 1000 / 2 || IsStopRequested()) return;
-  bool sent = SendRequest(kRtspOptions);
-  if (sent && parser_.GetStatusCode() == 401 && parser_.GetChallengeType() != params_.authMode) {
-    params_.authMode = parser_.GetChallengeType();
-    sent = SendRequest(kRtspOptions);
-  }
+  bool sent = SendWithAuthRetry(kRtspOptions);
+  // Some cameras ignore or refuse OPTIONS inside a session; media still arriving on the
+  // connection is the better proof of life.
+  if (!sent && transportMode_ == kRtspTransportInterleaved && !connectionClosed_ && !paused_.load() &&
+      lastMediaTick_ != 0 && GetTickCount64() - lastMediaTick_ < params_.receiveTimeoutMs)
+    sent = true;
   lastRequestAnswered_.store(sent);
   lastKeepAlive_ = now;
 }
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
-  IRTSPClientUser* user = user_ ? user_ : &g_nullUser;
-  CRTSPStreamParser stream(user, parser_.GetInterleavedChannel());
-  SOCKET s = static_cast<SOCKET>(socket_.load());
-  std::vector<char> buffer(kInterleavedBufferBytes);
-  for (;;) {
-    int got = recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
-    if (got <= 0) return true;
-    if (IsStopRequested()) return false;
-    try {
-      stream.Process(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(got));
-    } catch (...) {
-      // The user's packet handler threw; the connection itself is still good.
-    }
-  }
+  if (!connectionClosed_) ReadAvailable();
+  while (std::optional<RtspMessage> message = reader_.Next()) Dispatch(*message);
+  return connectionClosed_;
 }
 
 bool CBaseRTSPClient::NotifySdpInfo() {
@@ -419,27 +547,53 @@ void CBaseRTSPClient::ThreadProc() {
     paused_.store(true);
     resuming_ = false;
     if (!pauseWanted_.load()) playEvent_.Set();
-    CEvent* events[] = {&GetStopEvent(), &pauseEvent_, &playEvent_};
+    HANDLE handles[] = {static_cast<HANDLE>(GetStopEvent().GetHandle()),
+                        static_cast<HANDLE>(pauseEvent_.GetHandle()),
+                        static_cast<HANDLE>(playEvent_.GetHandle()), static_cast<HANDLE>(socketEvent_)};
+    uint64_t lastCheckTick = GetTickCount64();
     for (;;) {
-      int which = WaitForEvents(events, 3, kWaitStepMs);
-      if (which == 0) break;
+      // What arrived behind the last awaited response is already read: hand it on before
+      // waiting, since the socket will not signal those bytes again.
+      while (std::optional<RtspMessage> message = reader_.Next()) Dispatch(*message);
+      // The connection is watched as long as it is open: the server may send requests of its
+      // own, and in mode 2 it carries the media.
+      const DWORD count = connectionClosed_ ? 3 : 4;
+      const DWORD woke = WaitForMultipleObjects(count, handles, FALSE, kWaitStepMs);
+      if (woke == WAIT_OBJECT_0) break;
       // A pause and a play requested in quick succession wake the thread twice; only the last
       // wish counts, and a session already in that state is left alone.
-      if (which == 1) {
+      if (woke == WAIT_OBJECT_0 + 1) {
         if (pauseWanted_.load() && !paused_.load() && ExecuteRequest(kRtspPause)) {
           paused_.store(true);
           resuming_ = true;
         }
-      } else if (which == 2) {
+      } else if (woke == WAIT_OBJECT_0 + 2) {
         if (!pauseWanted_.load() && paused_.load()) {
           paused_.store(false);
+          lastMediaTick_ = GetTickCount64();
           ExecuteRequest(kRtspPlay);
           resuming_ = false;
         }
-      } else if (which < 0) {
-        // Time-out, or a failed wait: either way a keep-alive check is what keeps the session.
-        if (IsStopRequested()) break;
+      } else if (woke == WAIT_OBJECT_0 + 3) {
+        // In mode 2 the connection is the media path: its end is the session's end. In the
+        // other modes the media keep flowing and the keep-alive decides.
+        if (ReceiveInterleaved() && transportMode_ == kRtspTransportInterleaved) {
+          lastRequestAnswered_.store(false);
+          break;
+        }
+      }
+      if (IsStopRequested()) break;
+      // Checked every wait step, also when media keep the thread busy.
+      const uint64_t tick = GetTickCount64();
+      if (woke == WAIT_TIMEOUT || tick - lastCheckTick >= kWaitStepMs) {
+        lastCheckTick = tick;
         CheckKeepAlive();
+      }
+      if (transportMode_ == kRtspTransportInterleaved && !paused_.load() && lastMediaTick_ != 0 &&
+          GetTickCount64() - lastMediaTick_ > params_.receiveTimeoutMs) {
+        // Silent past the receive time-out while playing: the connection is as good as gone.
+        lastRequestAnswered_.store(false);
+        break;
       }
     }
   }

@@ -5,15 +5,20 @@
 // RequestPause and RequestPlay from its own thread; the latter two only set events, every
 // request goes out and every response is read on the client thread, which is also where the
 // IRTSPClientUser callbacks run. RTP over UDP is received elsewhere: the client only announces
-// the client ports. In interleaved mode (2) the thread stays inside PLAY while data flows and
-// hands the "$" frames to the user.
+// the client ports. In interleaved mode (2) the "$" frames are handed to the user as they come,
+// while pause, play and keep-alive are served as in the other modes.
 //
-// Camera quirks and limits accepted on purpose:
-//  - a response is read until its header end plus Content-Length, with the receive time-out
-//    ending a short one; headers longer than kMaxHeaderBytes and bodies longer than
-//    kMaxBodyBytes are cut, so a broken or hostile peer cannot make the buffer grow unbounded;
-//  - Content-Length is digits only; anything else (including a sign) counts as 0;
-//  - one retry after a 401 whose challenge differs from what was sent, never a loop.
+// Everything the connection carries goes through one reader (CRTSPMessageReader), so:
+//  - a response is taken as the answer only when its CSeq is the one sent; late responses are
+//    dropped and requests the server sends on its own are answered (OPTIONS) or refused (501);
+//  - interleaved frames that arrive while a response is awaited are delivered;
+//  - header blocks may end lines in CR LF or a bare LF; headers longer than kMaxHeaderBytes and
+//    bodies longer than kMaxBodyBytes are cut, so a hostile peer cannot grow the buffer;
+//  - the thread waits on the socket and its stop event together, so a stop ends any wait at
+//    once (changing the receive time-out does not end a receive already waiting under Wine).
+// Authentication: after a 401 the request is repeated when the challenge is of another scheme,
+// when a Digest nonce is stale, or (once) when the camera names a new nonce, as it does when its
+// nonce expires in the middle of a session; never more than twice, so a refused login ends.
 #pragma once
 
 #include <atomic>
@@ -22,6 +27,9 @@
 
 #include "foundation/base_thread.h"
 #include "foundation/event.h"
+#include "streaming/rtcp_packet.h"
+#include "streaming/rtp_packet.h"
+#include "streaming/rtsp_message_reader.h"
 #include "streaming/rtsp_response_parser.h"
 #include "streaming/rtsp_stream_parser.h"
 
@@ -72,7 +80,9 @@ class CBaseRTSPClient : public CBaseThread {
   static constexpr uint32_t kConnectPollMs = 100;
   static constexpr uint32_t kDisconnectReceiveTimeoutMs = 100;
   static constexpr uint32_t kMaxBasicCredentials = 99;
-  static constexpr size_t kMaxBasicEncoded = 100;
+  static constexpr size_t kMaxBasicEncoded = 136;  // 99 characters encode to 132
+  static constexpr size_t kMaxReadPerWake = 262144;
+  static constexpr uint32_t kMaxAuthRetries = 2;
 
   // `driver` is borrowed; the driver outlives every channel and its client.
   explicit CBaseRTSPClient(IDriver* driver);
@@ -113,8 +123,8 @@ class CBaseRTSPClient : public CBaseThread {
   void ThreadProc() override;
   // Builds the request text for a method (RtspMethod); empty for an unknown method.
   virtual void BuildRequest(std::string& out, uint32_t method);
-  // The RTP-over-RTSP loop entered by PLAY in transport mode 2. True when the connection
-  // ended (closed, failed or silent past the receive time-out), false when stopped.
+  // Reads what the connection holds and hands it on (interleaved frames to the user, server
+  // requests answered). True when the connection ended (closed or failed).
   virtual bool ReceiveInterleaved();
 
   bool ExecuteRequest(uint32_t method);
@@ -124,11 +134,22 @@ class CBaseRTSPClient : public CBaseThread {
   const RTSPConnectionParams& GetParams() const { return params_; }
 
  private:
+  enum class Pumped { kData, kTimeout, kStopped, kClosed };
+
   bool Connect();
   void CloseSocket();
-  bool ReadResponse(std::string& response);
+  Pumped Pump(uint32_t timeoutMs, bool stopAborts);
+  Pumped ReadAvailable();
+  bool SendAll(const std::string& bytes);
+  bool AwaitResponse(uint32_t cseq, std::string& response);
+  void Dispatch(const RtspMessage& message);
+  void AnswerServerRequest(const RtspMessage& message);
+  void AnswerSenderReports(const std::string& compound);
+  bool SendWithAuthRetry(uint32_t method);
+  bool AuthRetryWanted(uint32_t retries);
+  void LogFailure(uint32_t method, bool sent);
   std::string BuildTransportLine() const;
-  std::string BuildAuthorizationLine(uint32_t method) const;
+  std::string BuildAuthorizationLine(uint32_t method);
   bool NotifySdpInfo();
   void NotifySessionEnded();
   static uint64_t Now();
@@ -137,6 +158,17 @@ class CBaseRTSPClient : public CBaseThread {
   RTSPConnectionParams params_;
   CRTSPResponseParser parser_;  // used on the client thread only while the session runs
   std::atomic<uintptr_t> socket_;
+  void* socketEvent_ = nullptr;  // WSAEVENT signalled when the connection has data or closed
+  bool connectionClosed_ = false;
+  CRTSPMessageReader reader_;
+  CRTPPacket packet_;                // reused for interleaved frames
+  rtcp::SequenceState rtpSequence_;  // interleaved RTP, for the receiver reports
+  uint32_t ownSsrc_ = 0;
+  uint64_t lastMediaTick_ = 0;  // GetTickCount64 of the last interleaved frame
+  std::string sentNonce_;       // nonce of the last Digest line sent
+  uint32_t nonceCount_ = 0;
+  std::string cnonce_;
+  bool failureLogged_ = false;       // one line per run of failures, not one per reconnect
   uint64_t lastKeepAlive_ = 0;       // FILETIME of the last keep-alive; client thread
   IRTSPClientUser* user_ = nullptr;  // borrowed from Start until Disconnect
   uint32_t transportMode_ = kRtspTransportUdp;

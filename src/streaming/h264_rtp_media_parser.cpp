@@ -83,12 +83,19 @@ void CH264RTPMediaParser::ApplyRequestedSizeIfUnknown() {
 
 void CH264RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
   if (packet.GetPayloadType() == kIgnoredPayloadType) return;
-  if (!CheckSequence(packet)) DiscardFrame();
-  if (!Depacketize(packet.GetPayload(), packet.GetPayloadLength()) || !CheckBufferSize()) {
+  try {
+    if (!CheckSequence(packet)) DiscardFrame();
+    if (!Depacketize(packet.GetPayload(), packet.GetPayloadLength()) || !CheckBufferSize()) {
+      DiscardFrame();
+      return;
+    }
+    if (packet.GetMarker() && !frame_.empty()) ProcessFrame(packet.GetTimestamp());
+  } catch (...) {
+    // Half an access unit left behind would be glued in front of the next one and hand the
+    // decoder a corrupt picture; the caller decides what the failure itself means.
     DiscardFrame();
-    return;
+    throw;
   }
-  if (packet.GetMarker() && !frame_.empty()) ProcessFrame(packet.GetTimestamp());
 }
 
 void CH264RTPMediaParser::AppendNalUnit(const uint8_t* nal, size_t size) {
@@ -197,6 +204,12 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t timestamp) {
     ClearFrame();
     return;
   }
+  // The host's frame goes back to it even when the client throws.
+  struct Release {
+    CH264RTPMediaParser* self;
+    ipcapture::IIPFrame* frame;
+    ~Release() { self->ReleaseFrame(frame); }
+  } release{this, frame};
   bool delivered = false;
   uint8_t* data = frame->GetData();
   if (data == nullptr) {
@@ -216,7 +229,6 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t timestamp) {
     delivered = client_->OnFrame(frame);
   }
   if (!delivered) DiscardFrame();
-  ReleaseFrame(frame);
   ClearFrame();
 }
 

@@ -81,7 +81,7 @@ void MakeQuantizationTables(int q, uint8_t (&tables)[128]) {
 }
 
 bool CJpegHeaderBuilder::Build(const uint8_t* frame, size_t size, uint32_t width, uint32_t height,
-                               std::vector<uint8_t>& header, JpegHeaderInfo& info) {
+                               std::vector<uint8_t>& header, JpegHeaderInfo& info, JpegTableCache* cache) {
   header.clear();
   info = JpegHeaderInfo();
   ByteReader reader(frame, size);
@@ -101,31 +101,53 @@ bool CJpegHeaderBuilder::Build(const uint8_t* frame, size_t size, uint32_t width
   const bool hasRestart = type >= 64;
   if (hasRestart && (!reader.ReadU16(restartInterval) || !reader.Skip(2))) return false;
 
-  uint8_t tables[128];
-  size_t tableLength = 128;
-  bool fromQ = true;
+  // The tables as DQT wants them: per table its 16-bit flag and its bytes.
+  JpegTables tables;
   if (q >= 128) {
     // |      MBZ      |   Precision   |             Length            |
     uint8_t mbz = 0, precision = 0;
     uint16_t length = 0;
     if (!reader.ReadU8(mbz) || !reader.ReadU8(precision) || !reader.ReadU16(length)) return false;
-    if (mbz == 0 && length != 0) {
-      // Only 8-bit tables of 64 bytes, one or two, can be written as the DQT segments below.
-      if (precision != 0 || (length != 64 && length != 128)) return false;
+    if (mbz != 0) {
+      // Not the RFC's table header: the Q's own tables are the best guess, as they always were.
+      uint8_t fromQ[128];
+      MakeQuantizationTables(q, fromQ);
+      tables.bytes.assign(fromQ, fromQ + 128);
+    } else if (length != 0) {
       std::span<const uint8_t> inBand;
       if (!reader.ReadBytes(length, inBand)) return false;
-      for (size_t i = 0; i < inBand.size(); ++i) tables[i] = inBand[i];
-      tableLength = length;
-      fromQ = false;
+      tables.precision = precision;
+      tables.bytes.assign(inBand.begin(), inBand.end());
+      if (cache != nullptr) (*cache)[q] = tables;
+    } else if (cache != nullptr && cache->count(q) != 0) {
+      tables = (*cache)[q];
+    } else {
+      return false;  // tables promised earlier that never came: no picture can be decoded
     }
+  } else {
+    uint8_t fromQ[128];
+    MakeQuantizationTables(q, fromQ);
+    tables.bytes.assign(fromQ, fromQ + 128);
   }
-  if (fromQ) MakeQuantizationTables(q, tables);
+  // Split by precision: 64 bytes per 8-bit table, 128 per 16-bit one; they must add up.
+  struct Table {
+    size_t offset, size;
+    bool wide;
+  };
+  std::vector<Table> split;
+  for (size_t at = 0; at < tables.bytes.size();) {
+    if (split.size() == 3) return false;
+    const bool wide = (tables.precision >> split.size()) & 1;
+    const size_t tableSize = wide ? 128 : 64;
+    if (at + tableSize > tables.bytes.size()) return false;
+    split.push_back({at, tableSize, wide});
+    at += tableSize;
+  }
+  if (split.empty()) return false;
 
   info.consumed = reader.Position();
   info.width = width != 0 ? width : (width8 == 0 ? 2048u : width8 * 8u);
   info.height = height != 0 ? height : (height8 == 0 ? 2048u : height8 * 8u);
-  const size_t expected = (tableLength & ~size_t{1}) + 495 + (hasRestart ? 6 : 0);
-  if (expected > kMaxHeaderSize) return false;
   header.reserve(kMaxHeaderSize);
 
   // SOI and APP0 (JFIF 1.1, no units, 1x1 density, no thumbnail).
@@ -137,25 +159,23 @@ bool CJpegHeaderBuilder::Build(const uint8_t* frame, size_t size, uint32_t width
     header.insert(header.end(), dri, dri + sizeof(dri));
     Put16(header, restartInterval);
   }
-  const bool twoTables = tableLength > 64;
-  const size_t firstSize = twoTables ? 64 : tableLength;
-  header.push_back(0xFF);
-  header.push_back(0xDB);
-  Put16(header, static_cast<uint32_t>(firstSize + 3));
-  header.push_back(0x00);
-  header.insert(header.end(), tables, tables + firstSize);
-  if (twoTables) {
+  for (size_t id = 0; id < split.size(); ++id) {
     header.push_back(0xFF);
     header.push_back(0xDB);
-    Put16(header, static_cast<uint32_t>(tableLength - 64 + 3));
-    header.push_back(0x01);
-    header.insert(header.end(), tables + 64, tables + tableLength);
+    Put16(header, static_cast<uint32_t>(split[id].size + 3));
+    header.push_back(static_cast<uint8_t>((split[id].wide ? 0x10 : 0x00) | id));
+    header.insert(header.end(), tables.bytes.begin() + static_cast<std::ptrdiff_t>(split[id].offset),
+                  tables.bytes.begin() + static_cast<std::ptrdiff_t>(split[id].offset + split[id].size));
   }
-  // SOF0, baseline, three components. With a single table every component must use it: a
-  // reference to a table that was never defined makes the image undecodable.
-  const uint8_t chromaTable = twoTables ? 1 : 0;
+  // A reference to a table that was never defined makes the image undecodable: with one table
+  // every component uses it, with two the chroma share the second, with three Cr has its own.
+  const uint8_t cbTable = split.size() > 1 ? 1 : 0;
+  const uint8_t crTable = split.size() > 2 ? 2 : cbTable;
+  // 16-bit tables are only allowed in extended sequential frames (SOF1).
+  bool anyWide = false;
+  for (const Table& t : split) anyWide = anyWide || t.wide;
   const uint8_t sof[] = {0xFF,
-                         0xC0,
+                         static_cast<uint8_t>(anyWide ? 0xC1 : 0xC0),
                          0x00,
                          0x11,
                          0x08,
@@ -169,10 +189,10 @@ bool CJpegHeaderBuilder::Build(const uint8_t* frame, size_t size, uint32_t width
                          0x00,
                          0x02,
                          0x11,
-                         chromaTable,
+                         cbTable,
                          0x03,
                          0x11,
-                         chromaTable};
+                         crTable};
   header.insert(header.end(), sof, sof + sizeof(sof));
   PutHuffman(header, 0x00, kDcLumaBits, kDcValues);
   PutHuffman(header, 0x10, kAcLumaBits, kAcLumaValues);

@@ -15,6 +15,15 @@ void CJpegMediaParser::ProcessData(const uint8_t* data, size_t size) {
   size_t start = 0;
   for (size_t p = 0; p < size; ++p) {
     const uint8_t byte = data[p];
+    if (skipLengthBytes_ < 2) {
+      skipRemaining_ = (skipRemaining_ << 8) | byte;
+      if (++skipLengthBytes_ == 2) skipRemaining_ = skipRemaining_ >= 2 ? skipRemaining_ - 2 : 0;
+      continue;
+    }
+    if (skipRemaining_ > 0) {
+      --skipRemaining_;
+      continue;
+    }
     if (sofRemaining_ > 0) {
       sof_[sizeof(sof_) - sofRemaining_] = byte;
       if (--sofRemaining_ == 0) {
@@ -37,6 +46,8 @@ void CJpegMediaParser::ProcessData(const uint8_t* data, size_t size) {
         frame_.push_back(0xFF);
         insideImage_ = true;
         sofRemaining_ = 0;
+        skipLengthBytes_ = 2;
+        skipRemaining_ = 0;
         start = p;
         break;
       case 0xD9:
@@ -46,6 +57,10 @@ void CJpegMediaParser::ProcessData(const uint8_t* data, size_t size) {
         start = p + 1;
         break;
       default:
+        if (insideImage_ && ((byte >= 0xE0 && byte <= 0xEF) || byte == 0xFE)) {
+          skipLengthBytes_ = 0;
+          skipRemaining_ = 0;
+        }
         break;
     }
   }

@@ -6,6 +6,8 @@
 // of one, D8/D9 at the start of the next) and an SOF0 segment split anywhere are recognised, so
 // the frames found do not depend on how the body was split. Inside entropy-coded data FF is
 // always followed by 00 or a restart marker, so these markers cannot be mistaken there.
+// Application segments (APP0-APP15) and comments are stepped over by their lengths: an EXIF
+// thumbnail in APP1 carries an SOI and EOI of its own and must not be taken for the picture.
 // An image above the 10 MiB cap is dropped with the overflow message; scanning resumes at the
 // next SOI. Images before the first SOF0 (size unknown) are dropped silently.
 #pragma once
@@ -34,6 +36,9 @@ class CJpegMediaParser : public CHttpMediaParser {
   // Bytes of an SOF0 segment still to read for the sizes; 0 when not inside one.
   uint32_t sofRemaining_ = 0;
   uint8_t sof_[7] = {};  // length (2), precision, height (2), width (2)
+  // An application or comment segment being stepped over: its length bytes, then its body.
+  uint32_t skipLengthBytes_ = 2;  // 2: not reading a length
+  uint32_t skipRemaining_ = 0;
 };
 
 }  // namespace vantrel

@@ -142,8 +142,17 @@ bool CJpegRTPMediaParser::CompleteImage() {
   }
   JpegHeaderInfo info;
   if (!CJpegHeaderBuilder::Build(frame_.data(), frame_.size(), sizeKnown_ ? width_ : 0,
-                                 sizeKnown_ ? height_ : 0, header_, info))
+                                 sizeKnown_ ? height_ : 0, header_, info, &tables_)) {
+    // Dropped either way; without a word the integrator sees a camera that is online and black.
+    if (!unusableLogged_ && driver_ != nullptr) {
+      unusableLogged_ = true;
+      driver_->Log(kLogWarning,
+                   "%s: JPEG frame of device %s dropped: its RTP/JPEG header cannot be made into a picture",
+                   "vantrel::CJpegRTPMediaParser::CompleteImage", driver_->GetDeviceAddress().c_str());
+    }
     return false;
+  }
+  unusableLogged_ = false;
   width_ = info.width;
   height_ = info.height;
   // Replace the consumed RTP/JPEG headers by the JFIF header, in place.

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "streaming/jpeg_header_builder.h"
 #include "streaming/rtp_media_parser.h"
 
 namespace vantrel {
@@ -52,6 +53,8 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
   bool extensionHeaderSeen_ = false;
   bool sizeKnown_ = false;
   std::vector<uint8_t> header_;  // reused JFIF header area
+  JpegTableCache tables_;        // in-band tables by Q, for frames that name only the Q
+  bool unusableLogged_ = false;  // once per run of frames that cannot be rebuilt
 };
 
 }  // namespace vantrel

@@ -7,7 +7,10 @@ lumivar_add_library(streaming_parsers
     ${CMAKE_SOURCE_DIR}/src/streaming/sdp_response_parser.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/rtsp_response_parser.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/rtsp_stream_parser.cpp
+    ${CMAKE_SOURCE_DIR}/src/streaming/rtsp_message_reader.cpp
+    ${CMAKE_SOURCE_DIR}/src/streaming/rtsp_url.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/rtp_packet.cpp
+    ${CMAKE_SOURCE_DIR}/src/streaming/rtp_reorder_buffer.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/rtp_media_parser.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/h264_sps_reader.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/h264_rtp_media_parser.cpp
@@ -16,4 +19,6 @@ lumivar_add_library(streaming_parsers
     ${CMAKE_SOURCE_DIR}/src/streaming/mp4_parser.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/mpeg4_rtp_media_parser.cpp
     ${CMAKE_SOURCE_DIR}/src/streaming/http_media_parser.cpp
-    ${CMAKE_SOURCE_DIR}/src/streaming/jpeg_media_parser.cpp)
+    ${CMAKE_SOURCE_DIR}/src/streaming/jpeg_media_parser.cpp
+  # The Digest challenge reader is shared with the HTTP transport.
+  DEPS control_http)

@@ -117,8 +117,9 @@ uint32_t CRTCPHandler::GetOwnSsrc() {
 void CRTCPHandler::DatagramReceived(IRTPClient*, const sockaddr_in* sender, const uint8_t* data,
                                     uint32_t length) {
   // Anyone can send to our port; only the camera's reports count (any port of it).
-  if (!sender || !data || length < rtcp::kHeaderSize || sender->sin_addr.s_addr != senderAddress_.load())
-    return;
+  if (!sender || !data || length < rtcp::kHeaderSize) return;
+  const uint32_t from = sender->sin_addr.s_addr;
+  if (from != senderAddress_.load() && (from == 0 || from != sourceAddress_.load())) return;
   rtcp::CCompoundReader reader(std::span<const uint8_t>(data, length));
   rtcp::PacketView packet;
   while (reader.Next(packet)) {

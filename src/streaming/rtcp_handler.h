@@ -40,6 +40,9 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   // Listens on `port` for RTCP from `senderAddress` (IPv4, network byte order; 0 refuses).
   // Only when not started already.
   bool Start(uint32_t senderAddress, uint16_t port);
+  // A second address whose reports count: the sender a SETUP reply names ("source="), when the
+  // camera sends from another interface than the one we address. 0 clears it.
+  void SetSourceAddress(uint32_t address) { sourceAddress_.store(address); }
   bool StartMulticast(uint32_t senderAddress, const char* group, uint16_t port,
                       uint32_t interfaceAddress = 0);
   // Says BYE when a sender report has been answered, then closes the socket.
@@ -68,6 +71,7 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
 
   CUDPClient client_;
   std::atomic<uint32_t> senderAddress_{0};
+  std::atomic<uint32_t> sourceAddress_{0};  // the session's named sender, 0 for none
   std::atomic<IRTCPHandlerUser*> user_{nullptr};
   CEvent reportEvent_{false};
 

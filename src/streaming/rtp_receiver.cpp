@@ -87,6 +87,16 @@ size_t CRTPReceiver::GetQueuedCount() {
   return queue_.size();
 }
 
+size_t CRTPReceiver::GetQueuedBytes() {
+  CScopedLock guard(lock_);
+  return queuedBytes_;
+}
+
+void CRTPReceiver::SetQueueLimit(size_t bytes) {
+  CScopedLock guard(lock_);
+  queueLimit_ = bytes;
+}
+
 bool CRTPReceiver::IsOwnClient(IRTPClient* client) {
   CScopedLock guard(lock_);
   return client && client == client_.Get();
@@ -104,6 +114,8 @@ void CRTPReceiver::ClearQueue() {
     CScopedLock guard(lock_);
     dropped.swap(queue_);
     droppedSpares.swap(spares_);
+    queuedBytes_ = 0;
+    overflowing_ = false;
   }
 }
 
@@ -130,19 +142,36 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
   std::memset(&node->sender, 0, sizeof(node->sender));
   if (sender) std::memcpy(&node->sender, sender, sizeof(node->sender));
   const bool parsed = node->packet.Parse(data, length);
+  node->bytes = length;
   bool wake = false;
+  bool overflowStarted = false;
   {
     CScopedLock guard(lock_);
     if (!parsed || stopping_.load()) {
       KeepSpare(std::move(node));
       return;
     }
+    // The oldest packets go first: the newest are the ones the next picture is made of.
+    while (!queue_.empty() && queuedBytes_ + length > queueLimit_) {
+      queuedBytes_ -= queue_.front()->bytes;
+      KeepSpare(std::move(queue_.front()));
+      queue_.pop_front();
+      ++droppedPackets_;
+      if (!overflowing_) overflowStarted = overflowing_ = true;
+    }
     // While the queue holds packets the queue thread does not wait, so only the first one needs
     // the event; setting it for every packet would cost a Wine server round trip each.
     wake = queue_.empty();
+    queuedBytes_ += length;
     queue_.push_back(std::move(node));
   }
   if (wake) packetEvent_.Set();
+  if (overflowStarted && driver_)
+    driver_->Log(kLogWarning,
+                 "%s: RTP queue of device %s is full (%lu bytes): the host is not taking frames; "
+                 "the oldest packets are dropped",
+                 "vantrel::CRTPReceiver::DatagramReceived", driver_->GetDeviceAddress().c_str(),
+                 static_cast<unsigned long>(queueLimit_));
 }
 
 void CRTPReceiver::ReceiveTimedOut(IRTPClient* client) {
@@ -175,8 +204,10 @@ void CRTPReceiver::ThreadProc() {
       if (!queue_.empty()) {
         node = std::move(queue_.front());
         queue_.pop_front();
+        queuedBytes_ -= node->bytes;
       }
       emptyAfterTake = queue_.empty();
+      if (emptyAfterTake) overflowing_ = false;
       user = user_;
     }
     if (!node || !user) continue;

@@ -1,6 +1,8 @@
 // Receives one RTP stream. Its UDP client's thread only parses and queues, so a slow user never
 // makes the socket drop datagrams; a second thread hands the queued packets to the user in
-// arrival order. There is no reordering and no jitter buffer. The queue is unbounded.
+// arrival order. There is no reordering and no jitter buffer. The queue is bounded by bytes: a
+// host that stalls in its frame callback loses the oldest packets (logged once per overflow
+// run) rather than the process its memory.
 #pragma once
 
 #include <atomic>
@@ -38,6 +40,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Delivered packets kept for reuse, enough for a key frame's burst; beyond that they are freed
   // so that one long stall does not pin its memory for the life of the stream.
   static constexpr size_t kMaxSparePackets = 256;
+  // About 8 s of a 4 Mbit/s stream: longer than any stall a live picture survives anyway.
+  static constexpr size_t kMaxQueuedBytes = 4 << 20;
 
   // `driver` receives the thread messages; it must outlive this object.
   explicit CRTPReceiver(IDriver* driver);
@@ -51,8 +55,11 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   void Stop();
   // The bound RTP port, 0 when stopped.
   uint16_t GetPort();
-  // Packets waiting for the queue thread.
+  // Packets waiting for the queue thread, and their datagram bytes.
   size_t GetQueuedCount();
+  size_t GetQueuedBytes();
+  // Replaces kMaxQueuedBytes (tests, and hosts with unusual streams).
+  void SetQueueLimit(size_t bytes);
 
   // IRTPClientUser, on the UDP client's thread.
   void DatagramReceived(IRTPClient* client, const sockaddr_in* sender, const uint8_t* data,
@@ -67,6 +74,7 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   struct QueuedPacket {
     sockaddr_in sender;
     CRTPPacket packet;
+    size_t bytes = 0;
   };
 
   bool StartWith(bool multicast, const char* group, uint16_t port, uint32_t interfaceAddress);
@@ -83,6 +91,10 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   IRTPReceiverUser* user_ = nullptr;
   TSmartPtr<IRTPClient> client_;
   std::deque<std::unique_ptr<QueuedPacket>> queue_;
+  size_t queuedBytes_ = 0;
+  size_t queueLimit_ = kMaxQueuedBytes;
+  bool overflowing_ = false;  // an overflow run is logged once, until the queue drains
+  uint64_t droppedPackets_ = 0;
   // Reused nodes: their packets keep the storage of earlier datagrams, so a steady stream is
   // received without allocating.
   std::vector<std::unique_ptr<QueuedPacket>> spares_;

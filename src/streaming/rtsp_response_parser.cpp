@@ -50,7 +50,10 @@ void CRTSPResponseParser::Reset() {
   challengeType_ = kChallengeNone;
   realm_.clear();
   nonce_.clear();
+  digest_ = Web::DigestChallenge();
   interleavedChannel_ = 0;
+  interleavedRtcpChannel_ = 1;
+  sourceAddress_.clear();
   sdpInfo_ = SdpInfo();
 }
 
@@ -66,6 +69,7 @@ bool CRTSPResponseParser::Parse(uint32_t method, std::string_view text) {
   protocol_ = std::string(statusLine.substr(0, blank));
   statusCode_ = *code;
   if (statusCode_ != 200 && statusCode_ != 401) return false;
+  digestInThisResponse_ = false;
 
   // Headers run to the first empty line; the body follows it.
   size_t bodyStart = text.size();
@@ -154,16 +158,25 @@ bool CRTSPResponseParser::HandleAuthenticate(std::string_view line) {
   std::string_view rest = HeaderValue(line);
   const size_t wordEnd = rest.find_first_of(" \t\r\n");
   const std::string_view word = rest.substr(0, wordEnd);
-  if (word == "Digest")
+  if (EqualsNoCase(word, "Digest")) {
+    const auto challenge = Web::ParseDigestChallenge(rest);
+    // One we cannot answer (another algorithm) is skipped: a usable one may stand beside it. One
+    // without a nonce is broken, and the response with it.
+    if (!challenge) return digestInThisResponse_ || ToLower(rest).find("nonce") != std::string::npos;
     challengeType_ = kChallengeDigest;
-  else if (word == "Basic")
-    challengeType_ = kChallengeBasic;
-  else
-    return true;
+    digest_ = *challenge;
+    realm_ = digest_.realm;
+    nonce_ = digest_.nonce;
+    digestInThisResponse_ = true;
+    return !realm_.empty();
+  }
+  if (!EqualsNoCase(word, "Basic")) return true;
+  // Offered beside Digest, Basic would send the password in the clear for no gain.
+  if (digestInThisResponse_) return true;
+  challengeType_ = kChallengeBasic;
   rest = wordEnd == std::string_view::npos ? std::string_view() : rest.substr(wordEnd);
-  realm_ = RemoveQuotes(ExtractValue(rest, "realm", '=', ",\r\n"));
-  nonce_ = RemoveQuotes(ExtractValue(rest, "nonce", '=', ",\r\n"));
-  if (challengeType_ == kChallengeDigest) return !realm_.empty() && !nonce_.empty();
+  realm_ = RemoveQuotes(ExtractValueNoCase(rest, "realm", '=', ",\r\n"));
+  nonce_.clear();
   return true;
 }
 
@@ -172,12 +185,20 @@ void CRTSPResponseParser::HandleTransport(std::string_view text) {
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos || !EqualsNoCase(TrimBlanks(line.substr(0, colon)), "Transport"))
       continue;
-    const std::string interleaved = ExtractValue(line, "interleaved", '=', ";-");
-    if (!interleaved.empty())
-      interleavedChannel_ = static_cast<uint8_t>(ParseDecimal(interleaved).value_or(0));
+    line = HeaderValue(line);
+    // The server may pick other channels than asked; the ones it names are the ones it uses.
+    const std::string interleaved = ExtractValueNoCase(line, "interleaved", '=', ";");
+    if (!interleaved.empty()) {
+      const auto rtp = ParseDecimal(interleaved);
+      const size_t dash = interleaved.find('-');
+      const auto rtcp = dash == std::string::npos ? std::nullopt : ParseDecimal(interleaved.substr(dash + 1));
+      interleavedChannel_ = static_cast<uint8_t>(rtp.value_or(0));
+      interleavedRtcpChannel_ = static_cast<uint8_t>(rtcp && *rtcp <= 255 ? *rtcp : interleavedChannel_ + 1);
+    }
+    sourceAddress_ = std::string(TrimBlanks(ExtractValueNoCase(line, "source", '=', ";\r\n")));
 
     if (sdpInfo_.video.port == 0 || sdpInfo_.audio.port == 0 || sdpInfo_.metadata.port == 0) {
-      const std::string port = ExtractValue(line, "port", '=', ";\r\n");
+      const std::string port = ExtractValueNoCase(line, "port", '=', ";\r\n");
       uint16_t first = 0;
       const size_t dash = port.find('-');
       if (dash != std::string::npos) {
@@ -192,7 +213,7 @@ void CRTSPResponseParser::HandleTransport(std::string_view text) {
       for (MediaDescription* media : {&sdpInfo_.video, &sdpInfo_.audio, &sdpInfo_.metadata})
         if (media->port == 0) media->port = first;
     }
-    const std::string destination(TrimBlanks(ExtractValue(line, "destination", '=', ";\r\n")));
+    const std::string destination(TrimBlanks(ExtractValueNoCase(line, "destination", '=', ";\r\n")));
     if (!destination.empty() && destination != "0.0.0.0")
       for (MediaDescription* media : {&sdpInfo_.video, &sdpInfo_.audio, &sdpInfo_.metadata})
         media->connectionAddress = destination;

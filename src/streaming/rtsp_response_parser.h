@@ -3,7 +3,9 @@
 //
 // Grammar: "RTSP/1.0 <code> <reason>" CR LF, header lines up to an empty line, then a body of
 // Content-Length bytes. Only 200 and 401 are examined; anything else fails the parse at the
-// status line. Header names are compared without regard to case.
+// status line. Header names, authentication scheme names and Transport parameter names are
+// compared without regard to case; Transport parameters may come in any order. Of several
+// challenges in one 401, Digest wins over Basic.
 // Leniencies: lines may end in a bare LF; a body shorter than Content-Length (the client reads
 // with a time-out) is taken as far as it goes; numbers are digits only, so "-1" in
 // Content-Length or CSeq is not a number rather than a huge value.
@@ -13,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "control/http_digest.h"
 #include "streaming/sdp_info.h"
 #include "streaming/sdp_response_parser.h"
 
@@ -61,7 +64,13 @@ class CRTSPResponseParser {
   uint32_t GetChallengeType() const { return challengeType_; }
   const std::string& GetRealm() const { return realm_; }
   const std::string& GetNonce() const { return nonce_; }
+  // The whole Digest challenge (qop, opaque, algorithm, stale) of the last 401 that carried one.
+  const Web::DigestChallenge& GetDigestChallenge() const { return digest_; }
   uint8_t GetInterleavedChannel() const { return interleavedChannel_; }
+  // The second channel of "interleaved=a-b" (RTCP), a + 1 when the server named one only.
+  uint8_t GetInterleavedRtcpChannel() const { return interleavedRtcpChannel_; }
+  // The sender address a SETUP reply names in its Transport "source=" parameter, if any.
+  const std::string& GetSourceAddress() const { return sourceAddress_; }
   const SdpInfo& GetSdpInfo() const { return sdpInfo_; }
   SdpInfo& GetSdpInfo() { return sdpInfo_; }
   // The SDP parser of the last DESCRIBE, for the audio codec details.
@@ -84,7 +93,11 @@ class CRTSPResponseParser {
   uint32_t challengeType_ = kChallengeNone;
   std::string realm_;
   std::string nonce_;
+  Web::DigestChallenge digest_;
+  bool digestInThisResponse_ = false;
   uint8_t interleavedChannel_ = 0;
+  uint8_t interleavedRtcpChannel_ = 1;
+  std::string sourceAddress_;
   SdpInfo sdpInfo_;
   CSDPResponseParser sdpParser_;
 };

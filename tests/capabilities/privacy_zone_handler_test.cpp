@@ -82,18 +82,22 @@ TEST(PrivacyZoneGrid, HostPercentagesOnTheCameraGrid) {
   }
 }
 
-TEST(PrivacyZoneGrid, AShorterListKeepsTheOtherZones) {
+// The host's list is its whole configuration: a shorter one releases the zones it no longer
+// holds, a longer one adds zones, and no list at all changes nothing.
+TEST(PrivacyZoneGrid, TheHostListIsTheWholeTruth) {
   FakeDriver driver;
   CPrivacyZoneHandler handler(&driver, 1);
-  TestZoneList four({{0, 0, 10, 10}, {10, 10, 10, 10}, {20, 20, 10, 10}, {30, 30, 10, 10}});
-  handler.SetZones(&four);
-  const State third = handler.GetZone(2).wanted;
-  const State fourth = handler.GetZone(3).wanted;
   TestZoneList two({{50, 50, 10, 10}, {60, 60, 10, 10}});
   handler.SetZones(&two);
+  EXPECT_EQ(handler.GetZone(1).wanted.enabled, 1);
+  EXPECT_EQ(handler.GetZone(2).wanted, State{});
+  TestZoneList four({{0, 0, 10, 10}, {10, 10, 10, 10}, {20, 20, 10, 10}, {30, 30, 10, 10}});
+  handler.SetZones(&four);
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(handler.GetZone(i).wanted.enabled, 1) << i;
+  handler.SetZones(&two);
   EXPECT_EQ(handler.GetZone(0).wanted.left, 43u);
-  EXPECT_EQ(handler.GetZone(2).wanted, third);
-  EXPECT_EQ(handler.GetZone(3).wanted, fourth);
+  EXPECT_EQ(handler.GetZone(2).wanted, State{});
+  EXPECT_EQ(handler.GetZone(3).wanted, State{});
   handler.SetZones(nullptr);
   EXPECT_EQ(handler.GetZone(0).wanted.left, 43u);
 }
@@ -150,6 +154,35 @@ TEST_F(PrivacyZoneCamera, OnlyDifferingZonesAreWritten) {
   EXPECT_EQ(again.GetZone(1).camera, handler.GetZone(1).wanted);
   EXPECT_EQ(again.GetZone(2).camera, State{});
   EXPECT_TRUE(driver_.Lines().empty());
+}
+
+TEST_F(PrivacyZoneCamera, AShorterListReleasesOnlyTheZonesItDropped) {
+  CPrivacyZoneHandler handler(&driver_, 1);
+  TestZoneList three({{0, 0, 100, 100}, {50, 10, 25, 20}, {10, 10, 10, 10}});
+  handler.SetZones(&three);
+  handler.ApplyZones();
+  // A fresh handler (a channel restart) knows nothing yet: it leaves the camera's zones alone.
+  CPrivacyZoneHandler fresh(&driver_, 1);
+  camsim_.ClearLog();
+  fresh.ApplyZones();
+  EXPECT_EQ(ZoneTraffic().size(), 20u) << "reads only";
+  // The host now hands one zone: zones 1 and 2 are switched off with their rectangles kept.
+  TestZoneList one({{0, 0, 100, 100}});
+  fresh.SetZones(&one);
+  camsim_.ClearLog();
+  fresh.ApplyZones();
+  const std::vector<std::string> traffic = ZoneTraffic();
+  ASSERT_EQ(traffic.size(), 30u);
+  EXPECT_EQ(std::vector<std::string>(traffic.begin() + 20, traffic.end()),
+            (std::vector<std::string>{"w 0x8100040310030000", "w 0x810004031103002B", "w 0x8100040312030007",
+                                      "w 0x810004031303003F", "w 0x8100040314030012", "w 0x8100040320030000",
+                                      "w 0x8100040321030009", "w 0x8100040322030007", "w 0x8100040323030012",
+                                      "w 0x810004032403000C"}));
+  CPrivacyZoneHandler check(&driver_, 1);
+  check.ApplyZones();
+  EXPECT_EQ(check.GetZone(0).camera.enabled, 1);
+  EXPECT_EQ(check.GetZone(1).camera.enabled, 0);
+  EXPECT_EQ(check.GetZone(2).camera.enabled, 0);
 }
 
 TEST_F(PrivacyZoneCamera, AShortReplyEndsTheReadOfThatPass) {

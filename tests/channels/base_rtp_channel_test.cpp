@@ -73,6 +73,7 @@ class TestRtpChannel : public CBaseRTPChannel {
   using CBaseRTPChannel::GetPayloadFilter;
   using CBaseRTPChannel::GetReception;
   using CBaseRTPChannel::SetPayloadFilter;
+  using CBaseRTPChannel::SetSourceAddress;
   using CBaseRTPChannel::SetTimeBase;
   bool BindPorts() { return CBaseRTPChannel::OpenSession(); }
   void DropPorts() { CBaseRTPChannel::Disconnect(); }
@@ -136,6 +137,41 @@ TEST_F(BaseRtpChannelTest, PacketsPassOnlyFromTheCameraAndWithTheExpectedPayload
     EXPECT_EQ(channel.Processed().size() - before, c.processed ? 1u : 0u);
   }
   channel.OnRtpPacket(nullptr, nullptr);  // defensive: nothing to do, nothing to crash
+}
+
+TEST_F(BaseRtpChannelTest, SwappedDatagramsReachTheDepacketizerInOrder) {
+  TestRtpChannel channel(&driver, &callback);
+  for (uint16_t sequence : {10, 12, 11, 13, 13, 15, 14}) {
+    sockaddr_in sender = MakeAddress("127.0.0.1", 5000);
+    CRTPPacket packet = MakeRtpPacket(96, sequence, 1000, false);
+    channel.OnRtpPacket(&sender, &packet);
+  }
+  EXPECT_EQ(channel.Processed(), (std::vector<uint16_t>{10, 11, 12, 13, 14, 15}));
+}
+
+TEST_F(BaseRtpChannelTest, TheNamedSourceIsAcceptedAndForeignSendersAreLoggedOnce) {
+  TestRtpChannel channel(&driver, &callback);
+  channel.SetSourceAddress(MakeAddress("127.0.0.7", 0).sin_addr.s_addr);
+  struct Case {
+    const char* sender;
+    bool processed;
+  };
+  const Case cases[] = {{"127.0.0.1", true}, {"127.0.0.7", true}, {"127.0.0.9", false}, {"127.0.0.8", false}};
+  uint16_t sequence = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sender);
+    size_t before = channel.Processed().size();
+    sockaddr_in sender = MakeAddress(c.sender, 5000);
+    CRTPPacket packet = MakeRtpPacket(96, ++sequence, 1000, false);
+    channel.OnRtpPacket(&sender, &packet);
+    EXPECT_EQ(channel.Processed().size() - before, c.processed ? 1u : 0u);
+  }
+  std::vector<std::string> warnings;
+  for (const auto& line : driver.Lines())
+    if (line.level == kLogWarning) warnings.push_back(line.text);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("RTP data from 127.0.0.9 dropped"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("the camera's address is 127.0.0.1"), std::string::npos) << warnings[0];
 }
 
 // 90 kHz extrapolation from a known base time.

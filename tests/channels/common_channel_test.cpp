@@ -98,9 +98,14 @@ TEST_F(CommonChannelTest, FrameRateWrites) {
     const char* skip;
     const char* intra;
   } cases[] = {
-      {"30", 0x700A, "3", "10"}, {"30", 40, "1", "25"},        {"25", 0, "25", "1"},
-      {"12", 0x7019, "0", "25"}, {nullptr, 0x7019, "1", "25"},  // an unknown maximum must not become a
-                                                                // garbage ratio
+      {"30", 0x700A, "3", "10"},
+      {"30", 40, "1", "25"},
+      {"25", 0, "25", "1"},
+      // More frames asked than the camera makes: every frame, never a ratio of 0. An unknown
+      // maximum must not become a garbage ratio.
+      {"12", 0x7019, "1", "25"},
+      {"1", 0x700A, "1", "10"},
+      {nullptr, 0x7019, "1", "25"},
   };
   for (const auto& c : cases) {
     driver_.parameters.erase(6);

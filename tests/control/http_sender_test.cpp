@@ -193,6 +193,19 @@ TEST(HttpSenderTest, FailuresAreReportedNotAnswered) {
   EXPECT_TRUE(sender.SendRequest(Get("/status/200")));
 }
 
+// A camera that takes the request and never answers is not on the wrong transport: trying the
+// other one doubled the wait, past the grace a stop gives a thread.
+TEST(HttpSenderTest, AnUnansweredRequestCostsOneTimeout) {
+  constexpr uint32_t kTimeoutMs = 2000;
+  for (uint32_t port : {80u, 443u}) {
+    SCOPED_TRACE(port);
+    CHttpSender sender(Camera(port, "secret", kTimeoutMs));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(sender.SendRequest(Get("/hang")));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTimeoutMs * 2 - 300));
+  }
+}
+
 // Closing the request handle breaks a blocked call at once on Windows; Wine's synchronous
 // WinHTTP only notices at the next time-out. Either way an aborted request must end within
 // one time-out and must not go on to try the other transport (which would double the wait).

@@ -141,6 +141,36 @@ TEST(XmlSettingsTest, ReplyTextByPath) {
   EXPECT_TRUE(FAILED(doc.Save()));
 }
 
+TEST(XmlSettingsTest, RepliesAreReadInTheEncodingTheyDeclare) {
+  const struct {
+    const char* declaration;
+    std::string name;  // as the camera sent it
+  } cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>",
+       "Caf\xe9 \xc4u\xdf"
+       "en"},
+      {"<?xml version='1.0' encoding='windows-1252'?>",
+       "Caf\xe9 \xc4u\xdf"
+       "en"},
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+       "Caf\xc3\xa9 \xc3\x84u\xc3\x9f"
+       "en"},
+      {"",
+       "Caf\xc3\xa9 \xc3\x84u\xc3\x9f"
+       "en"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.declaration);
+    CXMLSettingsAPI doc;
+    ASSERT_EQ(
+        doc.LoadXml(std::string(c.declaration) + "<rcp><result><str>" + c.name + "</str></result></rcp>"),
+        S_OK);
+    EXPECT_EQ(doc.GetText("rcp/result/str"),
+              "Caf\xc3\xa9 \xc3\x84u\xc3\x9f"
+              "en");  // UTF-8 for the host
+  }
+}
+
 TEST(XmlSettingsTest, HostileRepliesAreRefusedOrHarmless) {
   std::string deep = "<rcp>";
   for (int i = 0; i < 100000; ++i) deep += "<a>";

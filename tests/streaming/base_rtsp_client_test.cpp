@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "control/md5.h"
+#include "streaming/base64.h"
 #include "streaming/rtsp_client_fake_server.h"
 #include "support/fake_driver.h"
 
@@ -74,6 +75,14 @@ FakeReply CameraReply(const std::string& request, const std::string& contentBase
   return {RtspAnswer(request, "200 OK", sessionHeader)};
 }
 
+std::string Base64NoBreaks(const std::string& text) {
+  std::string encoded = Base64Encode(text);
+  std::string out;
+  for (char c : encoded)
+    if (c != '\r' && c != '\n') out += c;
+  return out;
+}
+
 class RtspClientTest : public ::testing::Test {
  protected:
   RTSPConnectionParams Params(uint16_t port) {
@@ -135,7 +144,11 @@ TEST_F(RtspClientTest, RequestAndTrackUrls) {
       {"content base used", "?h26x=4", "rtsp://$/live/", "trackID=1", "rtsp://$/?h26x=4",
        "rtsp://$/live/trackID=1"},
       {"absolute control", "", "", "rtsp://10.0.0.1/x/track5", "rtsp://$/", "rtsp://10.0.0.1/x/track5"},
-      {"control with slash", "live/", "", "/stream=0", "rtsp://$/live/", "rtsp://$/live/stream=0"},
+      // An absolute path replaces the base's path, "*" is the aggregate itself (RFC 3986, 2326).
+      {"control with slash", "live/", "", "/stream=0", "rtsp://$/live/", "rtsp://$/stream=0"},
+      {"absolute path against content base", "x", "rtsp://$/live/main/", "/media/v1", "rtsp://$/x",
+       "rtsp://$/media/v1"},
+      {"aggregate control", "live", "rtsp://$/cam/", "*", "rtsp://$/live", "rtsp://$/cam/"},
       {"empty control", "live", "", "", "rtsp://$/live", "rtsp://$/live"},
   };
   for (const UrlCase& c : cases) {
@@ -241,9 +254,10 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredOnceThenGivesUp) {
     std::string ha1 = Md5Hex("u:cam:p");
     for (size_t i = 1; i < requests.size(); ++i) {
       std::string method = RequestMethod(requests[i]);
-      // The digest URI is the request URL, also for SETUP.
+      // The digest URI is the URI of the request line, so the track URL for SETUP.
+      std::string uri = method == "SETUP" ? url + "/trackID=1" : url;
       std::string expected = "Authorization: Digest username=\"u\", realm=\"cam\", nonce=\"abc123\", uri=\"" +
-                             url + "\", response=\"" + Md5Hex(ha1 + ":abc123:" + Md5Hex(method + ":" + url)) +
+                             uri + "\", response=\"" + Md5Hex(ha1 + ":abc123:" + Md5Hex(method + ":" + uri)) +
                              "\"\r\n";
       EXPECT_NE(requests[i].find(expected), std::string::npos) << requests[i];
     }
@@ -252,17 +266,30 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredOnceThenGivesUp) {
   }
 }
 
-TEST_F(RtspClientTest, OverlongBasicCredentialsSendNoAuthorization) {
-  RtspFakeServer server([](const std::string& r, size_t) { return CameraReply(r, ""); });
-  CBaseRTSPClient client(&driver);
-  RTSPConnectionParams params = Params(server.Port());
-  params.authMode = kRtspAuthBasic;
-  params.user = std::string(40, 'u');
-  params.password = std::string(40, 'p');  // 81 characters encode to 108
-  ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
-  ASSERT_TRUE(server.WaitForRequests(1));
-  client.Disconnect();
-  EXPECT_EQ(server.Requests()[0].find("Authorization"), std::string::npos);
+TEST_F(RtspClientTest, BasicCredentialsGoIntoOneHeaderLine) {
+  struct Case {
+    size_t userLength, passwordLength, sentLength;  // sentLength: characters of "user:password" sent
+  };
+  // Past 57 characters the encoding passes 76 characters, where a MIME line break used to end the
+  // header early; past 99 the credentials are cut, as they always were.
+  const Case cases[] = {{1, 1, 3}, {30, 29, 60}, {40, 40, 81}, {49, 49, 99}, {60, 60, 99}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.userLength + c.passwordLength + 1);
+    RtspFakeServer server([](const std::string& r, size_t) { return CameraReply(r, ""); });
+    CBaseRTSPClient client(&driver);
+    RTSPConnectionParams params = Params(server.Port());
+    params.authMode = kRtspAuthBasic;
+    params.user = std::string(c.userLength, 'u');
+    params.password = std::string(c.passwordLength, 'p');
+    ASSERT_TRUE(client.Start(params, &user, kRtspTransportUdp));
+    ASSERT_TRUE(server.WaitForRequests(1));
+    client.Disconnect();
+    std::string credentials = (params.user + ":" + params.password).substr(0, c.sentLength);
+    EXPECT_NE(server.Requests()[0].find("\r\nAuthorization: Basic " + Base64NoBreaks(credentials) +
+                                        "\r\nUser-Agent: Vantrel\r\n"),
+              std::string::npos)
+        << server.Requests()[0];
+  }
 }
 
 TEST_F(RtspClientTest, PauseAndPlayEventsAndKeepAlive) {

@@ -190,6 +190,22 @@ TEST(H264RTPMediaParserTest, RefusedOrUncopyableFrameReturnsToWaiting) {
   }
 }
 
+// A failure in the middle of a frame (here the host's callback throws) must leave nothing of that
+// frame behind: the next key frame comes out exactly as sent, and the host frame is returned.
+TEST(H264RTPMediaParserTest, AnExceptionEmptiesTheFrameBuffer) {
+  H264Harness t;
+  t.parser.SetParameterSets(Sps320x180(), kPps, {});
+  t.client.throwOnFrame = true;
+  EXPECT_THROW(t.Feed(1, true, {0x65, 0x88, 0x80}), std::runtime_error);
+  EXPECT_EQ(t.allocator.LiveCount(), 0u);
+  EXPECT_TRUE(t.parser.IsWaitingForKeyFrame());
+  t.Feed(2, false, {0x7C, 0x85, 0x88, 0x84});  // FU-A start of an IDR
+  t.Feed(3, true, {0x7C, 0x45, 0x21});
+  ASSERT_EQ(t.client.frames.size(), 1u);
+  EXPECT_EQ(t.client.frames[0].data,
+            Concat({kAud, kStart, Sps320x180(), kStart, kPps, kStart, {0x65, 0x88, 0x84, 0x21}}));
+}
+
 TEST(H264RTPMediaParserTest, MetadataPayloadTypeIsIgnoredAndNoAllocatorDropsTheFrame) {
   H264Harness t;
   t.parser.SetParameterSets(Sps320x180(), kPps, {});

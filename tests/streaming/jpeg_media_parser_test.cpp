@@ -95,6 +95,31 @@ TEST(JpegMediaParserTest, RandomSplits) {
   }
 }
 
+// A camera's JPEG with an EXIF thumbnail: the thumbnail's own SOI, SOF0 and EOI sit inside the
+// APP1 segment and must be stepped over; the picture is the main image, at its own size.
+TEST(JpegMediaParserTest, ExifThumbnailIsNotThePicture) {
+  const Bytes thumbnail = Image(160, 120, 9);
+  const Bytes main = Image(1280, 720, 4);
+  const size_t app1Length = 2 + 6 + thumbnail.size();
+  const Bytes exif = Concat({{0xFF, 0xD8, 0xFF, 0xE1, uint8_t(app1Length >> 8), uint8_t(app1Length)},
+                             {'E', 'x', 'i', 'f', 0, 0},
+                             thumbnail,
+                             {0xFF, 0xFE, 0x00, 0x04, 0xFF, 0xD9},  // a comment holding an EOI
+                             Bytes(main.begin() + 2, main.end())});
+  const Bytes body = Concat({Part("b", exif), Part("b", Image(320, 240, 2))});
+  for (size_t chunk : {body.size(), size_t{1}, size_t{5}}) {
+    SCOPED_TRACE(chunk);
+    HttpHarness t;
+    for (size_t at = 0; at < body.size(); at += chunk)
+      t.parser.ProcessData(body.data() + at, std::min(chunk, body.size() - at));
+    ASSERT_EQ(t.client.frames.size(), 2u);
+    EXPECT_EQ(t.client.frames[0].data, exif);
+    EXPECT_EQ(t.client.frames[0].width, 1280u);
+    EXPECT_EQ(t.client.frames[0].height, 720u);
+    EXPECT_EQ(t.client.frames[1].width, 320u);
+  }
+}
+
 TEST(JpegMediaParserTest, ImagesBeforeTheFirstSof0AreDropped) {
   HttpHarness t;
   const Bytes noSof = {0xFF, 0xD8, 0x01, 0x02, 0xFF, 0xD9};

@@ -96,8 +96,10 @@ TEST(JpegRTPMediaParserTest, HeaderVariants) {
        80, 0x22, false},
       {"MBZ set: tables from Q", Concat({Main(0, 1, 200, 10, 10), {1, 0, 0, 128}, {1, 2}}), true, 80, 80,
        0x22, false},
-      {"16-bit tables", Concat({Main(0, 1, 255, 10, 10), {0, 0xFF, 0, 128}, tables, tables, {1}}), false, 0,
-       0, 0, false},
+      {"tables not adding up to their length", Concat({Main(0, 1, 255, 10, 10), {0, 0, 0, 100}, tables, {1}}),
+       false, 0, 0, 0, false},
+      {"four tables", Concat({Main(0, 1, 255, 10, 10), {0, 0, 1, 0}, tables, tables, {1}}), false, 0, 0, 0,
+       false},
       {"tables cut short", Concat({Main(0, 1, 255, 10, 10), {0, 0, 0, 128}, oneTable}), false, 0, 0, 0,
        false},
       {"restart header cut", Concat({Main(0, 64, 50, 10, 10), {0}}), false, 0, 0, 0, false},
@@ -116,6 +118,64 @@ TEST(JpegRTPMediaParserTest, HeaderVariants) {
     // Every component names a table that the header defines.
     const bool twoTables = Find(f.data, 0xFF, 0xDB, Find(f.data, 0xFF, 0xDB) + 2) < sof;
     EXPECT_EQ(f.data[sof + 18], twoTables ? 1 : 0) << c.name;
+  }
+}
+
+// Tables of 16 bits and a third table for Cr each get a DQT segment of their own that the frame
+// header points to; a Q that only names tables sent before reuses them.
+TEST(JpegRTPMediaParserTest, WideAndThirdTablesAndTablesNamedByQ) {
+  Bytes tables(384);
+  for (size_t i = 0; i < tables.size(); ++i) tables[i] = uint8_t(i % 200 + 1);
+  struct Segment {
+    uint8_t pqTq;
+    size_t length;
+  };
+  const struct {
+    const char* name;
+    uint8_t precision;
+    uint16_t length;
+    std::vector<Segment> dqt;
+    uint8_t sofMarker, cb, cr;
+  } cases[] = {
+      {"three 8-bit tables", 0, 192, {{0x00, 67}, {0x01, 67}, {0x02, 67}}, 0xC0, 1, 2},
+      {"two 16-bit tables", 3, 256, {{0x10, 131}, {0x11, 131}}, 0xC1, 1, 1},
+      {"16-bit luma, 8-bit chroma", 1, 192, {{0x10, 131}, {0x01, 67}}, 0xC1, 1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    JpegHarness t;
+    Bytes inBand(tables.begin(), tables.begin() + c.length);
+    t.Feed(1, true,
+           Concat({Main(0, 1, 255, 10, 10),
+                   {0, c.precision, uint8_t(c.length >> 8), uint8_t(c.length)},
+                   inBand,
+                   {1, 2}}));
+    // The next frame names Q 255 only; a Q never given tables is dropped, with one log line.
+    t.Feed(2, true, Concat({Main(0, 1, 255, 10, 10), {0, 0, 0, 0}, {3, 4}}));
+    t.Feed(3, true, Concat({Main(0, 1, 254, 10, 10), {0, 0, 0, 0}, {5, 6}}));
+    t.Feed(4, true, Concat({Main(0, 1, 253, 10, 10), {0, 0, 0, 0}, {5, 6}}));
+    ASSERT_EQ(t.client.frames.size(), 2u);
+    const Bytes& data = t.client.frames[0].data;
+    size_t at = 0;
+    for (const Segment& segment : c.dqt) {
+      at = Find(data, 0xFF, 0xDB, at);
+      ASSERT_NE(at, std::string::npos);
+      EXPECT_EQ(size_t{data[at + 2]} << 8 | data[at + 3], segment.length);
+      EXPECT_EQ(data[at + 4], segment.pqTq);
+      at += 2;
+    }
+    EXPECT_EQ(Find(data, 0xFF, 0xDB, at), std::string::npos) << "no further table";
+    const size_t sof = Find(data, 0xFF, c.sofMarker);
+    ASSERT_NE(sof, std::string::npos);
+    EXPECT_EQ(data[sof + 15], c.cb);
+    EXPECT_EQ(data[sof + 18], c.cr);
+    // Same header, only the scan differs.
+    const Bytes& second = t.client.frames[1].data;
+    EXPECT_EQ(Bytes(second.begin(), second.end() - 4), Bytes(data.begin(), data.end() - 4));
+    int logged = 0;
+    for (const auto& line : t.driver.Lines())
+      if (line.text.find("JPEG frame of device") != std::string::npos) ++logged;
+    EXPECT_EQ(logged, 1);
   }
 }
 

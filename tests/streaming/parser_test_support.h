@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ namespace vantrel::testing {
 class RecordingClient : public IMediaParserClient {
  public:
   bool OnFrame(ipcapture::IIPFrame* frame) override {
+    if (throwOnFrame) {
+      throwOnFrame = false;
+      throw std::runtime_error("host callback failed");
+    }
     auto* f = static_cast<FakeFrame*>(frame);
     frames.push_back({f->Payload(), f->FourCC(), f->width, f->height, f->sizeClass, f->allocatedFourcc});
     return accept;
@@ -39,6 +44,7 @@ class RecordingClient : public IMediaParserClient {
   std::vector<Frame> frames;
   std::vector<uint32_t> timestamps;
   bool accept = true;
+  bool throwOnFrame = false;  // the next OnFrame throws once
   uint32_t requestedWidth = 0, requestedHeight = 0;
 };
 

@@ -1,7 +1,7 @@
 # Tests of the portable streaming parsers: unit tests (native under ASan/UBSan and under Wine)
 # and, natively, the check of our depacketizers against real GStreamer payloaders and ffmpeg.
 set(parsers_tests
-  base64 rtp_packet rtsp_response_parser sdp_response_parser rtsp_stream_parser
+  base64 rtp_packet rtp_reorder_buffer rtsp_response_parser sdp_response_parser rtsp_stream_parser rtsp_message_reader
   h264_rtp_media_parser jpeg_rtp_media_parser mpeg4_rtp_media_parser jpeg_media_parser)
 foreach(t ${parsers_tests})
   if(EXISTS ${CMAKE_SOURCE_DIR}/tests/streaming/${t}_test.cpp)

@@ -113,6 +113,41 @@ TEST_F(RtpReceiverUnitTest, SlowUserDoesNotLosePackets) {
   for (uint16_t i = 0; i < kCount; ++i) ASSERT_EQ(sequence[i], i);
 }
 
+// A host stalled in its callback: the queue keeps the newest packets within its byte bound,
+// drops the oldest, says so once per overflow run, and delivers in order when the host is back.
+TEST_F(RtpReceiverUnitTest, StalledUserMeetsABoundedQueue) {
+  const size_t datagramBytes = RtpDatagram(0).size();
+  receiver_.SetQueueLimit(10 * datagramBytes);
+  ASSERT_TRUE(receiver_.Start(0));
+  const uint16_t port = receiver_.GetPort();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const uint16_t first = static_cast<uint16_t>(round * 100);
+    user_.Hold(true);
+    ASSERT_TRUE(camera_.SendTo("127.0.0.1", port, RtpDatagram(first)));
+    ASSERT_TRUE(user_.WaitForPackets(round * 11 + 1));
+    for (uint16_t i = 1; i <= 40; ++i) {
+      ASSERT_TRUE(camera_.SendTo("127.0.0.1", port, RtpDatagram(first + i)));
+      if (i % 10 == 0) Sleep(50);  // the socket's own buffer is not what is tested
+    }
+    for (int wait = 0; wait < 200 && user_.Sequence().size() < 1 && receiver_.GetQueuedCount() < 10; ++wait)
+      Sleep(10);
+    Sleep(100);
+    EXPECT_EQ(receiver_.GetQueuedCount(), 10u);
+    EXPECT_LE(receiver_.GetQueuedBytes(), 10 * datagramBytes);
+    user_.Hold(false);
+    ASSERT_TRUE(user_.WaitForPackets(round * 11 + 11));
+    std::vector<uint16_t> sequence = user_.Sequence();
+    std::vector<uint16_t> expected{first};
+    for (uint16_t i = 31; i <= 40; ++i) expected.push_back(first + i);
+    EXPECT_EQ(std::vector<uint16_t>(sequence.end() - 11, sequence.end()), expected);
+  }
+  int warnings = 0;
+  for (const auto& line : driver_.Lines())
+    if (line.level == kLogWarning && line.text.find("RTP queue") != std::string::npos) ++warnings;
+  EXPECT_EQ(warnings, 2);  // one per overflow run
+}
+
 // Packets are received into reused storage: nothing of a longer or extended packet may show
 // through in a later, shorter one.
 TEST_F(RtpReceiverUnitTest, ReusedPacketsCarryOnlyTheirOwnContents) {

@@ -5,6 +5,11 @@ lumivar_add_test(base_rtsp_client
   DEPS streaming_rtsp streaming_parsers control_http foundation
   SYSLIBS ws2_32
   TIMEOUT 180)
+lumivar_add_test(rtsp_client_camera_quirks
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/streaming/rtsp_client_camera_quirks_test.cpp
+  DEPS streaming_rtsp streaming_parsers control_http foundation
+  SYSLIBS ws2_32
+  TIMEOUT 180)
 
 if(LUMIVAR_WINDOWS)
   set(rtsp_fixture_state ${CMAKE_BINARY_DIR}/rtsp_client_servers)

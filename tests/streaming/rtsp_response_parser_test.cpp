@@ -103,6 +103,66 @@ TEST(RTSPResponseParserTest, AuthenticateChallenges) {
   EXPECT_EQ(other.GetRealm(), "");
 }
 
+TEST(RTSPResponseParserTest, ChallengesAsCamerasWriteThem) {
+  struct Case {
+    const char* name;
+    const char* headers;
+    uint32_t type;
+    const char* realm;
+    const char* opaque;
+  };
+  const Case cases[] = {
+      {"Digest wins over Basic offered first",
+       "WWW-Authenticate: Basic realm=\"b\"\r\nWWW-Authenticate: Digest realm=\"d\", nonce=\"n\"\r\n",
+       kChallengeDigest, "d", ""},
+      {"Basic after Digest changes nothing",
+       "WWW-Authenticate: Digest realm=\"d\", nonce=\"n\", opaque=\"o\"\r\nWWW-Authenticate: Basic "
+       "realm=\"b\"\r\n",
+       kChallengeDigest, "d", "o"},
+      {"scheme in any case", "WWW-Authenticate: dIgEsT realm=\"d\", nonce=\"n\"\r\n", kChallengeDigest, "d",
+       ""},
+      {"quoted comma", "WWW-Authenticate: Digest realm=\"a, b\", nonce=\"n\"\r\n", kChallengeDigest, "a, b",
+       ""},
+      {"unusable Digest beside Basic",
+       "WWW-Authenticate: Digest realm=\"d\", nonce=\"n\", algorithm=SHA-512-256\r\nWWW-Authenticate: BASIC "
+       "realm=\"b\"\r\n",
+       kChallengeBasic, "b", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CRTSPResponseParser parser;
+    ASSERT_TRUE(
+        parser.Parse(kRtspDescribe, std::string("RTSP/1.0 401 U\r\nCSeq: 2\r\n") + c.headers + "\r\n"));
+    EXPECT_EQ(parser.GetChallengeType(), c.type);
+    EXPECT_EQ(parser.GetRealm(), c.realm);
+    EXPECT_EQ(parser.GetDigestChallenge().opaque, c.opaque);
+  }
+}
+
+TEST(RTSPResponseParserTest, TransportParametersInAnyOrderAndCase) {
+  struct Case {
+    const char* transport;
+    uint8_t rtp, rtcp;
+    const char* source;
+  };
+  const Case cases[] = {
+      {"RTP/AVP/TCP;unicast;interleaved=0-1", 0, 1, ""},
+      {"RTP/AVP/TCP;INTERLEAVED=6-7;unicast;Source=10.1.2.3", 6, 7, "10.1.2.3"},
+      {"RTP/AVP/TCP;ssrc=0A0B;interleaved=4", 4, 5, ""},
+      {"RTP/AVP;unicast;source=192.168.0.9;client_port=3556-3557;server_port=6970-6971", 0, 1, "192.168.0.9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.transport);
+    CRTSPResponseParser parser;
+    ASSERT_TRUE(parser.Parse(kRtspDescribe, Describe(kSdp)));
+    ASSERT_TRUE(parser.Parse(
+        kRtspSetup, std::string("RTSP/1.0 200 OK\r\nSession: 5\r\ntransport: ") + c.transport + "\r\n\r\n"));
+    EXPECT_EQ(parser.GetInterleavedChannel(), c.rtp);
+    EXPECT_EQ(parser.GetInterleavedRtcpChannel(), c.rtcp);
+    EXPECT_EQ(parser.GetSourceAddress(), c.source);
+  }
+}
+
 TEST(RTSPResponseParserTest, SetupTransportRules) {
   CRTSPResponseParser parser;
   ASSERT_TRUE(parser.Parse(kRtspDescribe, Describe(kSdp)));
