@@ -2,7 +2,7 @@
 # The whole test run: installs what is missing, builds the Windows DLL with its tests, the
 # native sanitizer build and the fuzzers, runs every test under Wine and natively, runs
 # each fuzz target for a bounded time. Exits non-zero on any failure.
-#   FUZZ_SECONDS  seconds per fuzz target (default 20)
+#   FUZZ_SECONDS  seconds per fuzz target (default 10)
 #   JOBS          parallel build jobs (default: number of cores)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +10,7 @@ cd "$root"
 bash scripts/install-deps.sh || exit 1
 
 jobs=${JOBS:-$(nproc)}
-fuzz_seconds=${FUZZ_SECONDS:-20}
+fuzz_seconds=${FUZZ_SECONDS:-10}
 status=0
 fail() { echo "FAILED: $*"; status=1; }
 

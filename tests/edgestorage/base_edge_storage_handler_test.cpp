@@ -21,7 +21,7 @@ class NullCallback final : public ipcapture::IIPVideoCallback {
  public:
   void* ScalarDeletingDestructor(unsigned int) override { return this; }
   bool OnFrame(ipcapture::IIPFrame*) override { return true; }
-  void Reserved2() override {}
+  void OnMotionDataStopped(uint32_t) override {}
   void OnSignalLost() override {}
 };
 
