@@ -5,31 +5,7 @@
 # (as the video multicast test), so no multicast leaves the machine.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.40
-ns=lumivar-amcast-$$
-control=127.0.0.1:18080
-prefix=$IT_DIR/wineprefix
-cleanup_ns() {
-  it_cleanup
-  ip netns exec "$ns" env WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 </dev/null
-  [ -n "${camsim_pid:-}" ] && kill -TERM "$camsim_pid" 2>/dev/null
-  for _ in $(seq 1 50); do kill -0 "${camsim_pid:-0}" 2>/dev/null || break; sleep 0.1; done
-  [ -n "${camsim_pid:-}" ] && kill -KILL "$camsim_pid" 2>/dev/null
-  ip netns del "$ns" 2>/dev/null
-  return 0
-}
-trap cleanup_ns EXIT
-ip netns add "$ns" || { echo "cannot make a network namespace (root needed)"; exit 1; }
-ip netns exec "$ns" ip link set lo up multicast on
-ip netns exec "$ns" ip route add 224.0.0.0/4 dev lo
-in_ns() { ip netns exec "$ns" "$@"; }
-ip netns exec "$ns" /usr/bin/python3 "$IT_SOURCE_DIR/tools/camsim/camsim.py" --control "$control" --only "$cam" \
-  --cache-dir "$IT_DIR/camsim-cache" >"$IT_DIR/camsim.log" 2>&1 </dev/null &
-camsim_pid=$!
-for _ in $(seq 1 300); do in_ns curl -s -m 5 "http://$control/health" >/dev/null 2>&1 && break; sleep 0.1; done
-in_ns curl -s -m 5 "http://$control/health" >/dev/null || { cat "$IT_DIR/camsim.log"; fail "simulator did not start"; finish; }
-in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 </dev/null || fail "cannot make a Wine prefix"
-in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all sh -c 'wineserver -p; wine cmd /c exit' >/dev/null 2>&1 </dev/null
-IT_WRAP=(ip netns exec "$ns" env WINEPREFIX="$prefix")
+private_namespace "$cam"
 write_config <<XML
 <?xml version="1.0"?>
 <Configuration>

@@ -183,3 +183,41 @@ finish() {
 host_device() {
   echo "-a $1 -P 80 -u ${2:-service} -w ${3:-camsim} -m Camsim -c 1 -v 3 -p 1=1 -p 2=7.80 -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=30"
 }
+
+# A network namespace of the test's own whose loopback carries the multicast routes, with a camera
+# simulator and a Wine server of its own, so that no multicast leaves the machine:
+#   private_namespace CAMERA   (sets ns, control, prefix, in_ns, IT_WRAP; cleans up on exit)
+# Wine creates sockets in its server process, so the host needs a Wine server inside the
+# namespace, and that needs a prefix of its own.
+private_namespace() {
+  local cam=$1
+  ns=lumivar-ns-$$
+  control=127.0.0.1:18080
+  prefix=$IT_DIR/wineprefix
+  trap private_namespace_cleanup EXIT
+  ip netns add "$ns" || { echo "cannot make a network namespace (root needed)"; exit 1; }
+  ip netns exec "$ns" ip link set lo up multicast on
+  ip netns exec "$ns" ip route add 224.0.0.0/4 dev lo
+  # Not through in_ns: a backgrounded function runs in a subshell, and $! would not be the simulator.
+  ip netns exec "$ns" /usr/bin/python3 "$IT_SOURCE_DIR/tools/camsim/camsim.py" --control "$control" --only "$cam" \
+    --cache-dir "$IT_DIR/camsim-cache" >"$IT_DIR/camsim.log" 2>&1 </dev/null &
+  camsim_pid=$!
+  for _ in $(seq 1 300); do in_ns curl -s -m 5 "http://$control/health" >/dev/null 2>&1 && break; sleep 0.1; done
+  in_ns curl -s -m 5 "http://$control/health" >/dev/null || { cat "$IT_DIR/camsim.log"; fail "camera simulator did not start"; finish; }
+  # A prefix of its own, made inside the namespace: a copy of the build's prefix may hold a
+  # registry the build's long-lived wineserver has not written to disk yet (no MSXML entries then).
+  in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 </dev/null || fail "cannot make a Wine prefix"
+  # Started here with output redirected, so that no Wine process holds the test's output pipe.
+  in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all sh -c 'wineserver -p; wine cmd /c exit' >/dev/null 2>&1 </dev/null
+  IT_WRAP=(ip netns exec "$ns" env WINEPREFIX="$prefix")
+}
+in_ns() { ip netns exec "$ns" "$@"; }
+private_namespace_cleanup() {
+  it_cleanup
+  ip netns exec "$ns" env WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 </dev/null
+  [ -n "${camsim_pid:-}" ] && kill -TERM "$camsim_pid" 2>/dev/null
+  for _ in $(seq 1 50); do kill -0 "${camsim_pid:-0}" 2>/dev/null || break; sleep 0.1; done
+  [ -n "${camsim_pid:-}" ] && kill -KILL "$camsim_pid" 2>/dev/null
+  ip netns del "$ns" 2>/dev/null
+  return 0
+}
