@@ -31,6 +31,7 @@ class CAudioCaptureChannel : public CBaseAudioRTSPChannel, public IAudioParserCl
 
   // IAudioParserClient, on the packet thread.
   bool DeliverFrame(ipcapture::IIPAudioFrame* frame) override { return DeliverAudioFrame(frame); }
+  bool IsTakingFrames() override { return !GetStopEvent().IsSet() && GetStatus() == kAudioRunning; }
 
   // The format the parser gets for a session's description: the camera's default G.711, or
   // AAC with the description's rate, channels and configuration.

@@ -28,6 +28,9 @@ class IAudioParserClient {
   virtual ~IAudioParserClient() = default;
   // One complete frame, valid for the call only; false when it was not taken.
   virtual bool DeliverFrame(ipcapture::IIPAudioFrame* frame) = 0;
+  // False while the owner is stopping or not yet running: a frame it did not take then was
+  // dropped on purpose, not lost to a failure.
+  virtual bool IsTakingFrames() { return true; }
 };
 
 }  // namespace vantrel

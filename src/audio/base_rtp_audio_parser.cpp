@@ -194,7 +194,8 @@ void CBaseRTPAudioParser::ProcessAudioFrame(const uint8_t* bytes, size_t size) {
   } catch (...) {
     delivered = false;
   }
-  if (!delivered) {
+  // Asked after the refusal: a stop that began meanwhile makes it no error.
+  if (!delivered && (!client_ || client_->IsTakingFrames())) {
     const DEVICE_INFO& device = driver_->GetDeviceInfo();
     driver_->Log(kLogError, "%s: Audio-frame processing error, camera %s:%u", kProcessAudioFrame,
                  device.address.c_str(), static_cast<unsigned>(device.port));

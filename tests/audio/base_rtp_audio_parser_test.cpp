@@ -26,7 +26,9 @@ class RecordingClient : public IAudioParserClient {
     return accept;
   }
   std::vector<DeliveredAudio> frames;
+  bool IsTakingFrames() override { return taking; }
   bool accept = true;
+  bool taking = true;
 };
 
 class TestParser : public CBaseRTPAudioParser {
@@ -283,6 +285,17 @@ TEST_F(AudioParserTest, RefusedOrUnallocatedFrames) {
   // No allocator, no frames, no crash.
   driver.allocator = nullptr;
   Feed(Bytes(4000));
+}
+
+// A frame refused because the channel is stopping (the stop met it on the packet thread) is no
+// processing error: every stop would otherwise log one.
+TEST_F(AudioParserTest, AFrameRefusedWhileStoppingIsNoError) {
+  client.accept = false;
+  client.taking = false;
+  Feed(Bytes(4000));
+  EXPECT_EQ(client.frames.size(), 1u);
+  for (const auto& l : driver.Lines()) EXPECT_NE(l.level, kLogError) << l.text;
+  EXPECT_EQ(allocator.allocated, allocator.released);
 }
 
 TEST(AudioCaptureTime, CivilDatesFromUnixTime) {
