@@ -137,15 +137,9 @@ uint32_t CBaseAudioRTSPChannel::Connect() {
 }
 
 bool CBaseAudioRTSPChannel::StartSession() {
-  RTSPConnectionParams params;
+  RTSPConnectionParams params = RTSPConnectionParams::ForDevice(deviceInfo_, kMediaAudio);
   params.serverPort = kRtspPort;
-  params.host = deviceInfo_.address;
-  params.user = deviceInfo_.user;
-  params.password = deviceInfo_.password;
-  params.connectTimeoutMs = deviceInfo_.timeout;
-  params.receiveTimeoutMs = deviceInfo_.timeout;
   params.receiveBufferSize = kRtspBufferSize;
-  params.mediaKind = kMediaAudio;
   params.urlPath = BuildUrlQuery(streamingMode_);
   const bool multicast = IsMulticast();
   if (!multicast) {

@@ -56,14 +56,8 @@ bool CBaseRTSPChannel::Resume() {
 }
 
 RTSPConnectionParams CBaseRTSPChannel::MakeSessionParams() {
-  RTSPConnectionParams params;
+  RTSPConnectionParams params = RTSPConnectionParams::ForDevice(deviceInfo_, kMediaVideo);
   params.serverPort = kRtspPort;
-  params.host = deviceInfo_.address;
-  params.user = deviceInfo_.user;
-  params.password = deviceInfo_.password;
-  params.connectTimeoutMs = deviceInfo_.timeout;
-  params.receiveTimeoutMs = deviceInfo_.timeout;
-  params.mediaKind = kMediaVideo;
   return params;
 }
 

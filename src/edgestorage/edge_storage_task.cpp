@@ -117,13 +117,8 @@ CBaseRTSPEdgeStorageTask::~CBaseRTSPEdgeStorageTask() { rtspClient_.Disconnect()
 
 bool CBaseRTSPEdgeStorageTask::OpenSession() {
   const DEVICE_INFO& device = driver_->GetDeviceInfo();
-  RTSPConnectionParams params;
+  RTSPConnectionParams params = RTSPConnectionParams::ForDevice(device, kMediaVideo);
   params.serverPort = 554;
-  params.host = device.address;
-  params.user = device.user;
-  params.password = device.password;
-  params.connectTimeoutMs = device.timeout;
-  params.receiveTimeoutMs = device.timeout;
   params.receiveBufferSize = 0x10000;
   params.sendTimeoutMs = 1000;
   params.defaultSessionTimeoutS = 60;

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/device_info.h"
 #include "foundation/base_thread.h"
 #include "foundation/event.h"
 #include "streaming/rtcp_packet.h"
@@ -67,6 +68,18 @@ struct RTSPConnectionParams {
   uint32_t mediaKind = kMediaVideo;      // which SDP media description to SETUP
   std::string range;                     // empty means "npt=0.000-"
   uint32_t blockSize = 0;                // sent as Blocksize when above 100
+
+  // The camera's address, login and request time-out, as every session to it starts.
+  static RTSPConnectionParams ForDevice(const DEVICE_INFO& device, uint32_t kind) {
+    RTSPConnectionParams params;
+    params.host = device.address;
+    params.user = device.user;
+    params.password = device.password;
+    params.connectTimeoutMs = device.timeout;
+    params.receiveTimeoutMs = device.timeout;
+    params.mediaKind = kind;
+    return params;
+  }
 };
 
 class CBaseRTSPClient : public CBaseThread {

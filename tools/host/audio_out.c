@@ -371,14 +371,7 @@ bool AudioCycles(Session* session) {
       if (f && !sender->vtbl->Send(sender, f)) FreeRefusedFrame(session->allocator, f);
     }
     if (!sender->vtbl->CloseChannel(sender, 0)) failures++;
-    unsigned done = cycle + 1 - warmup;
-    if (cycle >= warmup && done == live->cycles / 2) {
-      SettleThreads(&baseline, &middle);
-      PrintProcessFigures("middle", done, &middle);
-    } else if (cycle >= warmup && done % 25 == 0) {
-      ReadProcessFigures(&now);
-      PrintProcessFigures("progress", done, &now);
-    }
+    ReportCycle(live->cycles, cycle, warmup, &baseline, &middle, &now);
   }
   SettleThreads(&baseline, &now);
   PrintProcessFigures("end", live->cycles, &now);

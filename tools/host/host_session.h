@@ -93,6 +93,8 @@ void ReadProcessFigures(ProcessFigures* p);
 void PrintProcessFigures(const char* label, unsigned done, const ProcessFigures* p);
 /* Threads end a little after their owners return; waits a bounded moment for them. */
 void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now);
+void ReportCycle(unsigned cycles, unsigned cycle, unsigned warmup, const ProcessFigures* baseline,
+                 ProcessFigures* middle, ProcessFigures* now);
 
 bool ModeLive(Session* session);
 bool ModeAudioOut(Session* session);

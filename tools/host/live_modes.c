@@ -11,9 +11,9 @@
 #include <tlhelp32.h>
 
 #include "audio_objects.h"
+#include "edge_storage.h"
 #include "host_session.h"
 #include "video_objects.h"
-#include "edge_storage.h"
 
 #define TICK_MS 100
 
@@ -379,6 +379,21 @@ void SettleThreads(const ProcessFigures* baseline, ProcessFigures* now) {
   }
 }
 
+/* After each cycle past the warm-up: the figures halfway through (where one-time growth is over)
+ * and every 25 cycles. */
+void ReportCycle(unsigned cycles, unsigned cycle, unsigned warmup, const ProcessFigures* baseline,
+                 ProcessFigures* middle, ProcessFigures* now) {
+  if (cycle < warmup) return;
+  unsigned done = cycle + 1 - warmup;
+  if (done == cycles / 2) {
+    SettleThreads(baseline, middle);
+    PrintProcessFigures("middle", done, middle);
+  } else if (done % 25 == 0) {
+    ReadProcessFigures(now);
+    PrintProcessFigures("progress", done, now);
+  }
+}
+
 bool ModeCycles(Session* session) {
   if (session->options->audio.cycles) return AudioCycles(session);
   const LiveOptions* live = &session->options->live;
@@ -424,14 +439,7 @@ bool ModeCycles(Session* session) {
     }
     DWORD ms = (DWORD)(GetTickCount64() - begin);
     if (ms > slowestStop) slowestStop = ms;
-    unsigned done = cycle + 1 - warmup;
-    if (cycle >= warmup && done == live->cycles / 2) {
-      SettleThreads(&baseline, &middle);
-      PrintProcessFigures("middle", done, &middle);
-    } else if (cycle >= warmup && done % 25 == 0) {
-      ReadProcessFigures(&now);
-      PrintProcessFigures("progress", done, &now);
-    }
+    ReportCycle(live->cycles, cycle, warmup, &baseline, &middle, &now);
   }
   SettleThreads(&baseline, &now);
   PrintProcessFigures("end", live->cycles, &now);
