@@ -34,7 +34,12 @@ if(LUMIVAR_WINDOWS)
     edge_storage_replay 300
     edge_storage_no_storage 240
     edge_storage_stop 240
-    edge_storage_rounds 420)
+    edge_storage_rounds 420
+
+    raw_rtsp_digest 180
+    raw_rtsp_session 120
+    raw_rtsp_udp 120
+    stream_sizes 120)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}

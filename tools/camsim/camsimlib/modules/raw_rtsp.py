@@ -747,17 +747,17 @@ class Servers:
 def start(sim):
     cache_dir = getattr(sim, "cache_dir", None) or os.path.join(os.getcwd(), "camsim-cache")
     servers = []
-    for cam in sim.cameras.values():
-        if cam.config.get("rtsp_server") != "raw":
-            continue
+    cams = [c for c in sim.cameras.values() if c.config.get("rtsp_server") == "raw"]
+    if cams:
+        # Before listening: a first DESCRIBE must not wait for the encoder on a busy machine.
+        load_clip(cache_dir)
+    for cam in cams:
         try:
             cam.rtsp = RawServer(cam, cache_dir)
         except OSError as e:
             log("raw RTSP side of %s not started: %s" % (cam.address, e))
             continue
         servers.append(cam.rtsp)
-    if servers:
-        threading.Thread(target=load_clip, args=(cache_dir,), daemon=True).start()
     return Servers(servers)
 
 
