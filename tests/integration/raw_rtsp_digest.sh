@@ -23,7 +23,7 @@ raw_count() {
 cases=(
   "auth_opaque_stale|qop=auth&opaque=1&stale_after=4&session_timeout=6|stale_sent"
   "md5_sess_renewed|qop=auth&algorithm=MD5-sess&renew_after=4&session_timeout=6|renewed_sent"
-  "auth_int_only|qop=auth-int|"
+  "auth_int_only_expiring|qop=auth-int&nonce_seconds=3&session_timeout=6|stale_sent"
   "no_qop|qop=none&opaque=1|"
   "basic_before_digest|basic_too=1|"
 )
@@ -47,7 +47,7 @@ for row in "${cases[@]}"; do
     [ "$(raw_count "$moved")" -ge 1 ] && pass "$name: $moved mid-session answered" || fail "$name: no $moved"
   fi
 done
-check_capture auth_int_only "$IT_DIR/auth_int_only.h264" h264 320 240
+check_capture auth_int_only_expiring "$IT_DIR/auth_int_only_expiring.h264" h264 320 240
 
 # A password the camera does not take: one clear line, and the driver stops asking.
 camsim_reset $cam

@@ -47,6 +47,7 @@ FAULT_DEFAULTS = {
     "basic_too": 0,           # 1: the 401 offers Basic before Digest (both accepted)
     "stale_after": 0,         # N: a nonce answers N requests, then 401 stale=true, new nonce
     "renew_after": 0,         # N: as stale_after but a plain new challenge (no stale flag)
+    "nonce_seconds": 0,       # N: a nonce expires N s after it was issued (401 stale=true)
     "password": None,         # the password the camera expects (refused-login tests)
     "session_timeout": 0,     # N s: Session timeout=N, enforced (no request within N s ends it)
     "bare_lf": 0,             # 1: responses end lines with LF only
@@ -601,7 +602,7 @@ class RawServer:
         with self.lock:
             if len(self.nonces) > 1000:
                 self.nonces.clear()
-            self.nonces[nonce] = {"uses": 0, "nc": 0}
+            self.nonces[nonce] = {"uses": 0, "nc": 0, "issued": time.monotonic()}
         return nonce
 
     def check_digest(self, p, method, uri, body, password, f):
@@ -659,6 +660,9 @@ class RawServer:
                 state["nc"] = nc
             limit_stale, limit_renew = _int(f["stale_after"]), _int(f["renew_after"])
             if limit_stale and state["uses"] >= limit_stale:
+                return "stale"
+            lifetime = float(f["nonce_seconds"] or 0)
+            if lifetime and time.monotonic() - state["issued"] > lifetime:
                 return "stale"
             if limit_renew and state["uses"] >= limit_renew:
                 return "renew"
