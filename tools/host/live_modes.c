@@ -23,7 +23,7 @@ typedef struct LiveStream {
   FILE* out;
   char path[MAX_PATH];
   HostVideoSettings settings; /* the run's, or with the stream's own size */
-  StreamFigures last;          /* at the previous once-a-second line */
+  StreamFigures last;         /* at the previous once-a-second line */
   bool started;
   bool announcedFirst;
 } LiveStream;
@@ -192,7 +192,8 @@ bool ModeLive(Session* session) {
     StreamSinkInit(&s->sink, s->request.channel, s->request.stream, s->out);
     s->settings = settings;
     if (s->request.width) {
-      VideoSettingsInit(&s->settings, live->format, s->request.width, s->request.height, live->fps, live->quality);
+      VideoSettingsInit(&s->settings, live->format, s->request.width, s->request.height, live->fps,
+                        live->quality);
       if (live->frameCode) s->settings.rate.frameRate = live->frameCode;
       ApplyZones(&s->settings, live);
     }
