@@ -49,6 +49,7 @@ def main(description=None):
     snapshots = render_snapshots(opts.cache_dir)
     sim = Simulator(cameras, snapshots)
     sim.cache_dir = opts.cache_dir
+    sim.rtsp_enabled = not opts.no_rtsp
 
     for cam in cameras:
         try:

@@ -752,6 +752,8 @@ def start(sim):
     cache_dir = getattr(sim, "cache_dir", None) or os.path.join(os.getcwd(), "camsim-cache")
     servers = []
     cams = [c for c in sim.cameras.values() if c.config.get("rtsp_server") == "raw"]
+    if not getattr(sim, "rtsp_enabled", True):
+        cams = []
     if cams:
         # Before listening: a first DESCRIBE must not wait for the encoder on a busy machine.
         load_clip(cache_dir)
