@@ -43,7 +43,10 @@ void CH264ChannelRTSP::BuildUrlQuery(RTSPConnectionParams& params) {
     std::snprintf(text, sizeof(text), "&line=%u", line);
     query += text;
   }
-  if (StreamSettings().streamIndex == kLiveStream) query += "&inst=2";
+  // The second encoder of the line is the one PrepareCamera configured for every stream but the
+  // recording one; the request must select that same encoder, or the stream comes at the
+  // recording stream's size and rate.
+  if (StreamSettings().streamIndex != kRecStream) query += "&inst=2";
   if (streamingMode_ == CConfiguration::kStreamingMulticastPrimary ||
       streamingMode_ == CConfiguration::kStreamingMulticast)
     query += "&multicast=1";

@@ -500,7 +500,12 @@ void CBaseRTSPClient::CheckKeepAlive() {
   // A session that never had a keep-alive is due at once: the elapsed time since "never" has
   // no meaningful 32-bit value.
   uint32_t elapsedMs = lastKeepAlive_ ? static_cast<uint32_t>((now - lastKeepAlive_) / 10000) : 0xFFFFFFFFu;
-  if (elapsedMs <= periodS * 1000 / 2 || IsStopRequested()) return;
+  // The session thread looks here once a wait step, so the keep-alive is due one step before
+  // half the time-out: it then never comes later than that, and a camera that names a time-out
+  // of a few seconds (and enforces it) keeps the session.
+  const uint32_t halfMs = periodS * 1000 / 2;
+  const uint32_t dueMs = halfMs > kWaitStepMs ? halfMs - kWaitStepMs : 0;
+  if (elapsedMs <= dueMs || IsStopRequested()) return;
   bool sent = SendWithAuthRetry(kRtspOptions);
   // Some cameras ignore or refuse OPTIONS inside a session; media still arriving on the
   // connection is the better proof of life.

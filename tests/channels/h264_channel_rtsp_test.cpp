@@ -48,8 +48,8 @@ TEST(H264ChannelRtsp, UrlQuery) {
       {1, 0, kLiveStream, 1, "?h26x=4&line=2&inst=2&multicast=1"},
       {1, 0, kRecStream, 2, "?h26x=4&line=2&multicast=1"},
       {0, 0, kLiveStream, 0, "?h26x=4&inst=2"},
-      {0, 0, kRemoteStream, 0, "?h26x=4"},
-      {0, 3, kRecStream, 0, "?h26x=4&line=3"},  // the configured line wins over the channel
+      {0, 0, kRemoteStream, 0, "?h26x=4&inst=2"},  // the encoder its set-up configured
+      {0, 3, kRecStream, 0, "?h26x=4&line=3"},     // the configured line wins over the channel
   };
   for (const auto& c : cases) {
     FakeDriver driver;

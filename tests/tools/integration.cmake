@@ -34,7 +34,12 @@ if(LUMIVAR_WINDOWS)
     edge_storage_replay 300
     edge_storage_no_storage 240
     edge_storage_stop 240
-    edge_storage_rounds 420)
+    edge_storage_rounds 420
+
+    raw_rtsp_digest 180
+    raw_rtsp_session 120
+    raw_rtsp_udp 120
+    stream_sizes 120)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
@@ -55,7 +60,8 @@ if(LUMIVAR_WINDOWS)
   # The live modes' command line: bad values are refused before any driver is made.
   set(expect ${CMAKE_SOURCE_DIR}/tests/driver/expect_host_output.sh $<TARGET_FILE:lumivar_host>)
   foreach(bad "--size;0x480" "--size;640x" "--fps;0" "--quality;101" "--stream;1:4" "--zone;1,2,3"
-              "--drivers;0" "--format;h265x")
+              "--drivers;0" "--format;h265x"
+              "--stream;0:2@640x" "--stream;0:2@0x480")
     string(REPLACE ";" "_" case "${bad}")
     string(REGEX REPLACE "[^A-Za-z0-9_]" "_" case "${case}")
     add_test(NAME host_live_refuses${case} COMMAND ${expect} --exit 2 -- live ${bad})

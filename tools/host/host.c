@@ -16,8 +16,9 @@
  *                           (Motion JPEG of a camera of group 0, -p 5=0, is polled as snapshots)
  *     --frame-code N        the frame-rate code as given instead of --fps (N ms between frames)
  *     --fps N               frames per second (25)      --quality Q    0..100 (50)
- *     --stream [CH:]IDX     a stream to start (repeatable; default 0:0). Index 0 goes through
- *                           StartChannel, others through StartStream.
+ *     --stream [CH:]IDX[@WxH] a stream to start (repeatable; default 0:0), at its own size
+ *                           when given. Index 0 goes through StartChannel, others through
+ *                           StartStream.
  *     --zone X,Y,W,H        a privacy zone in percent, passed as stream option of stream 0
  *     --seconds S           how long to receive (10)    -o FILE        capture file (payloads
  *                           as delivered: Annex B H.264, concatenated JPEG or an MPEG-4
@@ -145,7 +146,7 @@ static void Usage(void) {
       "usage: lumivar_host [--dll PATH] [-a ADDRESS] [-P PORT] [-u USER] [-w PASSWORD] [-m MODEL]\n"
       "                    [-c COUNT] [-v FORMAT] [-i ID1,ID2] [-p N=TEXT]... [-f 0..5] [--require-open]\n"
       "                    [--format h264|mjpeg|mpeg4] [--size WxH] [--fps N] [--quality Q]\n"
-      "                    [--stream [CH:]IDX]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
+      "                    [--stream [CH:]IDX[@WxH]]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
       "                    [--edge-storage] [--replay-file FILE]\n"
@@ -222,14 +223,20 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
   } else if (strcmp(name, "quality") == 0) {
     *bad = !ParseUnsigned(value, &live->quality) || live->quality > 100;
   } else if (strcmp(name, "stream") == 0) {
-    unsigned ch = 0, idx = 0;
-    char extra;
-    if (sscanf(value, "%u:%u%c", &ch, &idx, &extra) != 2) {
+    unsigned ch = 0, idx = 0, w = 0, h = 0;
+    char extra, text[64];
+    snprintf(text, sizeof(text), "%s", value);
+    char* at = strchr(text, '@');
+    if (at) {
+      *at = '\0';
+      *bad = sscanf(at + 1, "%ux%u%c", &w, &h, &extra) != 2 || w == 0 || h == 0 || w > 0xFFFF || h > 0xFFFF;
+    }
+    if (sscanf(text, "%u:%u%c", &ch, &idx, &extra) != 2) {
       ch = 0;
-      *bad = sscanf(value, "%u%c", &idx, &extra) != 1;
+      if (sscanf(text, "%u%c", &idx, &extra) != 1) *bad = true;
     }
     if (idx > 3 || live->streamCount >= HOST_MAX_STREAMS) *bad = true;
-    if (!*bad) live->streams[live->streamCount++] = (StreamRequest){ch, idx};
+    if (!*bad) live->streams[live->streamCount++] = (StreamRequest){ch, idx, w, h};
   } else if (strcmp(name, "zone") == 0) {
     float v[4];
     *bad = live->zoneCount >= 4 || !ParseFloatList(value, v, 4);

@@ -14,7 +14,8 @@
 
 typedef struct StreamRequest {
   uint32_t channel;
-  uint32_t stream; /* 0 recording (StartChannel), 1 live, 2 remote (StartStream) */
+  uint32_t stream;        /* 0 recording (StartChannel), 1 live, 2 remote (StartStream) */
+  uint32_t width, height; /* this stream's own size; 0 = the run's --size */
 } StreamRequest;
 
 typedef struct ZoneRequest {

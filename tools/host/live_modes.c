@@ -22,7 +22,8 @@ typedef struct LiveStream {
   StreamSink sink;
   FILE* out;
   char path[MAX_PATH];
-  StreamFigures last; /* at the previous once-a-second line */
+  HostVideoSettings settings; /* the run's, or with the stream's own size */
+  StreamFigures last;         /* at the previous once-a-second line */
   bool started;
   bool announcedFirst;
 } LiveStream;
@@ -189,12 +190,19 @@ bool ModeLive(Session* session) {
       }
     }
     StreamSinkInit(&s->sink, s->request.channel, s->request.stream, s->out);
+    s->settings = settings;
+    if (s->request.width) {
+      VideoSettingsInit(&s->settings, live->format, s->request.width, s->request.height, live->fps,
+                        live->quality);
+      if (live->frameCode) s->settings.rate.frameRate = live->frameCode;
+      ApplyZones(&s->settings, live);
+    }
   }
 
   ULONGLONG begin = GetTickCount64();
   for (int i = 0; i < count && ok; ++i) {
     /* The driver reports a failed start, yet keeps trying to connect: receiving decides. */
-    streams[i].started = StartOne(video, session->version, &streams[i], &settings);
+    streams[i].started = StartOne(video, session->version, &streams[i], &streams[i].settings);
   }
 
   uint32_t states[64];

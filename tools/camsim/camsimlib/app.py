@@ -48,6 +48,8 @@ def main(description=None):
     cameras = [Camera(make_config(s)) for s in specs]
     snapshots = render_snapshots(opts.cache_dir)
     sim = Simulator(cameras, snapshots)
+    sim.cache_dir = opts.cache_dir
+    sim.rtsp_enabled = not opts.no_rtsp
 
     for cam in cameras:
         try:
@@ -62,6 +64,8 @@ def main(description=None):
     if rtsp is not None and hasattr(rtsp, "start"):
         for cam in cameras:
             try:
+                if cam.config.get("rtsp_server") == "raw":
+                    continue  # served by modules/raw_rtsp.py
                 if cam.config.get("rtsp_server") == "edge":
                     from . import edge_replay
                     cam.rtsp = edge_replay.start(cam)
