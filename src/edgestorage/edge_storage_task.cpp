@@ -65,6 +65,9 @@ bool CBaseEdgeStorageTask::OnFrame(ipcapture::IIPFrame* frame) {
   // Before the camera plays a recording it may send whatever its replay position holds; such
   // frames have no recording time and must not move the position past the gap.
   if (!frame || !playStarted_.load() || !lastFrameTimed_) return true;
+  // Once the channel has gone, its frames can no longer be delivered; moving the position over
+  // them would leave them out when the parked item resumes after that position.
+  if (IsAbandoned()) return true;
   SYSTEMTIME captured{};
   frame->GetTime(&captured);
   const uint64_t time = SystemTimeToFileTimeValue(captured);

@@ -1,13 +1,15 @@
 """Reads a test host log of an edge-storage run and checks the replayed frames against the live
 ones: the gap is the longest pause between two live frames; every replayed frame must lie
 strictly inside it, none may repeat a live or another replayed frame, the first must be a key
-frame. Prints CHECK lines and the measured figures; exit status 1 on a failed check."""
+frame. With a third argument, no two consecutive replayed frames may lie further apart than that
+many seconds. Prints CHECK lines and the measured figures; exit status 1 on a failed check."""
 import re
 import sys
 from datetime import datetime
 
 log = open(sys.argv[1], encoding="latin-1").read().replace("\r", "").splitlines()
 min_gap = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
+max_hole = float(sys.argv[3]) if len(sys.argv) > 3 else None
 failed = False
 
 
@@ -44,6 +46,9 @@ if replayed and before and after:
     check(replayed[0][1], "the first replayed frame is a key frame")
     covered = times[-1] - times[0]
     check(covered >= length - 3.0, "the replay covers the gap (%.1f s of %.1f s)" % (covered, length))
+    hole = max((b - a for a, b in zip(times, times[1:])), default=0.0)
+    if max_hole is not None:
+        check(hole <= max_hole, "no hole in the replay longer than %.1f s (largest %.2f s)" % (max_hole, hole))
     print("FIGURES gap_s=%.1f replayed_frames=%d reconnect_to_last_replayed_ms=%d"
           % (length, len(replayed), replayed[-1][2] - after[2]))
 sys.exit(1 if failed else 0)

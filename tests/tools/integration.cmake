@@ -34,7 +34,9 @@ if(LUMIVAR_WINDOWS)
     edge_storage_replay 300
     edge_storage_no_storage 240
     edge_storage_stop 240
-    edge_storage_rounds 420)
+    edge_storage_rounds 420
+    edge_storage_park 300
+    edge_storage_queue 600)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
