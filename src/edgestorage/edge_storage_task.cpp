@@ -224,9 +224,18 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     Log(kLogError, kStorageUnavailable, kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     return report(true);
   }
-  if (storage < 0 || !SyncronizeTime() || !OpenSession()) {
+  if (storage < 0 || !SyncronizeTime()) {
     CloseSession();
     return report(answered() && !IsAbandoned());
+  }
+  if (!OpenSession()) {
+    // The camera answers, yet its replay session does not open: typically its link dropped
+    // again right after the reconnection. Ending the item here would lose the gap without a
+    // word, so it stays for the handler to retry.
+    Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
+        Text(begin).c_str(), Text(end).c_str(), address.c_str());
+    CloseSession();
+    return report(false);
   }
 
   CEvent* events[] = {&abandonEvent_, &dataEvent_, &sessionClosedEvent_};
