@@ -245,6 +245,14 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     CloseSession();
     return report(false);
   }
+  if (first == 2) {
+    // The connection went before any frame came: the camera's link, not its storage, failed
+    // (a link that drops again right after a reconnection). The item stays for a retry.
+    Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
+        Text(begin).c_str(), Text(end).c_str(), address.c_str());
+    CloseSession();
+    return report(false);
+  }
   if (first != 1) {
     Log(kLogError, kStorageUnavailable, kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     CloseSession();

@@ -36,7 +36,7 @@ if(LUMIVAR_WINDOWS)
     edge_storage_stop 240
     edge_storage_rounds 420
     edge_storage_park 300
-    edge_storage_queue 600)
+    edge_storage_queue 900)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
