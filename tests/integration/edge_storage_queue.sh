@@ -8,7 +8,7 @@
 # takes a few minutes.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.85
-outages=${EDGE_OUTAGES:-13}
+outages=${EDGE_OUTAGES:-14}
 down_s=12
 limit=10
 trap 'rtsp_fault $cam link_up >/dev/null; camsim_post /camera/$cam/clear_faults >/dev/null; it_cleanup' EXIT
@@ -48,11 +48,11 @@ show_log main | grep -v -E '^\[main\] (LIVE_FRAME|REPLAYED|STATS) '
 kept=$(starts "$cleared" 999999999)
 finished=$(host_log main | grep -c -E "^LOG level=3 $item""Processing finished\.$")
 echo "FIGURES outages=$outages held=$held dropped=$dropped kept=$kept finished=$finished"
-# An outage that meets a retry (its replay session cannot open) must not end the held item.
-[ "$held" -eq 1 ] && pass "the first item stayed in progress through every outage" ||
-  fail "$held items started while the camera refused (expected 1)"
+# An outage that meets a retry (the replay connection refused or closed) must not end the held
+# item, or every outage would free the queue again and nothing would be dropped. (A retry that
+# gets no frame within its 3 s, as on a starved machine, does end it: hence the spare outages.)
 [ "$dropped" -ge 1 ] && pass "$dropped gaps beyond the queue's limit were dropped and logged" ||
-  fail "no gap was dropped: the outages did not overfill the queue"
+  fail "no gap was dropped: the outages did not overfill the queue ($held items started during them)"
 [ "$kept" -eq "$limit" ] && pass "exactly the limit of $limit queued items ran after the hold" ||
   fail "$kept queued items ran after the hold (limit $limit)"
 [ "$finished" -eq $((held + kept)) ] && pass "every item that ran finished" ||
