@@ -219,6 +219,17 @@ void CBaseEdgeStorageHandler::LogWorkItem(uint32_t channel, uint64_t begin, uint
       kClass, address.c_str(), channel, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(), what);
 }
 
+void CBaseEdgeStorageHandler::LogDroppedTaskItem(uint32_t channel, uint64_t begin, uint64_t end) {
+  if (!driver_) return;
+  const std::string address = driver_->GetDeviceAddress();
+  driver_->Log(
+      kLogWarning,
+      "%s: Work Item (address=\"%s\" channel=\"%u\" begin_time=\"%s\" end_time=\"%s\") - Dropped, the "
+      "work queue is full (%u items)",
+      kClass, address.c_str(), channel, FormatLocalTime(begin).c_str(), FormatLocalTime(end).c_str(),
+      queueLimit_);
+}
+
 void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(uint32_t channel, uint64_t begin, uint64_t end) {
   LogWorkItem(channel, begin, end, "started.");
   IEdgeStorageTask* task = GetTask();

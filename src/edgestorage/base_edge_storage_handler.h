@@ -35,6 +35,9 @@ class TEdgeStorageQueueHandler : public CQueueThread<CEdgeStorageTaskItem> {
   void ProcessItem(CEdgeStorageTaskItem* item) override {
     owner_->ProcessEdgeStorageTaskItem(item->channel, item->begin, item->end);
   }
+  void OnItemDropped(CEdgeStorageTaskItem* item) override {
+    owner_->LogDroppedTaskItem(item->channel, item->begin, item->end);
+  }
 
  private:
   Owner* const owner_;  // borrowed: the handler that embeds this queue
@@ -67,6 +70,9 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
 
   // On the queue thread.
   void ProcessEdgeStorageTaskItem(uint32_t channel, uint64_t begin, uint64_t end);
+
+  // A gap pushed out of the full queue is lost for good: the integrator must be able to see it.
+  void LogDroppedTaskItem(uint32_t channel, uint64_t begin, uint64_t end);
 
   // Introspection for the owner's tests.
   size_t GetQueuedCount() { return queue_.GetQueuedCount(); }

@@ -65,6 +65,9 @@ bool CBaseEdgeStorageTask::OnFrame(ipcapture::IIPFrame* frame) {
   // Before the camera plays a recording it may send whatever its replay position holds; such
   // frames have no recording time and must not move the position past the gap.
   if (!frame || !playStarted_.load() || !lastFrameTimed_) return true;
+  // Once the channel has gone, its frames can no longer be delivered; moving the position over
+  // them would leave them out when the parked item resumes after that position.
+  if (IsAbandoned()) return true;
   SYSTEMTIME captured{};
   frame->GetTime(&captured);
   const uint64_t time = SystemTimeToFileTimeValue(captured);
@@ -221,15 +224,32 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     Log(kLogError, kStorageUnavailable, kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     return report(true);
   }
-  if (storage < 0 || !SyncronizeTime() || !OpenSession()) {
+  if (storage < 0 || !SyncronizeTime()) {
     CloseSession();
     return report(answered() && !IsAbandoned());
+  }
+  if (!OpenSession()) {
+    // The camera answers, yet its replay session does not open: typically its link dropped
+    // again right after the reconnection. Ending the item here would lose the gap without a
+    // word, so it stays for the handler to retry.
+    Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
+        Text(begin).c_str(), Text(end).c_str(), address.c_str());
+    CloseSession();
+    return report(false);
   }
 
   CEvent* events[] = {&abandonEvent_, &dataEvent_, &sessionClosedEvent_};
   const int first = CEvent::WaitForEvents(events, 3, kFirstDataWaitMs);
   if (first == 0) {
     // Given up by the handler (channel stopped, shutdown): the item is not done.
+    CloseSession();
+    return report(false);
+  }
+  if (first == 2) {
+    // The connection went before any frame came: the camera's link, not its storage, failed
+    // (a link that drops again right after a reconnection). The item stays for a retry.
+    Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
+        Text(begin).c_str(), Text(end).c_str(), address.c_str());
     CloseSession();
     return report(false);
   }

@@ -39,6 +39,7 @@ class CQueueThread : public CBaseThread {
       CScopedLock guard(queueLock_);
       if (limit != 0) {
         while (!queue_.empty() && queue_.size() >= limit) {
+          OnItemDropped(queue_.front());
           delete queue_.front();
           queue_.pop_front();
         }
@@ -83,6 +84,9 @@ class CQueueThread : public CBaseThread {
 
   // Runs on the queue thread, outside the queue lock. The item is deleted afterwards.
   virtual void ProcessItem(T* item) = 0;
+  // An item pushed out by a post's limit, just before it is deleted; runs on the posting thread
+  // under the queue lock, so it must not post to this queue.
+  virtual void OnItemDropped(T* /*item*/) {}
 
  public:
   virtual bool StartQueueThread(const std::string& name) {

@@ -195,6 +195,19 @@ TEST_F(EdgeStorageHandlerTest, TheQueueKeepsOnlyTheNewestItemsBeyondItsLimit) {
   ASSERT_TRUE(FeedFrames(&handler, 0, 10000, [&] { return task.Taken().size() == 5; }));
   const std::vector<TakenItem> taken = task.Taken();
   for (size_t i = 1; i < taken.size(); ++i) EXPECT_EQ(taken[i].begin, t0 + (16 + i) * 100 * kMs);
+  // Every gap pushed out is reported, the oldest first.
+  std::vector<std::string> dropped;
+  {
+    std::lock_guard<std::mutex> guard(driver.mutex);
+    for (const auto& line : driver.lines)
+      if (line.text.find("- Dropped, the work queue is full (4 items)") != std::string::npos) {
+        EXPECT_EQ(line.level, 2u);
+        dropped.push_back(line.text);
+      }
+  }
+  ASSERT_EQ(dropped.size(), 16u);
+  EXPECT_NE(dropped.front().find("begin_time=\"" + FormatLocalTime(t0 + 100 * kMs) + "\""), std::string::npos)
+      << dropped.front();
 }
 
 TEST_F(EdgeStorageHandlerTest, AnItemOfAStoppedChannelIsParkedAfterWhatWasReplayedAndResumesWithIt) {

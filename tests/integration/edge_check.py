@@ -1,13 +1,18 @@
 """Reads a test host log of an edge-storage run and checks the replayed frames against the live
 ones: the gap is the longest pause between two live frames; every replayed frame must lie
 strictly inside it, none may repeat a live or another replayed frame, the first must be a key
-frame. Prints CHECK lines and the measured figures; exit status 1 on a failed check."""
+frame. With a third argument, no two consecutive replayed frames may lie further apart than that
+many seconds. Prints CHECK lines and the measured figures; exit status 1 on a failed check."""
 import re
 import sys
 from datetime import datetime
 
 log = open(sys.argv[1], encoding="latin-1").read().replace("\r", "").splitlines()
-min_gap = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
+# "rounds" instead of a gap length: a run of many outages (the soak), each pause of 5 s or more
+# in the live frames being one gap; prints figures over all of them.
+rounds = len(sys.argv) > 2 and sys.argv[2] == "rounds"
+min_gap = 10.0 if rounds or len(sys.argv) <= 2 else float(sys.argv[2])
+max_hole = float(sys.argv[3]) if len(sys.argv) > 3 else None
 failed = False
 
 
@@ -27,6 +32,31 @@ for line in log:
     if m:
         (live if m.group(1) == "LIVE_FRAME" else replayed).append((when(m.group(2)), m.group(3) == "1", int(m.group(4))))
 
+
+
+def spread(values, unit):
+    values = sorted(values)
+    if not values:
+        return "none"
+    return "%s/%s/%s%s" % (values[0], values[len(values) // 2], values[-1], unit)
+
+
+if rounds:
+    gaps = [(a, b) for a, b in zip(live, live[1:]) if b[0] - a[0] >= 5.0]
+    per_gap = [[r for r in replayed if a[0] < r[0] < b[0]] for a, b in gaps]
+    check(sum(map(len, per_gap)) == len(replayed),
+          "all %d replayed frames lie inside the %d gaps" % (len(replayed), len(gaps)))
+    live_times = {round(l[0], 3) for l in live}
+    check(not [r for r in replayed if round(r[0], 3) in live_times], "no replayed frame repeats a live frame")
+    times = [r[0] for r in replayed]
+    check(len(set(times)) == len(times) and times == sorted(times), "replayed frames are unique and in order")
+    check(all(g[0][1] for g in per_gap if g), "every gap's replay starts with a key frame")
+    print("FIGURES gaps=%d gap_s(min/median/max)=%s replayed_frames=%s reconnect_to_last_replayed_ms=%s"
+          % (len(gaps), spread([round(b[0] - a[0], 1) for a, b in gaps], ""),
+             spread([len(g) for g in per_gap], ""),
+             spread([g[-1][2] - b[2] for g, (a, b) in zip(per_gap, gaps) if g], "")))
+    sys.exit(1 if failed else 0)
+
 check(len(live) > 20, "live frames before and after the outage (%d)" % len(live))
 gap = max(((b[0] - a[0], a, b) for a, b in zip(live, live[1:])), default=(0, None, None))
 length, before, after = gap
@@ -44,6 +74,9 @@ if replayed and before and after:
     check(replayed[0][1], "the first replayed frame is a key frame")
     covered = times[-1] - times[0]
     check(covered >= length - 3.0, "the replay covers the gap (%.1f s of %.1f s)" % (covered, length))
+    hole = max((b - a for a, b in zip(times, times[1:])), default=0.0)
+    if max_hole is not None:
+        check(hole <= max_hole, "no hole in the replay longer than %.1f s (largest %.2f s)" % (max_hole, hole))
     print("FIGURES gap_s=%.1f replayed_frames=%d reconnect_to_last_replayed_ms=%d"
           % (length, len(replayed), replayed[-1][2] - after[2]))
 sys.exit(1 if failed else 0)

@@ -31,6 +31,7 @@ sample() {
 }
 first=""
 last=""
+max_t=0 max_f=0 max_a=0
 replayed_before=0
 completed=0
 for round in $(seq 1 "$rounds"); do
@@ -49,6 +50,10 @@ for round in $(seq 1 "$rounds"); do
   replayed_before=$replayed
   [ "$round" -eq 1 ] && first=$figures
   last=$figures
+  read -r t f a <<<"$(echo "$figures" | sed -E 's/threads=([0-9]+) fds=([0-9]+) anon_kb=([0-9]+)/\1 \2 \3/')"
+  [ "${t:-0}" -gt "$max_t" ] && max_t=$t
+  [ "${f:-0}" -gt "$max_f" ] && max_f=$f
+  [ "${a:-0}" -gt "$max_a" ] && max_a=$a
   completed=$round
 done
 [ "$completed" -eq "$rounds" ] || fail "only $completed of $rounds rounds completed"
@@ -60,10 +65,13 @@ if [ -n "$first" ] && [ "$completed" -gt 1 ]; then
   t1=$(value "$first" threads) t2=$(value "$last" threads)
   f1=$(value "$first" fds) f2=$(value "$last" fds)
   a1=$(value "$first" anon_kb) a2=$(value "$last" anon_kb)
-  echo "FIGURES rounds=$completed threads=$t1->$t2 fds=$f1->$f2 anon_kb=$a1->$a2"
+  echo "FIGURES rounds=$completed threads=$t1->$t2 (max $max_t) fds=$f1->$f2 (max $max_f)" \
+    "anon_kb=$a1->$a2 (max $max_a)"
   [ $((t2 - t1)) -le 1 ] && pass "threads flat ($t1 -> $t2)" || fail "threads grew ($t1 -> $t2)"
   [ $((f2 - f1)) -le 2 ] && pass "descriptors flat ($f1 -> $f2)" || fail "descriptors grew ($f1 -> $f2)"
   [ $((a2 - a1)) -le 4096 ] && pass "memory flat ($a1 -> $a2 kB)" || fail "memory grew ($a1 -> $a2 kB)"
 fi
+# Every round's replay lies inside its gap, repeats nothing and starts on a key frame.
+/usr/bin/python3 "$(dirname "$0")/edge_check.py" "$IT_DIR/main.raw" rounds || IT_FAILED=1
 reject_line main "processing ERROR" "no replay error"
 finish

@@ -35,6 +35,8 @@ if(LUMIVAR_WINDOWS)
     edge_storage_no_storage 240
     edge_storage_stop 240
     edge_storage_rounds 420
+    edge_storage_park 300
+    edge_storage_queue 900
 
     raw_rtsp_digest 180
     raw_rtsp_session 120

@@ -25,7 +25,8 @@
  *                           elementary stream; with several
  *                           streams "-c<CH>s<IDX>" is added before the extension)
  *     --commands FILE       run the lines appended to FILE: quit | pause CH | resume CH |
- *                           update CH W H FPS | stop CH | stopstream CH IDX | mark TEXT
+ *                           update CH W H FPS | stop CH | start CH (again, as at
+ *                           the beginning) | stopstream CH IDX | mark TEXT
  *     --allow-no-frames     a live run without frames is not a failure
  *     --edge-storage        live mode: edge storage on; replayed frames printed apart
  *     --replay-file FILE    live mode with edge storage: replayed payloads (Annex B)

@@ -116,8 +116,15 @@ bool NextCommand(CommandReader* reader, char* line, size_t size) {
   return got;
 }
 
+/* What a command may restart: the run's streams with the settings they started with. */
+typedef struct LiveRun {
+  LiveStream* streams;
+  int count;
+  HostVideoSettings* settings;
+} LiveRun;
+
 /* Runs one command; returns false for "quit". */
-static bool RunCommand(VideoCapture* video, int version, const char* line) {
+static bool RunCommand(VideoCapture* video, int version, const LiveRun* run, const char* line) {
   unsigned ch = 0, idx = 0, w = 0, h = 0, fps = 0;
   char word[32] = "";
   if (sscanf(line, "%31s", word) != 1) return true;
@@ -140,6 +147,16 @@ static bool RunCommand(VideoCapture* video, int version, const char* line) {
   } else if (strcmp(word, "stop") == 0 && sscanf(line, "%*s %u", &ch) == 1) {
     DWORD ms;
     StopTimed(video, ch, -1, &ms);
+  } else if (strcmp(word, "start") == 0 && sscanf(line, "%*s %u", &ch) == 1) {
+    /* The host taking a stopped channel back, with the callback and settings it began with. */
+    LiveStream* s = NULL;
+    for (int i = 0; i < run->count && !s; ++i)
+      if (run->streams[i].request.channel == ch && run->streams[i].request.stream == 0) s = &run->streams[i];
+    if (s) {
+      s->started = StartOne(video, version, s, run->settings);
+    } else {
+      HostPrint("host: ERROR: channel %u is not one of this run's streams", ch);
+    }
   } else if (strcmp(word, "stopstream") == 0 && sscanf(line, "%*s %u %u", &ch, &idx) == 2 && version >= 5) {
     DWORD ms;
     StopTimed(video, ch, (int)idx, &ms);
@@ -208,6 +225,7 @@ bool ModeLive(Session* session) {
   uint32_t states[64];
   for (int i = 0; i < 64; ++i) states[i] = 0xFFFFFFFFu;
   CommandReader reader = {live->commandFile, 0, "", 0};
+  const LiveRun run = {streams, count, &settings};
   unsigned second = 0;
   ULONGLONG nextSecond = begin + 1000, end = begin + (ULONGLONG)live->seconds * 1000;
   bool running = ok;
@@ -215,7 +233,7 @@ bool ModeLive(Session* session) {
     Sleep(TICK_MS);
     char line[512];
     while (running && NextCommand(&reader, line, sizeof(line)))
-      running = RunCommand(video, session->version, line);
+      running = RunCommand(video, session->version, &run, line);
     for (int i = 0; i < count; ++i) {
       LiveStream* s = &streams[i];
       uint32_t ch = s->request.channel;

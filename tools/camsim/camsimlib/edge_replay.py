@@ -308,6 +308,12 @@ class Session:
         except ValueError:
             key = 0
         speed = float(self.cam.config.get("replay_speed", 4))
+        with self.cam.lock:
+            s = self.rcp_session(key)
+            if s is not None:
+                # A new replay connection is a new replay: what an earlier connection of the same
+                # key was told (stop, seek, play) does not carry over, or a retry would get nothing.
+                s.update(playing=False, seek=None, gen=0)
         mode, gen = None, None
         k = start_k = 0
         ts0 = 0
