@@ -171,6 +171,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   // UDP only (TCP keeps order); used on the receiver's queue thread, reset while it is stopped.
   CRtpReorderBuffer reorder_;
   std::atomic<bool> foreignSenderLogged_{false};  // once per session
+  uint64_t packetArrival_ = 0;                    // of the packet being handled; packet thread only
   bool noVideoLogged_ = false;                    // once per run of empty sessions; worker only
 
   // Guards the time conversion state; taken on the packet thread and by whoever resets it.

@@ -13,6 +13,7 @@
 #include "control/http_digest.h"
 #include "control/md5.h"
 #include "core/driver_services.h"
+#include "foundation/hand_over_clock.h"
 #include "foundation/text_format.h"
 #include "streaming/base64.h"
 #include "streaming/rtsp_url.h"
@@ -304,6 +305,8 @@ CBaseRTSPClient::Pumped CBaseRTSPClient::ReadAvailable() {
   for (;;) {
     int got = recv(s, buffer, sizeof(buffer), 0);
     if (got > 0) {
+      // Everything this wake reads was there by its first read: the arrival time of its packets.
+      if (total == 0) readTicks_ = PerformanceTicks();
       reader_.Append(buffer, static_cast<size_t>(got));
       total += static_cast<size_t>(got);
       if (total >= kMaxReadPerWake) {
@@ -356,6 +359,7 @@ void CBaseRTSPClient::Dispatch(const RtspMessage& message) {
       }
       if (message.channel != parser_.GetInterleavedChannel()) return;  // a channel not ours
       if (!packet_.Parse(reinterpret_cast<const uint8_t*>(message.data.data()), message.data.size())) return;
+      packet_.SetArrivalTicks(readTicks_);
       rtpSequence_.Update(packet_.GetSequenceNumber());
       try {
         if (user_) user_->OnInterleavedPacket(packet_);

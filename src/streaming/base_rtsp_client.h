@@ -178,6 +178,7 @@ class CBaseRTSPClient : public CBaseThread {
   rtcp::SequenceState rtpSequence_;  // interleaved RTP, for the receiver reports
   uint32_t ownSsrc_ = 0;
   uint64_t lastMediaTick_ = 0;  // GetTickCount64 of the last interleaved frame
+  uint64_t readTicks_ = 0;      // performance counter at the first read of the last wake
   std::string sentNonce_;       // nonce of the last Digest line sent
   uint32_t nonceCount_ = 0;
   std::string cnonce_;

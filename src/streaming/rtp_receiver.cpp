@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/driver_services.h"
+#include "foundation/hand_over_clock.h"
 
 namespace vantrel {
 
@@ -142,6 +143,7 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
   std::memset(&node->sender, 0, sizeof(node->sender));
   if (sender) std::memcpy(&node->sender, sender, sizeof(node->sender));
   const bool parsed = node->packet.Parse(data, length);
+  node->packet.SetArrivalTicks(PerformanceTicks());
   node->bytes = length;
   bool wake = false;
   bool overflowStarted = false;
