@@ -40,6 +40,10 @@ if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ];
   cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
 fi
 
+# A copy taken now: a rebuild while the benchmark runs must not change the rows that follow.
+mkdir -p "$out/bin"
+cp "$build/lumivar_host.exe" "$build/LumivarIPCapture.dll" "$out/bin/"
+
 # The clip is the capacity benchmark's: encoded once, cached beside that benchmark's output.
 clip=$build/bench-live-streams/clip_1080p25_4M.mp4
 if [ ! -s "$clip" ]; then
@@ -94,7 +98,7 @@ prepare_host() {  # TRANSPORT -> host directory
   local dir=$out/host-$1
   rm -rf "$dir"
   mkdir -p "$dir"
-  cp "$build/lumivar_host.exe" "$build/LumivarIPCapture.dll" "$dir/"
+  cp "$out/bin/lumivar_host.exe" "$out/bin/LumivarIPCapture.dll" "$dir/"
   if [ "$1" = tcp ]; then
     printf '%s\n' '<?xml version="1.0"?>' '<Configuration><Default><VideoChannel>' \
       '<RTPMode>RTPoverRTSP</RTPMode></VideoChannel></Default></Configuration>' >"$dir/LumivarIPCapture.xml"
