@@ -188,9 +188,7 @@ run_ffmpeg() {
   c0=$(ticks_of "${peer_pids[@]}") t0=$(date +%s%N)
   sleep "$seconds"
   c1=$(ticks_of "${peer_pids[@]}") t1=$(date +%s%N)
-  # The progress file lags by up to its one-second period: read it again a period later for the
-  # window's end, and count the window as one period longer on both ends alike.
-  sleep 1
+  # The progress file lags by up to its one-second period at both ends alike.
   for ((i = 0; i < n; i++)); do f1+=("$(frames_of "$i")"); got=$((got + f1[i] - f0[i])); done
   kill -TERM "${peer_pids[@]}" 2>/dev/null
   wait "${peer_pids[@]}" 2>/dev/null

@@ -156,8 +156,9 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   std::string ptzConfig_;
   uint32_t fisheyeChannel_ = 0;
 
-  CManualEvent dataEvent_;     // an RTP packet came from the camera
-  CManualEvent frameEvent_;    // a frame was finished
+  // Set for every packet and every frame, so they skip the kernel call while already set.
+  CLatchedEvent dataEvent_;    // an RTP packet came from the camera
+  CLatchedEvent frameEvent_;   // a frame was finished
   CManualEvent rtcpByeEvent_;  // the camera said BYE
 
  private:

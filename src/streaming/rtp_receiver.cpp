@@ -117,6 +117,7 @@ void CRTPReceiver::ClearQueue() {
     droppedSpares.swap(spares_);
     queuedBytes_ = 0;
     overflowing_ = false;
+    wakePending_ = false;
   }
 }
 
@@ -161,11 +162,16 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
       ++droppedPackets_;
       if (!overflowing_) overflowStarted = overflowing_ = true;
     }
-    // While the queue holds packets the queue thread does not wait, so only the first one needs
-    // the event; setting it for every packet would cost a Wine server round trip each.
-    wake = queue_.empty();
+    // While the queue holds packets the queue thread does not wait, so only a packet that finds
+    // it empty needs the event, and that one waits for the burst's end (BurstReceived): a signal
+    // per packet would cost a Wine server round trip each, and a wake-up of the queue thread.
+    if (queue_.empty()) wakePending_ = true;
     queuedBytes_ += length;
     queue_.push_back(std::move(node));
+    if (wakePending_ && queue_.size() >= kWakeBatch) {
+      wakePending_ = false;
+      wake = true;
+    }
   }
   if (wake) packetEvent_.Set();
   if (overflowStarted && driver_)
@@ -174,6 +180,17 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
                  "the oldest packets are dropped",
                  "vantrel::CRTPReceiver::DatagramReceived", driver_->GetDeviceAddress().c_str(),
                  static_cast<unsigned long>(queueLimit_));
+}
+
+void CRTPReceiver::BurstReceived(IRTPClient* client) {
+  if (!IsOwnClient(client)) return;
+  bool wake = false;
+  {
+    CScopedLock guard(lock_);
+    wake = wakePending_;
+    wakePending_ = false;
+  }
+  if (wake) packetEvent_.Set();
 }
 
 void CRTPReceiver::ReceiveTimedOut(IRTPClient* client) {

@@ -241,6 +241,7 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
   }
   // One select per burst rather than per datagram: under Wine every socket call is a round trip
   // to its single-threaded server, and a 1080p stream brings hundreds of datagrams a second.
+  bool delivered = false;
   for (;;) {
     if (stopping_.load(std::memory_order_relaxed)) return false;
     const uint32_t size = std::min(receiveSize_.load(std::memory_order_relaxed), kMaxReceiveSize);
@@ -252,6 +253,7 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     if (n > 0) {
       if (stopping_.load(std::memory_order_relaxed)) return false;
       if (!user) continue;
+      delivered = true;
       try {
         user->DatagramReceived(this, &from, reinterpret_cast<const uint8_t*>(buffer.data()),
                                static_cast<uint32_t>(n));
@@ -271,13 +273,21 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     // datagrams behind it are still good.
     if (error == WSAECONNRESET) continue;
     // Empty (WSAEWOULDBLOCK) or anything else: back to select, which tells fatal errors apart.
+    if (delivered) {
+      try {
+        user->BurstReceived(this);
+      } catch (...) {
+      }
+    }
     return true;
   }
 }
 
 bool CUDPClient::WaitReadable(SOCKET s) {
   for (;;) {
-    if (stopping_.load() || IsStopRequested()) return false;
+    // Close raises the flag before it sets the stop event; the event itself (a kernel wait) is
+    // looked at only when select timed out, not once per burst.
+    if (stopping_.load()) return false;
     uint32_t ms;
     {
       CScopedLock guard(lock_);
@@ -290,6 +300,7 @@ bool CUDPClient::WaitReadable(SOCKET s) {
     const int result = select(0, &readable, nullptr, nullptr, &timeout);
     if (result > 0) return !stopping_.load();
     if (result == 0) {
+      if (IsStopRequested()) return false;
       NotifyTimedOut();
       continue;
     }

@@ -30,6 +30,9 @@ class IRTPClientUser {
                                 uint32_t length) = 0;
   virtual void ReceiveTimedOut(IRTPClient* client) = 0;
   virtual void ClientClosed(IRTPClient* client) = 0;
+  // After the datagrams of one wake-up were delivered and the socket is empty again: a user
+  // that hands datagrams to another thread signals it once here rather than per datagram.
+  virtual void BurstReceived(IRTPClient* client) { (void)client; }
 };
 
 class IRTPClient {

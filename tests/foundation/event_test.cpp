@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace vantrel {
@@ -38,6 +40,39 @@ TEST(EventTest, WaitForEventsReportsWhichEventEndedTheWait) {
   item.Set();
   // The lowest signalled index wins, which is why the stop event goes first.
   EXPECT_EQ(WaitForEvents(events, 2, 1000), 0);
+}
+
+TEST(EventTest, LatchedEventFollowsEverySetAndResetLikeAPlainEvent) {
+  // Reached through the base class too, as owners hand it to helpers that take a CEvent&.
+  CLatchedEvent latched;
+  CManualEvent plain;
+  CEvent& viaBase = latched;
+  const char* steps = "SSRSRRSSRS";
+  for (const char* step = steps; *step; ++step) {
+    if (*step == 'S') {
+      EXPECT_TRUE(viaBase.Set());
+      plain.Set();
+    } else {
+      EXPECT_TRUE(viaBase.Reset());
+      plain.Reset();
+    }
+    EXPECT_EQ(latched.IsSet(), plain.IsSet()) << "after step " << (step - steps) << " of " << steps;
+  }
+}
+
+TEST(EventTest, LatchedEventIsNeverLeftResetAfterASetThatRacedAReset) {
+  // Whatever the interleaving, a Set that begins after the last Reset returned must leave the
+  // event signalled; a latch left up over a reset kernel event would swallow every later Set.
+  CLatchedEvent event;
+  std::atomic<bool> done{false};
+  std::thread setter([&] {
+    while (!done.load()) event.Set();
+  });
+  for (int i = 0; i < 2000; ++i) event.Reset();
+  done.store(true);
+  setter.join();
+  event.Set();
+  EXPECT_TRUE(event.Wait(0));
 }
 
 }  // namespace
