@@ -561,6 +561,14 @@ bool ModeMulti(Session* session) {
       total += f.frames - d[i].atStart.frames;
     }
     HostPrint("MULTI t=%u frames=%llu receiving=%d/%u", second, total, Receiving(d, n), n);
+    /* For long runs (the restart soak): threads, handles and private bytes once a minute, seldom
+     * enough not to weigh on the CPU figure. */
+    if (second % 60 == 0) {
+      ProcessFigures now;
+      ReadProcessFigures(&now);
+      HostPrint("MULTI process t=%u threads=%lu handles=%lu private_kb=%lu", second, (unsigned long)now.threads,
+                (unsigned long)now.handles, (unsigned long)(now.privateBytes / 1024));
+    }
   }
   ULONGLONG elapsedMs = GetTickCount64() - measureStart;
   ULONGLONG cpu = ProcessCpu100ns() - cpuStart;
