@@ -95,8 +95,10 @@ class CUDPClient : public CBaseThread, public IRTPClient {
 
  private:
   bool OpenSocket(IRTPClientUser* user, const UdpSocketParams& params);
-  // Waits until the socket is readable. False when the thread is to end.
-  bool WaitReadable(SOCKET socket);
+  // Waits until the socket is readable (its network event) or the stop event. False when the
+  // thread is to end.
+  bool WaitReadable(SOCKET socket, void* readable);
+  IRTPClientUser* CurrentUser();
   // Reads and delivers every datagram already queued on the socket. False when the thread is to end.
   bool ReceivePending(SOCKET socket, std::vector<char>& buffer);
   void NotifyTimedOut();
@@ -116,6 +118,8 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   std::atomic<bool> stopping_{false};
   // The socket the receive thread reads; it stays valid until Close has joined the thread.
   SOCKET threadSocket_ = INVALID_SOCKET;
+  // The socket's FD_READ event (a WSAEVENT), closed by Close after the thread ended.
+  void* readableEvent_ = nullptr;
 };
 
 }  // namespace vantrel
