@@ -183,18 +183,23 @@ run_ffmpeg() {
     sleep 0.5
   done
   sleep 2
-  local f0=() f1=() t0 t1 c0 c1 got=0
-  for ((i = 0; i < n; i++)); do f0+=("$(frames_of "$i")"); done
-  c0=$(ticks_of "${peer_pids[@]}") t0=$(date +%s%N)
+  local f0=() f1=() c0=() t0 t1 used=0 got=0 c
+  for ((i = 0; i < n; i++)); do f0+=("$(frames_of "$i")") c0+=("$(ticks_of "${peer_pids[i]}")"); done
+  t0=$(date +%s%N)
   sleep "$seconds"
-  c1=$(ticks_of "${peer_pids[@]}") t1=$(date +%s%N)
+  t1=$(date +%s%N)
+  # A process that ended in the window (a failed session) counts for what it used until then.
+  for ((i = 0; i < n; i++)); do
+    c=$(ticks_of "${peer_pids[i]}")
+    [ "$c" -ge "${c0[i]}" ] && used=$((used + c - c0[i]))
+  done
   # The progress file lags by up to its one-second period at both ends alike.
   for ((i = 0; i < n; i++)); do f1+=("$(frames_of "$i")"); got=$((got + f1[i] - f0[i])); done
   kill -TERM "${peer_pids[@]}" 2>/dev/null
   wait "${peer_pids[@]}" 2>/dev/null
   peer_pids=()
   echo "receiving=$receiving/$n frames_total=$got" >"$dir/result"
-  F_CPU=$(awk -v t=$((c1 - c0)) -v hz="$hz" -v ns=$((t1 - t0)) -v n="$n" \
+  F_CPU=$(awk -v t=$used -v hz="$hz" -v ns=$((t1 - t0)) -v n="$n" \
     'BEGIN { printf "%.2f", (ns > 0 ? 100 * t / hz / (ns / 1e9) / n : 0) }')
   F_GOT=$got
   F_EXP=$(awk -v ns=$((t1 - t0)) -v n="$n" 'BEGIN { printf "%d", 25 * ns / 1e9 * n }')
