@@ -188,7 +188,7 @@ run_ffmpeg() {
   t0=$(date +%s%N)
   sleep "$seconds"
   t1=$(date +%s%N)
-  # A process that ended in the window (a failed session) counts for what it used until then.
+  # A process that ended in the window (a failed session) is left out: its ticks are gone.
   for ((i = 0; i < n; i++)); do
     c=$(ticks_of "${peer_pids[i]}")
     [ "$c" -ge "${c0[i]}" ] && used=$((used + c - c0[i]))
