@@ -11,6 +11,9 @@ namespace vantrel {
 
 namespace {
 
+// Pause after a receive error that is neither an empty socket nor fatal, so a socket stuck in an
+// error state that keeps reporting itself readable cannot spin the thread.
+constexpr uint32_t kErrorRetryMs = 50;
 constexpr int kDrainDatagrams = 100;
 constexpr int kDrainDatagramSize = 1500;
 constexpr uint32_t kMinJoinMs = 5000;
@@ -288,15 +291,19 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     // Windows reports an ICMP "port unreachable" for an earlier send as a failed receive; the
     // datagrams behind it are still good.
     if (error == WSAECONNRESET) continue;
-    // Empty (WSAEWOULDBLOCK) or anything else: back to the wait; a socket that is no longer
-    // usable fails the network-event query there.
+    // Empty (WSAEWOULDBLOCK) or anything else: the burst is over.
     if (delivered) {
       try {
         user->BurstReceived(this);
       } catch (...) {
       }
     }
-    return true;
+    if (error == WSAEWOULDBLOCK) return true;
+    if (error == WSAENOTSOCK || error == WSAENETDOWN || error == WSANOTINITIALISED) {
+      NotifyClosed(user);
+      return false;
+    }
+    return !GetStopEvent().Wait(kErrorRetryMs);
   }
 }
 
