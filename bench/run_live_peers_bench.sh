@@ -9,6 +9,8 @@
 #   TRANSPORTS  default "udp tcp" (tcp = RTP interleaved in the RTSP connection)
 #   PEERS       default "gst ffmpeg" (empty: the driver alone)
 #   SECONDS_MEASURE  window per measurement (default 15); BUILD_DIR as for the other benchmarks
+#   BIN_DIR     where lumivar_host.exe and LumivarIPCapture.dll come from (default BUILD_DIR), to
+#               measure another build of the driver with this build's Wine prefix
 # Run it inside a network namespace of its own when others use the loopback addresses:
 #   ip netns exec NAME bench/run_live_peers_bench.sh
 # Figures are CPU % of one core per stream: the driver's host process (GetProcessTimes), the same
@@ -21,6 +23,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build/win}
+bin=${BIN_DIR:-$build}
 out=$build/bench-live-peers
 seconds=${SECONDS_MEASURE:-15}
 warmup=60
@@ -42,7 +45,7 @@ fi
 
 # A copy taken now: a rebuild while the benchmark runs must not change the rows that follow.
 mkdir -p "$out/bin"
-cp "$build/lumivar_host.exe" "$build/LumivarIPCapture.dll" "$out/bin/"
+cp "$bin/lumivar_host.exe" "$bin/LumivarIPCapture.dll" "$out/bin/"
 
 # The clip is the capacity benchmark's: encoded once, cached beside that benchmark's output.
 clip=$build/bench-live-streams/clip_1080p25_4M.mp4
