@@ -10,5 +10,6 @@ lumivar_add_library(foundation
     ${CMAKE_SOURCE_DIR}/src/foundation/base_thread.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/tick_thread.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/time_value.cpp
+    ${CMAKE_SOURCE_DIR}/src/foundation/wake_signal.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/text_conversion.cpp
   SYSLIBS kernel32)

@@ -152,7 +152,8 @@ class CBaseRTSPClient : public CBaseThread {
   bool Connect();
   void CloseSocket();
   Pumped Pump(uint32_t timeoutMs, bool stopAborts);
-  Pumped ReadAvailable();
+  // With `dispatch`, complete messages are handed on after each read rather than left queued.
+  Pumped ReadAvailable(bool dispatch = false);
   bool SendAll(const std::string& bytes);
   bool AwaitResponse(uint32_t cseq, std::string& response);
   void Dispatch(const RtspMessage& message);

@@ -57,6 +57,7 @@ bool CRTPReceiver::StartWith(bool multicast, const char* group, uint16_t port, u
 void CRTPReceiver::Stop() {
   stopping_.store(true);
   GetStopEvent().Set();
+  packetSignal_.Set();  // the queue thread waits on this, not on the stop event
   TSmartPtr<IRTPClient> client;
   {
     CScopedLock guard(lock_);
@@ -173,7 +174,7 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
       wake = true;
     }
   }
-  if (wake) packetEvent_.Set();
+  if (wake) packetSignal_.Set();
   if (overflowStarted && driver_)
     driver_->Log(kLogWarning,
                  "%s: RTP queue of device %s is full (%lu bytes): the host is not taking frames; "
@@ -190,7 +191,7 @@ void CRTPReceiver::BurstReceived(IRTPClient* client) {
     wake = wakePending_;
     wakePending_ = false;
   }
-  if (wake) packetEvent_.Set();
+  if (wake) packetSignal_.Set();
 }
 
 void CRTPReceiver::ReceiveTimedOut(IRTPClient* client) {
@@ -204,14 +205,16 @@ void CRTPReceiver::ClientClosed(IRTPClient* client) {
 }
 
 void CRTPReceiver::ThreadProc() {
-  CEvent* events[] = {&GetStopEvent(), &packetEvent_};
   bool emptyAfterTake = true;
   std::unique_ptr<QueuedPacket> delivered;
   for (;;) {
     // The event is set only when the queue turns non-empty, so the thread waits only after it
     // found the queue empty; in between, the atomic flag stands in for the stop event.
     if (emptyAfterTake) {
-      if (WaitForEvents(events, 2, kIdleWaitMs) == 0) break;
+      // A stop comes through stopping_ (Stop sets it before the signal); the stop event, a kernel
+      // wait, is looked at only when the queue has been idle for a while.
+      if (!packetSignal_.Wait(kIdleWaitMs) && IsStopRequested()) break;
+      if (stopping_.load(std::memory_order_relaxed)) break;
     } else if (stopping_.load(std::memory_order_relaxed)) {
       break;
     }

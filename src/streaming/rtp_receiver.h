@@ -15,6 +15,7 @@
 #include "foundation/event.h"
 #include "foundation/recursive_lock.h"
 #include "foundation/smart_ptr.h"
+#include "foundation/wake_signal.h"
 #include "streaming/rtp_packet.h"
 #include "streaming/udp_client.h"
 
@@ -103,8 +104,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // received without allocating.
   std::vector<std::unique_ptr<QueuedPacket>> spares_;
   // Set once per burst of datagrams that found the queue empty (at the burst's end, or after
-  // kWakeBatch of them in a long one); the queue thread empties the queue before waiting again.
-  CEvent packetEvent_{false};
+  // kWakeBatch of them in a long one), and by Stop; the queue thread empties the queue before
+  // waiting again. In user mode, as it is set and waited on some 25 times a second per stream.
+  CWakeSignal packetSignal_;
   // The queue turned non-empty and the queue thread has not been signalled yet; under lock_.
   bool wakePending_ = false;
   // Mirrors the stop event for the per-packet checks, which under Wine would otherwise each be a

@@ -1,4 +1,5 @@
 #include "foundation/event.h"
+#include "foundation/wake_signal.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,33 @@ TEST(EventTest, LatchedEventIsNeverLeftResetAfterASetThatRacedAReset) {
   setter.join();
   event.Set();
   EXPECT_TRUE(event.Wait(0));
+}
+
+TEST(WakeSignalTest, ASetIsConsumedByExactlyOneWait) {
+  CWakeSignal signal;
+  EXPECT_FALSE(signal.Wait(0));
+  signal.Set();
+  signal.Set();  // not counted: a second Set before the wait is the same wake-up
+  EXPECT_TRUE(signal.Wait(0));
+  EXPECT_FALSE(signal.Wait(10));
+}
+
+TEST(WakeSignalTest, SetFromAnotherThreadWakesTheWaiterEveryTime) {
+  // A lost wake-up would leave the waiter asleep until its (long) time-out and fail the round.
+  CWakeSignal request, answer;
+  std::thread peer([&] {
+    for (int i = 0; i < 200; ++i) {
+      if (!request.Wait(10000)) return;
+      answer.Set();
+    }
+  });
+  int answered = 0;
+  for (int i = 0; i < 200; ++i) {
+    request.Set();
+    answered += answer.Wait(10000) ? 1 : 0;
+  }
+  peer.join();
+  EXPECT_EQ(answered, 200);
 }
 
 }  // namespace
