@@ -1,11 +1,12 @@
 #include "foundation/event.h"
-#include "foundation/wake_signal.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "foundation/wake_signal.h"
 
 namespace vantrel {
 namespace {

@@ -69,8 +69,8 @@ void FrameLatencyPrint(void) {
   for (int i = 0; i <= BUCKETS; ++i) total += (uint64_t)counts[i];
   HostPrint("LATENCY frames=%llu unknown=%ld p50_ms=%.3f p90_ms=%.3f p99_ms=%.3f p999_ms=%.3f max_ms=%.3f",
             (unsigned long long)total, (long)unknown, Percentile(total, 0.5) / 1000.0,
-            Percentile(total, 0.9) / 1000.0, Percentile(total, 0.99) / 1000.0, Percentile(total, 0.999) / 1000.0,
-            (double)maxUs / 1000.0);
+            Percentile(total, 0.9) / 1000.0, Percentile(total, 0.99) / 1000.0,
+            Percentile(total, 0.999) / 1000.0, (double)maxUs / 1000.0);
   /* Frames whose hand-over took less than each limit (ms) and the rest. */
   static const double limitsMs[] = {0.1, 0.25, 0.5, 1, 2, 5, 10, 20, 50, 100};
   char line[512];
@@ -80,7 +80,8 @@ void FrameLatencyPrint(void) {
   for (size_t l = 0; l < sizeof(limitsMs) / sizeof(limitsMs[0]); ++l) {
     int end = (int)(limitsMs[l] * 1000.0 / BUCKET_US);
     for (; bucket < end && bucket < BUCKETS; ++bucket) seen += (uint64_t)counts[bucket];
-    used += snprintf(line + used, sizeof(line) - (size_t)used, " <%gms=%llu", limitsMs[l], (unsigned long long)seen);
+    used += snprintf(line + used, sizeof(line) - (size_t)used, " <%gms=%llu", limitsMs[l],
+                     (unsigned long long)seen);
   }
   snprintf(line + used, sizeof(line) - (size_t)used, " >=100ms=%llu", (unsigned long long)(total - seen));
   HostPrint("LATENCY_HISTOGRAM cumulative%s", line);

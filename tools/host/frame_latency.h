@@ -4,9 +4,8 @@
 #ifndef LUMIVAR_HOST_FRAME_LATENCY_H
 #define LUMIVAR_HOST_FRAME_LATENCY_H
 
-#include <windows.h>
-
 #include <stdbool.h>
+#include <windows.h>
 
 /* False when the library has no such export (then nothing is recorded). */
 bool FrameLatencyStart(HMODULE library);

@@ -566,8 +566,9 @@ bool ModeMulti(Session* session) {
     if (second % 60 == 0) {
       ProcessFigures now;
       ReadProcessFigures(&now);
-      HostPrint("MULTI process t=%u threads=%lu handles=%lu private_kb=%lu", second, (unsigned long)now.threads,
-                (unsigned long)now.handles, (unsigned long)(now.privateBytes / 1024));
+      HostPrint("MULTI process t=%u threads=%lu handles=%lu private_kb=%lu", second,
+                (unsigned long)now.threads, (unsigned long)now.handles,
+                (unsigned long)(now.privateBytes / 1024));
     }
   }
   ULONGLONG elapsedMs = GetTickCount64() - measureStart;
