@@ -61,19 +61,34 @@ if [ ! -s "$clip" ]; then
 fi
 sed "s|@CLIP@|$clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
 
-/usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
-  --cache-dir "$out/camsim-cache" >"$out/camsim.log" 2>&1 </dev/null &
-camsim_pid=$!
+# A fresh simulator for every row: sessions a loaded row left behind (the server keeps a session
+# until its time-out) made the next row's cameras stall, which no receiver could then tell apart.
+camsim_pid=
+start_camsim() {
+  /usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
+    --cache-dir "$out/camsim-cache" >>"$out/camsim.log" 2>&1 </dev/null &
+  camsim_pid=$!
+  for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && return 0; sleep 0.1; done
+  curl -s -m 2 "http://$control/health" >/dev/null && return 0
+  cat "$out/camsim.log"
+  echo "camera simulator did not start"
+  exit 1
+}
+stop_camsim() {
+  [ -n "$camsim_pid" ] || return 0
+  kill -TERM "$camsim_pid" 2>/dev/null
+  wait "$camsim_pid" 2>/dev/null
+  camsim_pid=
+}
+: >"$out/camsim.log"
+start_camsim
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 peer_pids=()
 cleanup() {
   [ ${#peer_pids[@]} -gt 0 ] && kill -TERM "${peer_pids[@]}" 2>/dev/null
-  kill -TERM "$camsim_pid" 2>/dev/null
-  wait "$camsim_pid" 2>/dev/null
+  stop_camsim
 }
 trap cleanup EXIT
-for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && break; sleep 0.1; done
-curl -s -m 2 "http://$control/health" >/dev/null || { cat "$out/camsim.log"; echo "camera simulator did not start"; exit 1; }
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null
@@ -219,10 +234,12 @@ for transport in $transports; do
   for n in "${counts[@]}"; do
     load=$(cut -d' ' -f1 /proc/loadavg)
     drops0=$(udp_drops)
+    [ -n "$camsim_pid" ] || start_camsim
     run_driver "$n" "$transport"
     G_CPU=- G_GOT=0 G_EXP=0 F_CPU=- F_GOT=0 F_EXP=0
     [[ " $peers " == *" gst "* ]] && run_gst "$n" "$transport"
     [[ " $peers " == *" ffmpeg "* ]] && run_ffmpeg "$n" "$transport"
+    stop_camsim
     ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'; }
     printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" "$n" "$D_CPU" "$D_WS" "$G_CPU" "$F_CPU" \
       "$D_GOT/$D_EXP" "$G_GOT/$G_EXP" "$F_GOT/$F_EXP" "$(ratio "$D_WS" "$G_CPU")" "$(ratio "$D_WS" "$F_CPU")" \
