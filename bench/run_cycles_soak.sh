@@ -19,6 +19,8 @@ cycles=${1:-1000}
 transport=${TRANSPORT:-tcp}
 control=127.0.0.1:18190
 mkdir -p "$out"
+# shellcheck source=bench/host_memory_sampler.sh
+source "$root/bench/host_memory_sampler.sh"
 
 if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ]; then
   cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
@@ -38,7 +40,7 @@ fi
 /usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
   --cache-dir "$out/camsim-cache" >"$out/camsim.log" 2>&1 </dev/null &
 camsim_pid=$!
-trap 'kill -TERM "$camsim_pid" 2>/dev/null; wait "$camsim_pid" 2>/dev/null' EXIT
+trap 'stop_host_sampler; kill -TERM "$camsim_pid" 2>/dev/null; wait "$camsim_pid" 2>/dev/null' EXIT
 for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && break; sleep 0.1; done
 curl -s -m 2 "http://$control/health" >/dev/null || { cat "$out/camsim.log"; echo "camera simulator did not start"; exit 1; }
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -48,9 +50,11 @@ wineserver -p >/dev/null 2>&1 </dev/null
 log=$out/cycles_${transport}_$cycles.log
 echo "== $cycles start/stop cycles of a 1080p25 stream over $transport; load $(cut -d' ' -f1-3 /proc/loadavg)"
 start=$(date +%s)
+start_host_sampler "$hostdir" "$out/host_samples.txt"
 (cd "$hostdir" && wine ./lumivar_host.exe -a 127.0.0.200 -P 80 -m Camsim -c 1 -v 2 -p 1=1 -p 2=7.80 \
   -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=25 cycles --format h264 --size 1920x1080 --fps 25 \
   --cycles "$cycles" --cycle-wait 5000 </dev/null 2>&1) | tr -d '\r' >"$log"
+stop_host_sampler
 echo "   took $(($(date +%s) - start)) s; log: $log"
 # "CYCLES baseline|progress|middle|end done=N handles=H threads=T private_kb=P"
 awk '/^CYCLES (baseline|progress|middle|end) / {
@@ -68,5 +72,6 @@ END {
   split("threads handles private_kb", keys, " ")
   for (j = 1; j <= 3; j++) printf "   %-11s %10s %10s %10s\n", keys[j], first[keys[j]], last[keys[j]], max[keys[j]]
 }' "$log"
+summarise_host_samples "$out/host_samples.txt"
 grep -E '^CYCLES (result|OK|FAILED)' "$log" | sed 's/^/   /'
 grep -q '^CYCLES OK' "$log"

@@ -24,6 +24,8 @@ transport=${TRANSPORT:-udp}
 control=127.0.0.1:18190
 cameras=(127.0.0.200 127.0.0.201 127.0.0.202 127.0.0.203)
 mkdir -p "$out"
+# shellcheck source=bench/host_memory_sampler.sh
+source "$root/bench/host_memory_sampler.sh"
 
 if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ]; then
   cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
@@ -46,6 +48,7 @@ camsim_pid=$!
 restarter_pid=
 cleanup() {
   [ -n "$restarter_pid" ] && kill -TERM "$restarter_pid" 2>/dev/null
+  stop_host_sampler
   kill -TERM "$camsim_pid" 2>/dev/null
   wait "$camsim_pid" 2>/dev/null
 }
@@ -60,8 +63,9 @@ log=$out/soak.log
 restarts=$out/restarts.log
 : >"$restarts"
 echo "== $streams streams over $transport for $duration s, cameras restarting every $every s; load $(cut -d' ' -f1-3 /proc/loadavg)"
-# The restarts are timed from the host's first counted second ("MULTI t=1"), so their seconds in
-# the host's count are known.
+# The restarts are timed from the host's first counted second ("MULTI t=1"); each is recorded
+# with the host's second it happened in (the last "MULTI t=" line then).
+: >"$log"
 (
   while ! grep -q '^MULTI t=1 ' "$log" 2>/dev/null; do sleep 0.2; done
   t=0
@@ -69,20 +73,22 @@ echo "== $streams streams over $transport for $duration s, cameras restarting ev
     sleep "$every"
     t=$((t + every))
     [ "$t" -ge "$duration" ] && break
+    sed -n 's/^MULTI t=\([0-9]*\) .*/\1/p' "$log" | tail -1 >>"$restarts"
     for c in "${cameras[@]}"; do
       curl -s -m 10 -X POST "http://$control/camera/$c/rtsp_fault?name=restart&delay=1" >/dev/null &
     done
     wait
-    echo "$t" >>"$restarts"
   done
 ) &
 restarter_pid=$!
+start_host_sampler "$hostdir" "$out/host_samples.txt"
 (cd "$hostdir" && wine ./lumivar_host.exe -a 127.0.0.200 -P 80 -m Camsim -c 1 -v 2 -p 1=1 -p 2=7.80 \
   -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=25 \
   multi --drivers "$streams" --cameras "$(IFS=,; echo "${cameras[*]}")" --size 1920x1080 --fps 25 \
-  --quality 60 --seconds "$duration" --warmup 60 </dev/null 2>&1) | tr -d '\r' >"$log"
+  --quality 60 --seconds "$duration" --warmup 60 </dev/null 2>&1) | stdbuf -oL tr -d '\r' >"$log"
 kill -TERM "$restarter_pid" 2>/dev/null
 restarter_pid=
+stop_host_sampler
 
 # Frames per second from the running totals, against streams x 25; a second short by more than
 # one frame per stream (timing of the one-second sampling) counts as a loss.
@@ -119,6 +125,7 @@ END {
   exit lostElsewhere > 0
 }' "$log"
 verdict=$?
+summarise_host_samples "$out/host_samples.txt"
 grep '^MULTI result' "$log" | sed 's/^/   /'
 echo "   log: $log"
 exit $verdict
