@@ -32,7 +32,15 @@ if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ];
 fi
 clip=$build/bench-live-streams/clip_1080p25_4M.mp4
 [ -s "$clip" ] || { echo "no clip: run bench/run_live_streams_bench.sh 1 once (it encodes $clip)"; exit 1; }
-sed "s|@CLIP@|$clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
+# The simulator plays its clip once (60 s) and ends the stream; a restart starts it again. The
+# soak's clip is that one repeated (copied, not encoded again) to outlast a restart interval.
+loops=$(((every + 120 + 59) / 60))
+long_clip=$out/clip_1080p25_4M_x$loops.mp4
+if [ ! -s "$long_clip" ]; then
+  ffmpeg -nostdin -loglevel error -stream_loop $((loops - 1)) -i "$clip" -c copy "$long_clip.tmp.mp4" &&
+    mv "$long_clip.tmp.mp4" "$long_clip" || { echo "cannot make the ${loops}-minute clip"; exit 1; }
+fi
+sed "s|@CLIP@|$long_clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
 hostdir=$out/host
 rm -rf "$hostdir"
 mkdir -p "$hostdir"
