@@ -133,6 +133,9 @@ std::string CBaseCameraChannel::GetDeviceName() {
 }
 
 void CBaseCameraChannel::SetCameraState(bool online) {
+  // Every frame says "online"; once it is, the answer is known without the stop event's wait,
+  // which under Wine is a round trip to its server.
+  if (online && online_.load()) return;
   uint32_t state;
   {
     // The change and the state that explains it are taken together, under the lock Stop's

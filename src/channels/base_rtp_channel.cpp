@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/driver_services.h"
+#include "foundation/hand_over_clock.h"
 
 namespace vantrel {
 
@@ -279,6 +280,7 @@ void CBaseRTPChannel::SetSourceAddress(uint32_t address) {
 
 void CBaseRTPChannel::HandleRtpPacket(const CRTPPacket& packet) {
   dataEvent_.Set();
+  packetArrival_ = packet.GetArrivalTicks();
   uint8_t filter = payloadFilter_.load();
   if (filter < kAnyPayload && packet.GetPayloadType() != filter) return;
   reception_.GetRtcpHandler().UpdateSequence(packet.GetSequenceNumber());
@@ -293,7 +295,12 @@ void CBaseRTPChannel::RTCPByeReceived() { rtcpByeEvent_.Set(); }
 
 bool CBaseRTPChannel::OnFrame(ipcapture::IIPFrame* frame) {
   frameEvent_.Set();
-  if (!SendFrameCallback(frame)) return false;
+  // A parser finishes a frame inside the packet that completes it, so that packet's arrival is
+  // the frame's.
+  SetHandOverArrival(packetArrival_);
+  const bool sent = SendFrameCallback(frame);
+  SetHandOverArrival(0);
+  if (!sent) return false;
   GetFrameTimer().Restart();
   SetCameraState(true);
   return true;

@@ -156,8 +156,9 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   std::string ptzConfig_;
   uint32_t fisheyeChannel_ = 0;
 
-  CManualEvent dataEvent_;     // an RTP packet came from the camera
-  CManualEvent frameEvent_;    // a frame was finished
+  // Set for every packet and every frame, so they skip the kernel call while already set.
+  CLatchedEvent dataEvent_;    // an RTP packet came from the camera
+  CLatchedEvent frameEvent_;   // a frame was finished
   CManualEvent rtcpByeEvent_;  // the camera said BYE
 
  private:
@@ -171,6 +172,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   // UDP only (TCP keeps order); used on the receiver's queue thread, reset while it is stopped.
   CRtpReorderBuffer reorder_;
   std::atomic<bool> foreignSenderLogged_{false};  // once per session
+  uint64_t packetArrival_ = 0;                    // of the packet being handled; packet thread only
   bool noVideoLogged_ = false;                    // once per run of empty sessions; worker only
 
   // Guards the time conversion state; taken on the packet thread and by whoever resets it.

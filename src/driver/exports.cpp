@@ -3,6 +3,7 @@
 #include "vantrel/ipcapture/exports.h"
 
 #include "driver/driver_factory.h"
+#include "foundation/hand_over_clock.h"
 
 using vantrel::CreateDriverInstance;
 using vantrel::DeleteDriverInstance;
@@ -25,3 +26,8 @@ void DeleteIPCaptureEx4(ipc::IIPCaptureDriverEx4* driver) { DeleteDriverInstance
 void DeleteIPCaptureEx5(ipc::IIPCaptureDriverEx5* driver) { DeleteDriverInstance(driver); }
 
 }  // extern "C"
+
+// For the latency benchmark only (not part of the host interface): called inside the host's
+// frame callback, the performance counter value at which the driver read the datagram that
+// completed this frame; 0 outside a callback or for a source that does not record it.
+extern "C" uint64_t LumivarDebugFrameArrivalTicks() { return vantrel::GetHandOverArrival(); }

@@ -16,6 +16,20 @@ bool CEvent::Set() { return handle_ && SetEvent(handle_); }
 
 bool CEvent::Reset() { return handle_ && ResetEvent(handle_); }
 
+bool CLatchedEvent::Set() {
+  if (latched_.load(std::memory_order_acquire)) return true;
+  latched_.store(true, std::memory_order_release);
+  return CEvent::Set();
+}
+
+bool CLatchedEvent::Reset() {
+  // The kernel event first: a Set racing with this either finds the latch still up (and its
+  // signal is the one this Reset clears) or sets the event again after the latch falls.
+  const bool ok = CEvent::Reset();
+  latched_.store(false, std::memory_order_release);
+  return ok;
+}
+
 bool CEvent::Wait(uint32_t timeoutMs) {
   if (!handle_) return false;
   DWORD r = WaitForSingleObject(handle_, timeoutMs);

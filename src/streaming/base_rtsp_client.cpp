@@ -13,6 +13,7 @@
 #include "control/http_digest.h"
 #include "control/md5.h"
 #include "core/driver_services.h"
+#include "foundation/hand_over_clock.h"
 #include "foundation/text_format.h"
 #include "streaming/base64.h"
 #include "streaming/rtsp_url.h"
@@ -294,7 +295,7 @@ CBaseRTSPClient::Pumped CBaseRTSPClient::Pump(uint32_t timeoutMs, bool stopAbort
   return ReadAvailable();
 }
 
-CBaseRTSPClient::Pumped CBaseRTSPClient::ReadAvailable() {
+CBaseRTSPClient::Pumped CBaseRTSPClient::ReadAvailable(bool dispatch) {
   SOCKET s = static_cast<SOCKET>(socket_.load());
   if (connectionClosed_ || s == INVALID_SOCKET) return Pumped::kClosed;
   WSANETWORKEVENTS events;
@@ -304,8 +305,15 @@ CBaseRTSPClient::Pumped CBaseRTSPClient::ReadAvailable() {
   for (;;) {
     int got = recv(s, buffer, sizeof(buffer), 0);
     if (got > 0) {
+      // Handed on chunk by chunk, a packet's arrival is the read that completed it; read in one
+      // go and handed on later, everything was there by the first read.
+      if (dispatch || total == 0) readTicks_ = PerformanceTicks();
       reader_.Append(buffer, static_cast<size_t>(got));
       total += static_cast<size_t>(got);
+      // A backlog of several frames (the thread was held up) reaches the host frame by frame as
+      // it is read, instead of after up to kMaxReadPerWake bytes.
+      if (dispatch)
+        while (std::optional<RtspMessage> message = reader_.Next()) Dispatch(*message);
       if (total >= kMaxReadPerWake) {
         // Hand this much on first; the event brings us back for the rest.
         WSASetEvent(static_cast<WSAEVENT>(socketEvent_));
@@ -356,6 +364,7 @@ void CBaseRTSPClient::Dispatch(const RtspMessage& message) {
       }
       if (message.channel != parser_.GetInterleavedChannel()) return;  // a channel not ours
       if (!packet_.Parse(reinterpret_cast<const uint8_t*>(message.data.data()), message.data.size())) return;
+      packet_.SetArrivalTicks(readTicks_);
       rtpSequence_.Update(packet_.GetSequenceNumber());
       try {
         if (user_) user_->OnInterleavedPacket(packet_);
@@ -517,7 +526,7 @@ void CBaseRTSPClient::CheckKeepAlive() {
 }
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
-  if (!connectionClosed_) ReadAvailable();
+  if (!connectionClosed_) ReadAvailable(true);
   while (std::optional<RtspMessage> message = reader_.Next()) Dispatch(*message);
   return connectionClosed_;
 }

@@ -152,7 +152,8 @@ class CBaseRTSPClient : public CBaseThread {
   bool Connect();
   void CloseSocket();
   Pumped Pump(uint32_t timeoutMs, bool stopAborts);
-  Pumped ReadAvailable();
+  // With `dispatch`, complete messages are handed on after each read rather than left queued.
+  Pumped ReadAvailable(bool dispatch = false);
   bool SendAll(const std::string& bytes);
   bool AwaitResponse(uint32_t cseq, std::string& response);
   void Dispatch(const RtspMessage& message);
@@ -178,6 +179,7 @@ class CBaseRTSPClient : public CBaseThread {
   rtcp::SequenceState rtpSequence_;  // interleaved RTP, for the receiver reports
   uint32_t ownSsrc_ = 0;
   uint64_t lastMediaTick_ = 0;  // GetTickCount64 of the last interleaved frame
+  uint64_t readTicks_ = 0;      // performance counter at the first read of the last wake
   std::string sentNonce_;       // nonce of the last Digest line sent
   uint32_t nonceCount_ = 0;
   std::string cnonce_;

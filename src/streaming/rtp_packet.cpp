@@ -16,6 +16,7 @@ void CRTPPacket::Clear() {
   ClearExtension();
   payloadLength_ = 0;
   payload_.clear();
+  arrivalTicks_ = 0;
 }
 
 bool CRTPPacket::Parse(const uint8_t* data, size_t size) {

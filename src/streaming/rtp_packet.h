@@ -61,6 +61,9 @@ class CRTPPacket {
   uint32_t GetPayloadLength() const { return payloadLength_; }
   // Valid for GetPayloadLength() bytes; may be null when the payload is empty.
   const uint8_t* GetPayload() const { return payload_.data(); }
+  // When the receiver read the datagram, in its own clock's ticks (0 = unknown); not on the wire.
+  uint64_t GetArrivalTicks() const { return arrivalTicks_; }
+  void SetArrivalTicks(uint64_t ticks) { arrivalTicks_ = ticks; }
 
   void SetSsrc(uint32_t ssrc) { ssrc_ = ssrc; }
   void SetMarker(bool marker) { marker_ = marker ? 1 : 0; }
@@ -90,6 +93,7 @@ class CRTPPacket {
   std::vector<uint8_t> extensionData_;
   uint32_t payloadLength_ = 0;
   std::vector<uint8_t> payload_;
+  uint64_t arrivalTicks_ = 0;
 };
 
 }  // namespace vantrel

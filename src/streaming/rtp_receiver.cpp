@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/driver_services.h"
+#include "foundation/hand_over_clock.h"
 
 namespace vantrel {
 
@@ -56,6 +57,7 @@ bool CRTPReceiver::StartWith(bool multicast, const char* group, uint16_t port, u
 void CRTPReceiver::Stop() {
   stopping_.store(true);
   GetStopEvent().Set();
+  packetSignal_.Set();  // the queue thread waits on this, not on the stop event
   TSmartPtr<IRTPClient> client;
   {
     CScopedLock guard(lock_);
@@ -116,6 +118,7 @@ void CRTPReceiver::ClearQueue() {
     droppedSpares.swap(spares_);
     queuedBytes_ = 0;
     overflowing_ = false;
+    wakePending_ = false;
   }
 }
 
@@ -142,6 +145,7 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
   std::memset(&node->sender, 0, sizeof(node->sender));
   if (sender) std::memcpy(&node->sender, sender, sizeof(node->sender));
   const bool parsed = node->packet.Parse(data, length);
+  node->packet.SetArrivalTicks(PerformanceTicks());
   node->bytes = length;
   bool wake = false;
   bool overflowStarted = false;
@@ -159,19 +163,35 @@ void CRTPReceiver::DatagramReceived(IRTPClient* client, const sockaddr_in* sende
       ++droppedPackets_;
       if (!overflowing_) overflowStarted = overflowing_ = true;
     }
-    // While the queue holds packets the queue thread does not wait, so only the first one needs
-    // the event; setting it for every packet would cost a Wine server round trip each.
-    wake = queue_.empty();
+    // While the queue holds packets the queue thread does not wait, so only a packet that finds
+    // it empty needs the event, and that one waits for the burst's end (BurstReceived): a signal
+    // per packet would cost a Wine server round trip each, and a wake-up of the queue thread.
+    if (queue_.empty()) wakePending_ = true;
     queuedBytes_ += length;
     queue_.push_back(std::move(node));
+    if (wakePending_ && queue_.size() >= kWakeBatch) {
+      wakePending_ = false;
+      wake = true;
+    }
   }
-  if (wake) packetEvent_.Set();
+  if (wake) packetSignal_.Set();
   if (overflowStarted && driver_)
     driver_->Log(kLogWarning,
                  "%s: RTP queue of device %s is full (%lu bytes): the host is not taking frames; "
                  "the oldest packets are dropped",
                  "vantrel::CRTPReceiver::DatagramReceived", driver_->GetDeviceAddress().c_str(),
                  static_cast<unsigned long>(queueLimit_));
+}
+
+void CRTPReceiver::BurstReceived(IRTPClient* client) {
+  if (!IsOwnClient(client)) return;
+  bool wake = false;
+  {
+    CScopedLock guard(lock_);
+    wake = wakePending_;
+    wakePending_ = false;
+  }
+  if (wake) packetSignal_.Set();
 }
 
 void CRTPReceiver::ReceiveTimedOut(IRTPClient* client) {
@@ -185,14 +205,16 @@ void CRTPReceiver::ClientClosed(IRTPClient* client) {
 }
 
 void CRTPReceiver::ThreadProc() {
-  CEvent* events[] = {&GetStopEvent(), &packetEvent_};
   bool emptyAfterTake = true;
   std::unique_ptr<QueuedPacket> delivered;
   for (;;) {
     // The event is set only when the queue turns non-empty, so the thread waits only after it
     // found the queue empty; in between, the atomic flag stands in for the stop event.
     if (emptyAfterTake) {
-      if (WaitForEvents(events, 2, kIdleWaitMs) == 0) break;
+      // A stop comes through stopping_ (Stop sets it before the signal); the stop event, a kernel
+      // wait, is looked at only when the queue has been idle for a while.
+      if (!packetSignal_.Wait(kIdleWaitMs) && IsStopRequested()) break;
+      if (stopping_.load(std::memory_order_relaxed)) break;
     } else if (stopping_.load(std::memory_order_relaxed)) {
       break;
     }

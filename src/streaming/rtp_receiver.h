@@ -15,6 +15,7 @@
 #include "foundation/event.h"
 #include "foundation/recursive_lock.h"
 #include "foundation/smart_ptr.h"
+#include "foundation/wake_signal.h"
 #include "streaming/rtp_packet.h"
 #include "streaming/udp_client.h"
 
@@ -42,6 +43,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   static constexpr size_t kMaxSparePackets = 256;
   // About 8 s of a 4 Mbit/s stream: longer than any stall a live picture survives anyway.
   static constexpr size_t kMaxQueuedBytes = 4 << 20;
+  // A burst this long wakes the queue thread before it ends, so a key frame's hundreds of
+  // datagrams are handed on while they still arrive.
+  static constexpr size_t kWakeBatch = 32;
 
   // `driver` receives the thread messages; it must outlive this object.
   explicit CRTPReceiver(IDriver* driver);
@@ -66,6 +70,7 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
                         uint32_t length) override;
   void ReceiveTimedOut(IRTPClient* client) override;
   void ClientClosed(IRTPClient* client) override;
+  void BurstReceived(IRTPClient* client) override;
 
  protected:
   void ThreadProc() override;
@@ -98,8 +103,12 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Reused nodes: their packets keep the storage of earlier datagrams, so a steady stream is
   // received without allocating.
   std::vector<std::unique_ptr<QueuedPacket>> spares_;
-  // Set only when the queue turns non-empty; the queue thread empties it before waiting again.
-  CEvent packetEvent_{false};
+  // Set once per burst of datagrams that found the queue empty (at the burst's end, or after
+  // kWakeBatch of them in a long one), and by Stop; the queue thread empties the queue before
+  // waiting again. In user mode, as it is set and waited on some 25 times a second per stream.
+  CWakeSignal packetSignal_;
+  // The queue turned non-empty and the queue thread has not been signalled yet; under lock_.
+  bool wakePending_ = false;
   // Mirrors the stop event for the per-packet checks, which under Wine would otherwise each be a
   // round trip to its server.
   std::atomic<bool> stopping_{false};

@@ -11,8 +11,8 @@ namespace vantrel {
 
 namespace {
 
-// Pause after a select error that is neither fatal nor a stop, so a socket stuck in an error
-// state cannot spin the thread.
+// Pause after a receive error that is neither an empty socket nor fatal, so a socket stuck in an
+// error state that keeps reporting itself readable cannot spin the thread.
 constexpr uint32_t kErrorRetryMs = 50;
 constexpr int kDrainDatagrams = 100;
 constexpr int kDrainDatagramSize = 1500;
@@ -98,10 +98,23 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const UdpSocketParams& params)
   local.sin_addr.s_addr = multicast ? INADDR_ANY : params.interfaceAddress;
   local.sin_port = htons(params.port);
   if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) return fail();
-  // The receive thread reads until the socket is empty after each select; a blocking read would
-  // then wait out the receive time-out instead of returning to select and its stop checks.
+  // The receive thread reads until the socket is empty after each wake-up; a blocking read would
+  // then wait out the receive time-out instead of returning to the wait and its stop checks.
   u_long nonBlockingMode = 1;
   if (ioctlsocket(s, FIONBIO, &nonBlockingMode) != 0) return fail();
+  // The thread waits on this event together with its stop event: one wait per burst that a stop
+  // also ends, where a select would cost several calls into the Wine server per burst and would
+  // need a datagram to wake it.
+  WSAEVENT readable = WSACreateEvent();
+  if (readable == WSA_INVALID_EVENT) return fail();
+  if (WSAEventSelect(s, readable, FD_READ) != 0) {
+    WSACloseEvent(readable);
+    return fail();
+  }
+  auto failWithEvent = [&]() {
+    WSACloseEvent(readable);
+    return fail();
+  };
 
   if (multicast) {
     ip_mreq membership{};
@@ -109,19 +122,20 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const UdpSocketParams& params)
     membership.imr_interface.s_addr = params.interfaceAddress;
     if (setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&membership),
                    sizeof(membership)) != 0)
-      return fail();
+      return failWithEvent();
   }
 
   // Port 0 asks the system for a free port; callers need to know which one it gave.
   sockaddr_in bound{};
   int boundLength = sizeof(bound);
-  if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) return fail();
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) return failWithEvent();
   const uint16_t boundPort = ntohs(bound.sin_port);
 
   {
     CScopedLock guard(lock_);
     socket_ = s;
     threadSocket_ = s;
+    readableEvent_ = readable;
     port_ = boundPort;
     user_ = user;
     joinedGroup_ = multicast ? params.multicastGroup : INADDR_NONE;
@@ -153,9 +167,8 @@ void CUDPClient::Close() {
                  sizeof(membership));
     }
     joinedGroup_ = INADDR_NONE;
-    // Wakes a select that is waiting on the socket, so the thread sees the stop event at once.
-    // Wine does not end a select on shutdown or close of a UDP socket; an empty datagram to the
-    // socket's own port always does.
+    // The stop event ends the thread's wait; the empty datagram to the socket's own port also
+    // wakes a thread that is between its stop checks and the wait.
     if (socket_ != INVALID_SOCKET && port_ != 0) {
       sockaddr_in self{};
       self.sin_family = AF_INET;
@@ -181,10 +194,14 @@ void CUDPClient::Close() {
     if (recv(s, scratch, sizeof(scratch), 0) <= 0) break;
   }
   closesocket(s);
+  void* readable = nullptr;
   {
     CScopedLock guard(lock_);
     if (threadSocket_ == s) threadSocket_ = INVALID_SOCKET;
+    readable = readableEvent_;
+    readableEvent_ = nullptr;
   }
+  if (readable) WSACloseEvent(static_cast<WSAEVENT>(readable));
   NotifyClosed(user);
 }
 
@@ -224,12 +241,14 @@ bool CUDPClient::Send(const sockaddr_in& address, const uint8_t* data, uint32_t 
 
 void CUDPClient::ThreadProc() {
   SOCKET s = INVALID_SOCKET;
+  void* readable = nullptr;
   {
     CScopedLock guard(lock_);
     s = threadSocket_;
+    readable = readableEvent_;
   }
   std::vector<char> buffer;
-  while (WaitReadable(s) && ReceivePending(s, buffer)) {
+  while (WaitReadable(s, readable) && ReceivePending(s, buffer)) {
   }
 }
 
@@ -239,8 +258,9 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     CScopedLock guard(lock_);
     user = user_;
   }
-  // One select per burst rather than per datagram: under Wine every socket call is a round trip
+  // One wait per burst rather than per datagram: under Wine every socket call is a round trip
   // to its single-threaded server, and a 1080p stream brings hundreds of datagrams a second.
+  bool delivered = false;
   for (;;) {
     if (stopping_.load(std::memory_order_relaxed)) return false;
     const uint32_t size = std::min(receiveSize_.load(std::memory_order_relaxed), kMaxReceiveSize);
@@ -252,6 +272,7 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     if (n > 0) {
       if (stopping_.load(std::memory_order_relaxed)) return false;
       if (!user) continue;
+      delivered = true;
       try {
         user->DatagramReceived(this, &from, reinterpret_cast<const uint8_t*>(buffer.data()),
                                static_cast<uint32_t>(n));
@@ -270,50 +291,63 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     // Windows reports an ICMP "port unreachable" for an earlier send as a failed receive; the
     // datagrams behind it are still good.
     if (error == WSAECONNRESET) continue;
-    // Empty (WSAEWOULDBLOCK) or anything else: back to select, which tells fatal errors apart.
-    return true;
+    // Empty (WSAEWOULDBLOCK) or anything else: the burst is over.
+    if (delivered) {
+      try {
+        user->BurstReceived(this);
+      } catch (...) {
+      }
+    }
+    if (error == WSAEWOULDBLOCK) return true;
+    if (error == WSAENOTSOCK || error == WSAENETDOWN || error == WSANOTINITIALISED) {
+      NotifyClosed(user);
+      return false;
+    }
+    return !GetStopEvent().Wait(kErrorRetryMs);
   }
 }
 
-bool CUDPClient::WaitReadable(SOCKET s) {
+bool CUDPClient::WaitReadable(SOCKET s, void* readable) {
+  HANDLE handles[] = {static_cast<HANDLE>(GetStopEvent().GetHandle()), static_cast<HANDLE>(readable)};
   for (;;) {
-    if (stopping_.load() || IsStopRequested()) return false;
+    if (stopping_.load()) return false;
     uint32_t ms;
     {
       CScopedLock guard(lock_);
       ms = selectTimeoutMs_;
     }
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
-    const int result = select(0, &readable, nullptr, nullptr, &timeout);
-    if (result > 0) return !stopping_.load();
-    if (result == 0) {
+    const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, ms);
+    if (woke == WAIT_OBJECT_0) return false;
+    if (woke == WAIT_OBJECT_0 + 1) {
+      // Resets the event and the socket's record of what it reported in one call; the reads that
+      // follow go on until the socket is empty, and a datagram after the last read sets it again.
+      WSANETWORKEVENTS events;
+      if (WSAEnumNetworkEvents(s, static_cast<WSAEVENT>(readable), &events) != 0) {
+        const int error = WSAGetLastError();
+        if (error == WSAENOTSOCK || error == WSAENETDOWN || error == WSANOTINITIALISED) {
+          NotifyClosed(CurrentUser());
+          return false;
+        }
+      }
+      return !stopping_.load();
+    }
+    if (woke == WAIT_TIMEOUT) {
       NotifyTimedOut();
       continue;
     }
-    const int error = WSAGetLastError();
-    if (error == WSAEFAULT || error == WSAENETDOWN || error == WSANOTINITIALISED) {
-      IRTPClientUser* user;
-      {
-        CScopedLock guard(lock_);
-        user = user_;
-      }
-      NotifyClosed(user);
-      return false;
-    }
-    if (error == WSAEINVAL) return false;
-    GetStopEvent().Wait(kErrorRetryMs);
+    // The handles themselves are gone: nothing can wake this thread any more.
+    NotifyClosed(CurrentUser());
+    return false;
   }
 }
 
+IRTPClientUser* CUDPClient::CurrentUser() {
+  CScopedLock guard(lock_);
+  return user_;
+}
+
 void CUDPClient::NotifyTimedOut() {
-  IRTPClientUser* user;
-  {
-    CScopedLock guard(lock_);
-    user = user_;
-  }
+  IRTPClientUser* user = CurrentUser();
   if (!user) return;
   try {
     user->ReceiveTimedOut(this);

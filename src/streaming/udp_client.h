@@ -30,6 +30,9 @@ class IRTPClientUser {
                                 uint32_t length) = 0;
   virtual void ReceiveTimedOut(IRTPClient* client) = 0;
   virtual void ClientClosed(IRTPClient* client) = 0;
+  // After the datagrams of one wake-up were delivered and the socket is empty again: a user
+  // that hands datagrams to another thread signals it once here rather than per datagram.
+  virtual void BurstReceived(IRTPClient* client) { (void)client; }
 };
 
 class IRTPClient {
@@ -92,8 +95,10 @@ class CUDPClient : public CBaseThread, public IRTPClient {
 
  private:
   bool OpenSocket(IRTPClientUser* user, const UdpSocketParams& params);
-  // Waits until the socket is readable. False when the thread is to end.
-  bool WaitReadable(SOCKET socket);
+  // Waits until the socket is readable (its network event) or the stop event. False when the
+  // thread is to end.
+  bool WaitReadable(SOCKET socket, void* readable);
+  IRTPClientUser* CurrentUser();
   // Reads and delivers every datagram already queued on the socket. False when the thread is to end.
   bool ReceivePending(SOCKET socket, std::vector<char>& buffer);
   void NotifyTimedOut();
@@ -113,6 +118,8 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   std::atomic<bool> stopping_{false};
   // The socket the receive thread reads; it stays valid until Close has joined the thread.
   SOCKET threadSocket_ = INVALID_SOCKET;
+  // The socket's FD_READ event (a WSAEVENT), closed by Close after the thread ended.
+  void* readableEvent_ = nullptr;
 };
 
 }  // namespace vantrel

@@ -33,6 +33,22 @@ class RecordingUser : public IRTPClientUser {
     changed_.notify_all();
   }
   void ClientClosed(IRTPClient*) override { ++closed_; }
+  void BurstReceived(IRTPClient*) override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ++bursts_;
+    deliveredAtLastBurst_ = datagrams_.size();
+    changed_.notify_all();
+  }
+
+  // True once a burst's end was reported after the count-th datagram.
+  bool WaitForBurstEndAfter(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, 3000ms, [&] { return deliveredAtLastBurst_ >= count; });
+  }
+  int Bursts() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return bursts_;
+  }
 
   bool WaitForDatagrams(size_t count, std::chrono::milliseconds bound = 3000ms) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -58,6 +74,8 @@ class RecordingUser : public IRTPClientUser {
   std::vector<std::vector<uint8_t>> datagrams_;
   sockaddr_in lastSender_{};
   int timeouts_ = 0;
+  int bursts_ = 0;
+  size_t deliveredAtLastBurst_ = 0;
 };
 
 class UdpClientTest : public ::testing::Test {
@@ -132,6 +150,26 @@ TEST_F(UdpClientTest, BurstWithEmptyAndOversizedDatagramsDeliversTheRestInOrder)
   std::this_thread::sleep_for(100ms);  // anything wrongly let through would show up by now
   EXPECT_EQ(user.Datagrams(), expected);
   EXPECT_EQ(client.GetReceiveSize(), 200u + CUDPClient::kReceiveSizeStep);
+}
+
+// A user that hands datagrams to another thread signals it only at a burst's end; a burst end
+// missing after the last datagram would leave that thread asleep with packets waiting.
+TEST_F(UdpClientTest, EveryDeliveredDatagramIsFollowedByABurstEnd) {
+  RecordingUser user;
+  CUDPClient client(&driver_);
+  ASSERT_TRUE(client.Open(&user, 0));
+  UdpTestSocket camera;
+  size_t sent = 0;
+  for (size_t burst : {1u, 40u, 3u}) {
+    for (size_t i = 0; i < burst; ++i)
+      ASSERT_TRUE(camera.SendTo("127.0.0.1", client.GetPort(), {static_cast<uint8_t>(i), 1}));
+    sent += burst;
+    ASSERT_TRUE(user.WaitForDatagrams(sent));
+    EXPECT_TRUE(user.WaitForBurstEndAfter(sent)) << "after " << sent << " datagrams";
+  }
+  // Bursts are read as they come, never one wake-up per empty read: at most one per datagram.
+  EXPECT_GE(user.Bursts(), 3);
+  EXPECT_LE(user.Bursts(), static_cast<int>(sent));
 }
 
 // A key frame of a 1080p stream arrives as a burst of hundreds of datagrams; the socket must hold

@@ -4,7 +4,7 @@ if(LUMIVAR_WINDOWS)
   set(lumivar_exports CreateIPCapture CreateIPCaptureEx CreateIPCaptureEx2 CreateIPCaptureEx3 CreateIPCaptureEx4
     CreateIPCaptureEx5 DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 DeleteIPCaptureEx4
     DeleteIPCaptureEx5 InitCapabilityQuery StartCapabilityQuery TerminateCapabilityQuery UninitCapabilityQuery
-    CreateCapabilityQueryModule DeleteCapabilityQueryModule)
+    CreateCapabilityQueryModule DeleteCapabilityQueryModule LumivarDebugFrameArrivalTicks)
   add_test(NAME dll_imports
     COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/check_pe_imports.sh $<TARGET_FILE:LumivarIPCapture> ${lumivar_exports})
   add_test(NAME host_imports

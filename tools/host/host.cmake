@@ -7,6 +7,7 @@ if(LUMIVAR_WINDOWS)
     ${CMAKE_SOURCE_DIR}/tools/host/host.c
     ${CMAKE_SOURCE_DIR}/tools/host/host_objects.c
     ${CMAKE_SOURCE_DIR}/tools/host/event_modes.c
+    ${CMAKE_SOURCE_DIR}/tools/host/frame_latency.c
     ${CMAKE_SOURCE_DIR}/tools/host/live_modes.c
     ${CMAKE_SOURCE_DIR}/tools/host/ptz_mode.c
     ${CMAKE_SOURCE_DIR}/tools/host/query_mode.c

@@ -12,6 +12,7 @@
 
 #include "audio_objects.h"
 #include "edge_storage.h"
+#include "frame_latency.h"
 #include "host_session.h"
 #include "video_objects.h"
 
@@ -571,9 +572,12 @@ bool ModeMulti(Session* session) {
   /* Let the first-frame bursts pass before counting. */
   Sleep(2000);
 
+  FrameLatencyStart(session->library);
   for (uint32_t i = 0; i < n; ++i) StreamSinkRead(&d[i].sink, &d[i].atStart);
   ULONGLONG cpuStart = ProcessCpu100ns();
   ULONGLONG measureStart = GetTickCount64();
+  /* Lets a script sample other processes' CPU (the Wine server's) over the same window. */
+  HostPrint("MULTI window begins");
   for (unsigned second = 1; second <= live->seconds; ++second) {
     Sleep(1000);
     unsigned long long total = 0;
@@ -583,18 +587,29 @@ bool ModeMulti(Session* session) {
       total += f.frames - d[i].atStart.frames;
     }
     HostPrint("MULTI t=%u frames=%llu receiving=%d/%u", second, total, Receiving(d, n), n);
+    /* For long runs (the restart soak): threads, handles and private bytes once a minute, seldom
+     * enough not to weigh on the CPU figure. */
+    if (second % 60 == 0) {
+      ProcessFigures now;
+      ReadProcessFigures(&now);
+      HostPrint("MULTI process t=%u threads=%lu handles=%lu private_kb=%lu", second,
+                (unsigned long)now.threads, (unsigned long)now.handles,
+                (unsigned long)(now.privateBytes / 1024));
+    }
   }
   ULONGLONG elapsedMs = GetTickCount64() - measureStart;
   ULONGLONG cpu = ProcessCpu100ns() - cpuStart;
+  HostPrint("MULTI window ends");
 
   double expected = (double)live->fps * (double)elapsedMs / 1000.0;
-  unsigned long long minFrames = ~0ull, maxFrames = 0, totalBytes = 0;
+  unsigned long long minFrames = ~0ull, maxFrames = 0, totalBytes = 0, totalFrames = 0;
   unsigned shortStreams = 0, badFrames = 0;
   for (uint32_t i = 0; i < n; ++i) {
     StreamFigures f;
     StreamSinkRead(&d[i].sink, &f);
     unsigned long long frames = f.frames - d[i].atStart.frames;
     totalBytes += f.bytes - d[i].atStart.bytes;
+    totalFrames += frames;
     badFrames += f.badFrames;
     if (frames < minFrames) minFrames = frames;
     if (frames > maxFrames) maxFrames = frames;
@@ -604,9 +619,10 @@ bool ModeMulti(Session* session) {
   double cpuPercent = elapsedMs ? (double)cpu / 100.0 / (double)elapsedMs : 0.0; /* % of one core */
   HostPrint(
       "MULTI result streams=%u seconds=%.1f expected_per_stream=%.0f min=%llu max=%llu short_streams=%u "
-      "bad=%u kbps_per_stream=%llu cpu_percent=%.1f cpu_percent_per_stream=%.2f",
+      "bad=%u kbps_per_stream=%llu cpu_percent=%.1f cpu_percent_per_stream=%.2f frames_total=%llu",
       n, (double)elapsedMs / 1000.0, expected, minFrames, maxFrames, shortStreams, badFrames,
-      elapsedMs ? totalBytes * 8 / elapsedMs / n : 0ull, cpuPercent, cpuPercent / n);
+      elapsedMs ? totalBytes * 8 / elapsedMs / n : 0ull, cpuPercent, cpuPercent / n, totalFrames);
+  FrameLatencyPrint();
   if (shortStreams || badFrames) ok = false;
 
   DWORD slowest = 0;

@@ -4,6 +4,7 @@
 #include "video_objects.h"
 
 #include "edge_storage.h"
+#include "frame_latency.h"
 
 #include <string.h>
 
@@ -203,6 +204,7 @@ static bool SinkOnFrame(void* self, void* object) {
               sink->channel, sink->stream);
     return false;
   }
+  FrameLatencyRecord();
   const Frame* frame = (const Frame*)object;
   const char* problem = CheckFrame(frame);
   if (!problem && EdgeStorageTakeFrame(sink->channel, frame)) return true;

@@ -1,0 +1,254 @@
+#!/usr/bin/env bash
+# The driver's live receive path side by side with native receivers, in one run on the same
+# simulated cameras: for each transport and stream count, the test host's "multi" mode (one
+# driver per stream, under Wine), then GStreamer (one process, a rtspsrc ! rtph264depay !
+# fakesink branch per stream), then FFmpeg (one "-c copy -f null" process per stream). Each
+# receives 1080p25 H.264 at 4 Mbit/s from four cameras (127.0.0.200-203, control port 18190,
+# the clip of run_live_streams_bench.sh) and is measured over the same window length.
+#   bench/run_live_peers_bench.sh [COUNTS...]     default: 1 16 32 64
+#   TRANSPORTS  default "udp tcp" (tcp = RTP interleaved in the RTSP connection)
+#   PEERS       default "gst ffmpeg" (empty: the driver alone)
+#   SECONDS_MEASURE  window per measurement (default 15); BUILD_DIR as for the other benchmarks
+#   BIN_DIR     where lumivar_host.exe and LumivarIPCapture.dll come from (default BUILD_DIR), to
+#               measure another build of the driver with this build's Wine prefix
+# Run it inside a network namespace of its own when others use the loopback addresses:
+#   ip netns exec NAME bench/run_live_peers_bench.sh
+# Figures are CPU % of one core per stream: the driver's host process (GetProcessTimes), the same
+# plus this Wine prefix's server over the window (Wine does socket and wait calls there; on
+# Windows that work is the kernel's and is counted in the process), and the peers' processes.
+# Frames are summed over all streams against streams x 25 x window (FFmpeg's: its output time x
+# 25, see run_ffmpeg). Latency is the driver's
+# frame hand-over: from reading the datagram (UDP) or the socket data (TCP) that completes a
+# frame to the host's frame callback.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build/win}
+bin=${BIN_DIR:-$build}
+out=$build/bench-live-peers
+seconds=${SECONDS_MEASURE:-15}
+warmup=60
+transports=${TRANSPORTS:-udp tcp}
+peers=${PEERS-gst ffmpeg}
+counts=("$@")
+[ ${#counts[@]} -gt 0 ] || counts=(1 16 32 64)
+control=127.0.0.1:18190
+cameras=(127.0.0.200 127.0.0.201 127.0.0.202 127.0.0.203)
+url_of() { echo "rtsp://${cameras[$(($1 % 4))]}/?h26x=4&line=1"; }
+mkdir -p "$out"
+hz=$(getconf CLK_TCK)
+
+if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ]; then
+  [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
+fi
+
+# A copy taken now: a rebuild while the benchmark runs must not change the rows that follow.
+mkdir -p "$out/bin"
+cp "$bin/lumivar_host.exe" "$bin/LumivarIPCapture.dll" "$out/bin/"
+
+# The clip is the capacity benchmark's: encoded once, cached beside that benchmark's output.
+clip=$build/bench-live-streams/clip_1080p25_4M.mp4
+if [ ! -s "$clip" ]; then
+  mkdir -p "$(dirname "$clip")"
+  echo "== encoding the clip once: 60 s of 1920x1080 at 25 fps, 4 Mbit/s CBR, constrained baseline"
+  gst-launch-1.0 -q -e videotestsrc num-buffers=1500 pattern=smpte horizontal-speed=4 \
+    ! video/x-raw,width=1920,height=1080,framerate=25/1 \
+    ! x264enc bitrate=4000 vbv-buf-capacity=1000 key-int-max=25 speed-preset=superfast tune=zerolatency \
+      option-string="nal-hrd=cbr:force-cfr=1" \
+    ! video/x-h264,profile=constrained-baseline ! h264parse ! mp4mux ! filesink location="$clip.tmp" \
+    && mv "$clip.tmp" "$clip" || { echo "cannot encode the clip"; exit 1; }
+fi
+sed "s|@CLIP@|$clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
+
+# A fresh simulator for every row: sessions a loaded row left behind (the server keeps a session
+# until its time-out) made the next row's cameras stall, which no receiver could then tell apart.
+camsim_pid=
+start_camsim() {
+  /usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
+    --cache-dir "$out/camsim-cache" >>"$out/camsim.log" 2>&1 </dev/null &
+  camsim_pid=$!
+  for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && return 0; sleep 0.1; done
+  curl -s -m 2 "http://$control/health" >/dev/null && return 0
+  cat "$out/camsim.log"
+  echo "camera simulator did not start"
+  exit 1
+}
+stop_camsim() {
+  [ -n "$camsim_pid" ] || return 0
+  kill -TERM "$camsim_pid" 2>/dev/null
+  wait "$camsim_pid" 2>/dev/null
+  camsim_pid=
+}
+: >"$out/camsim.log"
+start_camsim
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+peer_pids=()
+cleanup() {
+  [ ${#peer_pids[@]} -gt 0 ] && kill -TERM "${peer_pids[@]}" 2>/dev/null
+  stop_camsim
+}
+trap cleanup EXIT
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
+wineserver -p >/dev/null 2>&1 </dev/null
+wine cmd /c exit >/dev/null 2>&1 </dev/null
+
+# This prefix's Wine server: it runs in a directory named after the prefix's device and inode.
+printf -v server_dir "server-%x-%x" "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"
+wineserver_pid=
+for p in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
+  [[ $(readlink "/proc/$p/cwd") == */$server_dir ]] && wineserver_pid=$p
+done
+[ -n "$wineserver_pid" ] || { echo "cannot find this prefix's Wine server ($server_dir)"; exit 1; }
+ticks_of() {  # PID...: user + system clock ticks, summed
+  local t=0 p v
+  for p in "$@"; do
+    v=$(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null) && t=$((t + v))
+  done
+  echo "$t"
+}
+udp_drops() { awk '/^Udp:/ { if (!h) { for (i = 2; i <= NF; i++) c[$i] = i; h = 1 } else print $c["RcvbufErrors"] }' /proc/net/snmp; }
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2" | head -1; }
+fmt() { awk -v v="$1" 'BEGIN { printf "%.2f", v }'; }
+
+# The host, from a directory of its own per transport: the driver reads its configuration there.
+prepare_host() {  # TRANSPORT -> host directory
+  local dir=$out/host-$1
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp "$out/bin/lumivar_host.exe" "$out/bin/LumivarIPCapture.dll" "$dir/"
+  if [ "$1" = tcp ]; then
+    printf '%s\n' '<?xml version="1.0"?>' '<Configuration><Default><VideoChannel>' \
+      '<RTPMode>RTPoverRTSP</RTPMode></VideoChannel></Default></Configuration>' >"$dir/LumivarIPCapture.xml"
+  fi
+  echo "$dir"
+}
+
+# Sets D_CPU D_WS D_GOT D_EXP D_LAT D_HIST D_OK for N streams over TRANSPORT.
+run_driver() {
+  local n=$1 transport=$2 dir log ws0=0 ws1=0 line
+  dir=$(prepare_host "$transport")
+  log=$out/driver_${transport}_$n.log
+  : >"$log"
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case $line in
+      "MULTI window begins") ws0=$(ticks_of "$wineserver_pid") ;;
+      "MULTI window ends") ws1=$(ticks_of "$wineserver_pid") ;;
+    esac
+    echo "$line" >>"$log"
+  done < <(cd "$dir" && wine ./lumivar_host.exe -a 127.0.0.200 -P 80 -m Camsim -c 1 -v 3 -p 1=1 -p 2=7.80 \
+    -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=25 \
+    multi --drivers "$n" --cameras "$(IFS=,; echo "${cameras[*]}")" --size 1920x1080 --fps 25 \
+    --quality 60 --seconds "$seconds" --warmup "$warmup" </dev/null 2>&1)
+  local result
+  result=$(grep '^MULTI result' "$log" | tail -1)
+  if [ -z "$result" ]; then
+    D_CPU=- D_WS=- D_GOT=0 D_EXP=0 D_LAT="-" D_HIST="" D_OK=0
+    return
+  fi
+  local secs
+  secs=$(field seconds "$result")
+  D_CPU=$(field cpu_percent_per_stream "$result")
+  D_WS=$(awk -v d="$D_CPU" -v t=$((ws1 - ws0)) -v hz="$hz" -v s="$secs" -v n="$n" \
+    'BEGIN { printf "%.2f", d + (s > 0 ? 100 * t / hz / s / n : 0) }')
+  D_GOT=$(field frames_total "$result")
+  D_EXP=$(awk -v e="$(field expected_per_stream "$result")" -v n="$n" 'BEGIN { printf "%d", e * n }')
+  local lat
+  lat=$(grep '^LATENCY ' "$log" | tail -1)
+  D_LAT="$(field p50_ms "$lat")/$(field p99_ms "$lat")/$(field max_ms "$lat")"
+  D_HIST=$(grep '^LATENCY_HISTOGRAM' "$log" | tail -1 | sed 's/^LATENCY_HISTOGRAM cumulative//')
+  D_OK=$([ "$(field short_streams "$result")" = 0 ] && [ "$(field bad "$result")" = 0 ] && echo 1 || echo 0)
+}
+
+# Sets G_CPU G_GOT G_EXP.
+run_gst() {
+  local n=$1 transport=$2 log urls=() i
+  log=$out/gst_${transport}_$n.log
+  for ((i = 0; i < n; i++)); do urls+=("$(url_of "$i")"); done
+  /usr/bin/python3 "$root/bench/peer_gst_receiver.py" --transport "$transport" --seconds "$seconds" \
+    --warmup "$warmup" "${urls[@]}" >"$log" 2>&1 </dev/null
+  local result
+  result=$(grep '^PEER result' "$log" | tail -1)
+  if [ -z "$result" ]; then G_CPU=- G_GOT=0 G_EXP=0; return; fi
+  G_CPU=$(field cpu_percent_per_stream "$result")
+  G_GOT=$(field frames_total "$result")
+  G_EXP=$(awk -v e="$(field expected_per_stream "$result")" -v n="$n" 'BEGIN { printf "%d", e * n }')
+}
+
+# Sets F_CPU F_GOT F_EXP. FFmpeg writes its progress (frame=...) once a second.
+run_ffmpeg() {
+  local n=$1 transport=$2 i dir=$out/ffmpeg_${transport}_$n
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  peer_pids=()
+  for ((i = 0; i < n; i++)); do
+    ffmpeg -nostdin -hide_banner -loglevel fatal -rtsp_transport "$transport" -i "$(url_of "$i")" \
+      -map 0:v -c copy -f null -stats_period 1 -progress "$dir/progress_$i" - >"$dir/log_$i" 2>&1 </dev/null &
+    peer_pids+=($!)
+  done
+  # With -c copy FFmpeg hands on slices, not pictures, so its frame count overstates; its output
+  # time at 25 frames a second counts pictures (a lost one does not show there).
+  frames_of() {
+    awk -F= '$1 == "out_time_us" && $2 ~ /^[0-9]+$/ { t = $2 } END { printf "%d", t * 25 / 1e6 }' \
+      "$dir/progress_$1" 2>/dev/null || echo 0
+  }
+  local deadline=$(($(date +%s) + warmup)) receiving
+  while :; do
+    receiving=0
+    for ((i = 0; i < n; i++)); do [ "$(frames_of "$i")" -gt 0 ] && receiving=$((receiving + 1)); done
+    [ "$receiving" -eq "$n" ] || [ "$(date +%s)" -ge "$deadline" ] && break
+    sleep 0.5
+  done
+  sleep 2
+  local f0=() f1=() c0=() t0 t1 used=0 got=0 c
+  for ((i = 0; i < n; i++)); do f0+=("$(frames_of "$i")") c0+=("$(ticks_of "${peer_pids[i]}")"); done
+  t0=$(date +%s%N)
+  sleep "$seconds"
+  t1=$(date +%s%N)
+  # A process that ended in the window (a failed session) is left out: its ticks are gone.
+  for ((i = 0; i < n; i++)); do
+    c=$(ticks_of "${peer_pids[i]}")
+    [ "$c" -ge "${c0[i]}" ] && used=$((used + c - c0[i]))
+  done
+  # The progress file lags by up to its one-second period at both ends alike.
+  for ((i = 0; i < n; i++)); do f1+=("$(frames_of "$i")"); got=$((got + f1[i] - f0[i])); done
+  kill -TERM "${peer_pids[@]}" 2>/dev/null
+  wait "${peer_pids[@]}" 2>/dev/null
+  peer_pids=()
+  echo "receiving=$receiving/$n frames_total=$got" >"$dir/result"
+  F_CPU=$(awk -v t=$used -v hz="$hz" -v ns=$((t1 - t0)) -v n="$n" \
+    'BEGIN { printf "%.2f", (ns > 0 ? 100 * t / hz / (ns / 1e9) / n : 0) }')
+  F_GOT=$got
+  F_EXP=$(awk -v ns=$((t1 - t0)) -v n="$n" 'BEGIN { printf "%d", 25 * ns / 1e9 * n }')
+}
+
+echo "== $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); ${seconds} s window; 1920x1080 at 25 fps, 4 Mbit/s per stream"
+echo "   CPU in % of one core per stream; frames summed over the streams, got/expected"
+for transport in $transports; do
+  echo
+  echo "== transport $transport"
+  printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" N driver drv+wine gst ffmpeg \
+    driver_frames gst_frames ffmpeg_frames drv+w/gst drv+w/ff "latency_ms_p50/p99/max" load1
+  hist_lines=()
+  for n in "${counts[@]}"; do
+    load=$(cut -d' ' -f1 /proc/loadavg)
+    drops0=$(udp_drops)
+    [ -n "$camsim_pid" ] || start_camsim
+    run_driver "$n" "$transport"
+    G_CPU=- G_GOT=0 G_EXP=0 F_CPU=- F_GOT=0 F_EXP=0
+    [[ " $peers " == *" gst "* ]] && run_gst "$n" "$transport"
+    [[ " $peers " == *" ffmpeg "* ]] && run_ffmpeg "$n" "$transport"
+    stop_camsim
+    ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'; }
+    printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" "$n" "$D_CPU" "$D_WS" "$G_CPU" "$F_CPU" \
+      "$D_GOT/$D_EXP" "$G_GOT/$G_EXP" "$F_GOT/$F_EXP" "$(ratio "$D_WS" "$G_CPU")" "$(ratio "$D_WS" "$F_CPU")" \
+      "$D_LAT" "$load"
+    hist_lines+=("$(printf "%5s %s   (kernel UDP receive-buffer drops in this row: %s)" "$n" "$D_HIST" \
+      $(($(udp_drops) - drops0)))")
+  done
+  echo "   driver frame hand-over, frames handed over within each limit (cumulative):"
+  printf "   %s\n" "${hist_lines[@]}"
+done
+echo
+echo "logs: $out"
