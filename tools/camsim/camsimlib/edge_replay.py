@@ -21,7 +21,6 @@ Faults (handle.fault): "link_down" (seconds=N): every RTSP connection is closed 
 closed at once for N seconds while the recording goes on; "link_up" ends it early.
 """
 
-import os
 import random
 import socket
 import struct
@@ -29,6 +28,10 @@ import subprocess
 import threading
 import time
 import base64
+
+from . import h264_rtp
+from .h264_rtp import access_units, clip_command
+from .rtsp_socket_server import RtspSocketServer
 
 CAMERA_EPOCH = 946684800
 FPS = 10
@@ -47,54 +50,14 @@ def log(msg):
     sys.stderr.flush()
 
 
-def split_nals(data):
-    out, i, n = [], 0, len(data)
-    starts = []
-    while True:
-        j = data.find(b"\x00\x00\x01", i)
-        if j < 0:
-            break
-        starts.append(j + 3)
-        i = j + 3
-    for k, s in enumerate(starts):
-        e = starts[k + 1] - 3 if k + 1 < len(starts) else n
-        nal = data[s:e]
-        while nal.endswith(b"\x00"):
-            nal = nal[:-1]
-        if nal:
-            out.append(nal)
-    return out
-
-
 def load_clip():
     global _clip
     with _clip_lock:
         if _clip is not None:
             return _clip
-        cmd = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-               "testsrc=size=%dx%d:rate=%d" % (WIDTH, HEIGHT, FPS), "-frames:v", str(CLIP_FRAMES),
-               "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", "baseline", "-preset", "veryfast", "-g", str(FPS),
-               "-keyint_min", str(FPS), "-sc_threshold", "0", "-bf", "0",
-               "-x264-params", "repeat-headers=1", "-f", "h264", "-"]
+        cmd = clip_command(WIDTH, HEIGHT, FPS, CLIP_FRAMES, "-")
         data = subprocess.run(cmd, check=True, stdout=subprocess.PIPE).stdout
-        units, current, has_vcl = [], [], False
-        sps = pps = None
-        for nal in split_nals(data):
-            t = nal[0] & 0x1F
-            if t == 6 or t == 9:
-                continue  # SEI and delimiters are not needed
-            if t == 7:
-                sps = sps or nal
-            if t == 8:
-                pps = pps or nal
-            if has_vcl and (t in (1, 5, 7, 8)):
-                units.append(current)
-                current, has_vcl = [], False
-            current.append(nal)
-            if t in (1, 5):
-                has_vcl = True
-        if current and has_vcl:
-            units.append(current)
+        units, sps, pps = access_units(data)
         if len(units) != CLIP_FRAMES or sps is None or pps is None:
             raise RuntimeError("clip has %d access units" % len(units))
         _clip = (units, sps, pps)
@@ -102,26 +65,7 @@ def load_clip():
 
 
 def packetize(nals, seq, ts, ssrc):
-    """RTP packets (bytes) of one access unit; returns (packets, next sequence number)."""
-    pkts = []
-    for idx, nal in enumerate(nals):
-        last_nal = idx == len(nals) - 1
-        if len(nal) <= MAX_PAYLOAD:
-            chunks = [nal]
-        else:
-            hdr = nal[0]
-            body = nal[1:]
-            chunks = []
-            for off in range(0, len(body), MAX_PAYLOAD):
-                part = body[off:off + MAX_PAYLOAD]
-                s = 0x80 if off == 0 else 0
-                e = 0x40 if off + MAX_PAYLOAD >= len(body) else 0
-                chunks.append(bytes([(hdr & 0xE0) | 28, s | e | (hdr & 0x1F)]) + part)
-        for ci, chunk in enumerate(chunks):
-            marker = 0x80 if (last_nal and ci == len(chunks) - 1) else 0
-            pkts.append(struct.pack("!BBHII", 0x80, marker | 96, seq & 0xFFFF, ts & 0xFFFFFFFF, ssrc) + chunk)
-            seq += 1
-    return pkts, seq
+    return h264_rtp.packetize(nals, seq, ts, ssrc, MAX_PAYLOAD)
 
 
 class Session:
@@ -358,40 +302,19 @@ class Session:
             self.close()
 
 
-class EdgeServer:
+class EdgeServer(RtspSocketServer):
     def __init__(self, cam):
         self.cam = cam
-        self.sessions = set()
-        self.lock = threading.Lock()
         self.sending = True
         self.down_until = 0.0
         self.started = time.time()
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind((cam.address, getattr(cam, "rtsp_port", 554)))
-        self.sock.listen(16)
-        self.stopped = threading.Event()
-        threading.Thread(target=self.accept_loop, daemon=True, name="edge rtsp %s" % cam.address).start()
+        self.listen(cam.address, getattr(cam, "rtsp_port", 554), "edge rtsp %s" % cam.address)
         cam.live_recording = self.recordings
         threading.Thread(target=load_clip, daemon=True).start()
 
-    def accept_loop(self):
-        while not self.stopped.is_set():
-            try:
-                conn, peer = self.sock.accept()
-            except OSError:
-                return
-            if time.time() < self.down_until:
-                conn.close()
-                continue
-            s = Session(self, conn, peer)
-            with self.lock:
-                self.sessions.add(s)
-            threading.Thread(target=s.run, daemon=True, name="edge session").start()
-
-    def forget(self, s):
-        with self.lock:
-            self.sessions.discard(s)
+    def new_connection(self, conn, peer):
+        # While the link is down the camera is unreachable: connections end at once.
+        return None if time.time() < self.down_until else Session(self, conn, peer)
 
     def recordings(self):
         """[[start, end], ...] camera seconds: 10-second pieces of the recording window."""
@@ -407,12 +330,6 @@ class EdgeServer:
                 out.append([a - CAMERA_EPOCH, b - CAMERA_EPOCH])
             s += SEGMENT_SECONDS
         return out
-
-    def close_all(self):
-        with self.lock:
-            doomed = list(self.sessions)
-        for s in doomed:
-            s.close()
 
     def fault(self, name, **args):
         if name == "link_down":
@@ -433,14 +350,6 @@ class EdgeServer:
             self.close_all()
             return {"ok": True}
         raise ValueError("unknown fault %s" % name)
-
-    def stop(self):
-        self.stopped.set()
-        try:
-            self.sock.close()
-        except OSError:
-            pass
-        self.close_all()
 
 
 def start(cam):

@@ -29,7 +29,9 @@ import time
 from ..camera import register_state
 from ..common import log
 from ..control import camera_call
-from ..edge_replay import split_nals
+from .. import h264_rtp
+from ..h264_rtp import access_units, clip_command
+from ..rtsp_socket_server import RtspSocketServer
 from ..http_side import md5hex, parse_auth_params
 from ..models import register_camera
 from ..plugins import register_service
@@ -98,31 +100,11 @@ def load_clip(cache_dir):
         if not os.path.exists(path):
             os.makedirs(cache_dir, exist_ok=True)
             tmp = path + ".%d.tmp" % os.getpid()
-            subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                            "testsrc=size=%dx%d:rate=%d" % (WIDTH, HEIGHT, FPS), "-frames:v", str(CLIP_FRAMES),
-                            "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", "baseline", "-preset",
-                            "veryfast", "-g", str(FPS), "-keyint_min", str(FPS), "-sc_threshold", "0",
-                            "-bf", "0", "-x264-params", "repeat-headers=1", "-f", "h264", tmp],
-                           check=True, stdin=subprocess.DEVNULL)
+            subprocess.run(clip_command(WIDTH, HEIGHT, FPS, CLIP_FRAMES, tmp), check=True, stdin=subprocess.DEVNULL)
             os.replace(tmp, path)
         with open(path, "rb") as f:
             data = f.read()
-        units, current, has_vcl, sps, pps = [], [], False, None, None
-        for nal in split_nals(data):
-            t = nal[0] & 0x1F
-            if t in (6, 9):
-                continue
-            if t == 7:
-                sps = sps or nal
-            if t == 8:
-                pps = pps or nal
-            if has_vcl and t in (1, 5, 7, 8):
-                units.append(current)
-                current, has_vcl = [], False
-            current.append(nal)
-            has_vcl = has_vcl or t in (1, 5)
-        if current and has_vcl:
-            units.append(current)
+        units, sps, pps = access_units(data)
         if not units or sps is None or pps is None:
             raise RuntimeError("raw RTSP clip %s has no usable access units" % path)
         _clip = (units, sps, pps)
@@ -130,23 +112,7 @@ def load_clip(cache_dir):
 
 
 def packetize(nals, seq, ts, ssrc):
-    """RFC 6184 packets of one access unit (single NAL units and FU-A); marker on the last."""
-    pkts = []
-    for idx, nal in enumerate(nals):
-        if len(nal) <= MAX_PAYLOAD:
-            chunks = [nal]
-        else:
-            body, chunks = nal[1:], []
-            for off in range(0, len(body), MAX_PAYLOAD):
-                start = 0x80 if off == 0 else 0
-                end = 0x40 if off + MAX_PAYLOAD >= len(body) else 0
-                chunks.append(bytes([(nal[0] & 0xE0) | 28, start | end | (nal[0] & 0x1F)])
-                              + body[off:off + MAX_PAYLOAD])
-        for ci, chunk in enumerate(chunks):
-            marker = 0x80 if idx == len(nals) - 1 and ci == len(chunks) - 1 else 0
-            pkts.append(struct.pack("!BBHII", 0x80, marker | 96, seq & 0xFFFF, ts & 0xFFFFFFFF, ssrc) + chunk)
-            seq += 1
-    return pkts, seq
+    return h264_rtp.packetize(nals, seq, ts, ssrc, MAX_PAYLOAD)
 
 
 def sender_report(ssrc, rtp_ts, packets, octets):
@@ -556,21 +522,15 @@ class Connection:
 # ---- one camera's server ---------------------------------------------------------------
 
 
-class RawServer:
+class RawServer(RtspSocketServer):
     def __init__(self, cam, cache_dir):
         self.cam = cam
         self.cache_dir = cache_dir
-        self.connections = set()
         self.lock = threading.Lock()
         self.sending = True
         self.opaque = secrets.token_hex(8)
         self.nonces = {}  # nonce -> {"uses": n, "nc": last nc}
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind((cam.address, cam.rtsp_port))
-        self.sock.listen(16)
-        self.stopped = threading.Event()
-        threading.Thread(target=self.accept_loop, daemon=True, name="raw rtsp %s" % cam.address).start()
+        self.listen(cam.address, cam.rtsp_port, "raw rtsp %s" % cam.address)
 
     def auth_kind(self):
         with self.cam.lock:
@@ -669,27 +629,10 @@ class RawServer:
             state["uses"] += 1
         return "ok"
 
-    def accept_loop(self):
-        while not self.stopped.is_set():
-            try:
-                conn, peer = self.sock.accept()
-            except OSError:
-                return
-            c = Connection(self, conn, peer)
-            c.count("connections")
-            with self.lock:
-                self.connections.add(c)
-            threading.Thread(target=c.run, daemon=True, name="raw rtsp connection").start()
-
-    def forget(self, c):
-        with self.lock:
-            self.connections.discard(c)
-
-    def close_all(self):
-        with self.lock:
-            doomed = list(self.connections)
-        for c in doomed:
-            c.close()
+    def new_connection(self, conn, peer):
+        c = Connection(self, conn, peer)
+        c.count("connections")
+        return c
 
     def fault(self, name, **args):
         state = self.cam.extra["raw_rtsp"]
@@ -721,14 +664,6 @@ class RawServer:
             self.sending = True
             return {"ok": True}
         raise ValueError("unknown fault %s" % name)
-
-    def stop(self):
-        self.stopped.set()
-        try:
-            self.sock.close()
-        except OSError:
-            pass
-        self.close_all()
 
 
 @camera_call("raw_rtsp")
