@@ -17,35 +17,18 @@ build=${BUILD_DIR:-$root/build/win}
 out=$build/bench-cycles-soak
 cycles=${1:-1000}
 transport=${TRANSPORT:-tcp}
-control=127.0.0.1:18190
 mkdir -p "$out"
-# shellcheck source=bench/host_memory_sampler.sh
-source "$root/bench/host_memory_sampler.sh"
+# shellcheck source=bench/live_bench_lib.sh
+source "$root/bench/live_bench_lib.sh"
 
-if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ]; then
-  cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
-fi
-clip=$build/bench-live-streams/clip_1080p25_4M.mp4
-[ -s "$clip" ] || { echo "no clip: run bench/run_live_streams_bench.sh 1 once (it encodes $clip)"; exit 1; }
-sed "s|@CLIP@|$clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
+bench_build_host
+bench_clip
 hostdir=$out/host
-rm -rf "$hostdir"
-mkdir -p "$hostdir"
-cp "$build/lumivar_host.exe" "$build/LumivarIPCapture.dll" "$hostdir/"
-if [ "$transport" = tcp ]; then
-  printf '%s\n' '<?xml version="1.0"?>' '<Configuration><Default><VideoChannel>' \
-    '<RTPMode>RTPoverRTSP</RTPMode></VideoChannel></Default></Configuration>' >"$hostdir/LumivarIPCapture.xml"
-fi
-
-/usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
-  --cache-dir "$out/camsim-cache" >"$out/camsim.log" 2>&1 </dev/null &
-camsim_pid=$!
-trap 'stop_host_sampler; kill -TERM "$camsim_pid" 2>/dev/null; wait "$camsim_pid" 2>/dev/null' EXIT
-for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && break; sleep 0.1; done
-curl -s -m 2 "http://$control/health" >/dev/null || { cat "$out/camsim.log"; echo "camera simulator did not start"; exit 1; }
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
-wineserver -p >/dev/null 2>&1 </dev/null
+bench_host_dir "$hostdir" "$transport"
+: >"$out/camsim.log"
+bench_start_camsim "$clip"
+trap 'stop_host_sampler; bench_stop_camsim' EXIT
+bench_wine
 
 log=$out/cycles_${transport}_$cycles.log
 echo "== $cycles start/stop cycles of a 1080p25 stream over $transport; load $(cut -d' ' -f1-3 /proc/loadavg)"

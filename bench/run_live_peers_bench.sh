@@ -31,67 +31,30 @@ transports=${TRANSPORTS:-udp tcp}
 peers=${PEERS-gst ffmpeg}
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1 16 32 64)
-control=127.0.0.1:18190
 cameras=(127.0.0.200 127.0.0.201 127.0.0.202 127.0.0.203)
 url_of() { echo "rtsp://${cameras[$(($1 % 4))]}/?h26x=4&line=1"; }
 mkdir -p "$out"
 hz=$(getconf CLK_TCK)
+# shellcheck source=bench/live_bench_lib.sh
+source "$root/bench/live_bench_lib.sh"
 
-if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ]; then
-  [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
-fi
-
+bench_build_host
 # A copy taken now: a rebuild while the benchmark runs must not change the rows that follow.
 mkdir -p "$out/bin"
 cp "$bin/lumivar_host.exe" "$bin/LumivarIPCapture.dll" "$out/bin/"
-
-# The clip is the capacity benchmark's: encoded once, cached beside that benchmark's output.
-clip=$build/bench-live-streams/clip_1080p25_4M.mp4
-if [ ! -s "$clip" ]; then
-  mkdir -p "$(dirname "$clip")"
-  echo "== encoding the clip once: 60 s of 1920x1080 at 25 fps, 4 Mbit/s CBR, constrained baseline"
-  gst-launch-1.0 -q -e videotestsrc num-buffers=1500 pattern=smpte horizontal-speed=4 \
-    ! video/x-raw,width=1920,height=1080,framerate=25/1 \
-    ! x264enc bitrate=4000 vbv-buf-capacity=1000 key-int-max=25 speed-preset=superfast tune=zerolatency \
-      option-string="nal-hrd=cbr:force-cfr=1" \
-    ! video/x-h264,profile=constrained-baseline ! h264parse ! mp4mux ! filesink location="$clip.tmp" \
-    && mv "$clip.tmp" "$clip" || { echo "cannot encode the clip"; exit 1; }
-fi
-sed "s|@CLIP@|$clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
+bench_clip
 
 # A fresh simulator for every row: sessions a loaded row left behind (the server keeps a session
 # until its time-out) made the next row's cameras stall, which no receiver could then tell apart.
-camsim_pid=
-start_camsim() {
-  /usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
-    --cache-dir "$out/camsim-cache" >>"$out/camsim.log" 2>&1 </dev/null &
-  camsim_pid=$!
-  for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && return 0; sleep 0.1; done
-  curl -s -m 2 "http://$control/health" >/dev/null && return 0
-  cat "$out/camsim.log"
-  echo "camera simulator did not start"
-  exit 1
-}
-stop_camsim() {
-  [ -n "$camsim_pid" ] || return 0
-  kill -TERM "$camsim_pid" 2>/dev/null
-  wait "$camsim_pid" 2>/dev/null
-  camsim_pid=
-}
 : >"$out/camsim.log"
-start_camsim
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+bench_start_camsim "$clip"
 peer_pids=()
 cleanup() {
   [ ${#peer_pids[@]} -gt 0 ] && kill -TERM "${peer_pids[@]}" 2>/dev/null
-  stop_camsim
+  bench_stop_camsim
 }
 trap cleanup EXIT
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
-wineserver -p >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+bench_wine
 
 # This prefix's Wine server: it runs in a directory named after the prefix's device and inode.
 printf -v server_dir "server-%x-%x" "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"
@@ -113,15 +76,8 @@ fmt() { awk -v v="$1" 'BEGIN { printf "%.2f", v }'; }
 
 # The host, from a directory of its own per transport: the driver reads its configuration there.
 prepare_host() {  # TRANSPORT -> host directory
-  local dir=$out/host-$1
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  cp "$out/bin/lumivar_host.exe" "$out/bin/LumivarIPCapture.dll" "$dir/"
-  if [ "$1" = tcp ]; then
-    printf '%s\n' '<?xml version="1.0"?>' '<Configuration><Default><VideoChannel>' \
-      '<RTPMode>RTPoverRTSP</RTPMode></VideoChannel></Default></Configuration>' >"$dir/LumivarIPCapture.xml"
-  fi
-  echo "$dir"
+  bench_host_dir "$out/host-$1" "$1" "$out/bin"
+  echo "$out/host-$1"
 }
 
 # Sets D_CPU D_WS D_GOT D_EXP D_LAT D_HIST D_OK for N streams over TRANSPORT.
@@ -234,12 +190,12 @@ for transport in $transports; do
   for n in "${counts[@]}"; do
     load=$(cut -d' ' -f1 /proc/loadavg)
     drops0=$(udp_drops)
-    [ -n "$camsim_pid" ] || start_camsim
+    [ -n "$camsim_pid" ] || bench_start_camsim "$clip"
     run_driver "$n" "$transport"
     G_CPU=- G_GOT=0 G_EXP=0 F_CPU=- F_GOT=0 F_EXP=0
     [[ " $peers " == *" gst "* ]] && run_gst "$n" "$transport"
     [[ " $peers " == *" ffmpeg "* ]] && run_ffmpeg "$n" "$transport"
-    stop_camsim
+    bench_stop_camsim
     ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'; }
     printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" "$n" "$D_CPU" "$D_WS" "$G_CPU" "$F_CPU" \
       "$D_GOT/$D_EXP" "$G_GOT/$G_EXP" "$F_GOT/$F_EXP" "$(ratio "$D_WS" "$G_CPU")" "$(ratio "$D_WS" "$F_CPU")" \

@@ -18,52 +18,20 @@ out=$build/bench-live-streams
 seconds=${SECONDS_MEASURE:-15}
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1 8 16 24 32 40 48 56 64)
-control=127.0.0.1:18190
 mkdir -p "$out"
+# shellcheck source=bench/live_bench_lib.sh
+source "$root/bench/live_bench_lib.sh"
 
-if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ]; then
-  [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
-fi
-
-clip=$out/clip_1080p25_4M.mp4
-if [ ! -s "$clip" ]; then
-  echo "== encoding the clip once: 60 s of 1920x1080 at 25 fps, 4 Mbit/s CBR, constrained baseline"
-  gst-launch-1.0 -q -e videotestsrc num-buffers=1500 pattern=smpte horizontal-speed=4 \
-    ! video/x-raw,width=1920,height=1080,framerate=25/1 \
-    ! x264enc bitrate=4000 vbv-buf-capacity=1000 key-int-max=25 speed-preset=superfast tune=zerolatency \
-      option-string="nal-hrd=cbr:force-cfr=1" \
-    ! video/x-h264,profile=constrained-baseline ! h264parse ! mp4mux ! filesink location="$clip.tmp" \
-    && mv "$clip.tmp" "$clip" || { echo "cannot encode the clip"; exit 1; }
-fi
-sed "s|@CLIP@|$clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
-
+bench_build_host
+bench_clip
 # The host runs from a directory of its own: the driver reads its configuration file there.
 hostdir=$out/host
-rm -rf "$hostdir"
-mkdir -p "$hostdir"
-cp "$build/lumivar_host.exe" "$build/LumivarIPCapture.dll" "$hostdir/"
 transport=${TRANSPORT:-udp}
-if [ "$transport" = interleaved ]; then
-  printf '%s\n' '<?xml version="1.0"?>' '<Configuration><Default><VideoChannel>' \
-    '<RTPMode>RTPoverRTSP</RTPMode></VideoChannel></Default></Configuration>' >"$hostdir/LumivarIPCapture.xml"
-fi
-
-/usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
-  --cache-dir "$out/camsim-cache" >"$out/camsim.log" 2>&1 </dev/null &
-camsim_pid=$!
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  kill -TERM "$camsim_pid" 2>/dev/null
-  wait "$camsim_pid" 2>/dev/null
-}
-trap cleanup EXIT
-for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && break; sleep 0.1; done
-curl -s -m 2 "http://$control/health" >/dev/null || { cat "$out/camsim.log"; echo "camera simulator did not start"; exit 1; }
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
-wineserver -p >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+bench_host_dir "$hostdir" "$transport"
+: >"$out/camsim.log"
+bench_start_camsim "$clip"
+trap bench_stop_camsim EXIT
+bench_wine
 
 # UDP datagrams the kernel dropped for full receive buffers (whole machine), and the simulator's
 # CPU time in clock ticks: they tell loss in the network path and a simulator at its limit from

@@ -21,17 +21,13 @@ every=${RESTART_EVERY:-600}
 streams=${STREAMS:-16}
 margin=${MARGIN:-30}
 transport=${TRANSPORT:-udp}
-control=127.0.0.1:18190
 cameras=(127.0.0.200 127.0.0.201 127.0.0.202 127.0.0.203)
 mkdir -p "$out"
-# shellcheck source=bench/host_memory_sampler.sh
-source "$root/bench/host_memory_sampler.sh"
+# shellcheck source=bench/live_bench_lib.sh
+source "$root/bench/live_bench_lib.sh"
 
-if [ ! -f "$build/lumivar_host.exe" ] || [ ! -f "$build/LumivarIPCapture.dll" ]; then
-  cmake --build "$build" --target lumivar_host -j 2 || { echo "build failed"; exit 1; }
-fi
-clip=$build/bench-live-streams/clip_1080p25_4M.mp4
-[ -s "$clip" ] || { echo "no clip: run bench/run_live_streams_bench.sh 1 once (it encodes $clip)"; exit 1; }
+bench_build_host
+bench_clip
 # The simulator plays its clip once (60 s) and ends the stream; a restart starts it again. The
 # soak's clip is that one repeated (copied, not encoded again) to outlast a restart interval.
 loops=$(((every + 120 + 59) / 60))
@@ -40,32 +36,18 @@ if [ ! -s "$long_clip" ]; then
   ffmpeg -nostdin -loglevel error -stream_loop $((loops - 1)) -i "$clip" -c copy "$long_clip.tmp.mp4" &&
     mv "$long_clip.tmp.mp4" "$long_clip" || { echo "cannot make the ${loops}-minute clip"; exit 1; }
 fi
-sed "s|@CLIP@|$long_clip|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
 hostdir=$out/host
-rm -rf "$hostdir"
-mkdir -p "$hostdir"
-cp "$build/lumivar_host.exe" "$build/LumivarIPCapture.dll" "$hostdir/"
-if [ "$transport" = tcp ]; then
-  printf '%s\n' '<?xml version="1.0"?>' '<Configuration><Default><VideoChannel>' \
-    '<RTPMode>RTPoverRTSP</RTPMode></VideoChannel></Default></Configuration>' >"$hostdir/LumivarIPCapture.xml"
-fi
-
-/usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
-  --cache-dir "$out/camsim-cache" >"$out/camsim.log" 2>&1 </dev/null &
-camsim_pid=$!
+bench_host_dir "$hostdir" "$transport"
+: >"$out/camsim.log"
+bench_start_camsim "$long_clip"
 restarter_pid=
 cleanup() {
   [ -n "$restarter_pid" ] && kill -TERM "$restarter_pid" 2>/dev/null
   stop_host_sampler
-  kill -TERM "$camsim_pid" 2>/dev/null
-  wait "$camsim_pid" 2>/dev/null
+  bench_stop_camsim
 }
 trap cleanup EXIT
-for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && break; sleep 0.1; done
-curl -s -m 2 "http://$control/health" >/dev/null || { cat "$out/camsim.log"; echo "camera simulator did not start"; exit 1; }
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
-wineserver -p >/dev/null 2>&1 </dev/null
+bench_wine
 
 log=$out/soak.log
 restarts=$out/restarts.log
