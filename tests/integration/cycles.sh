@@ -5,12 +5,7 @@
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.20
 cycles=${CYCLES:-200}
-write_config <<'XML'
-<?xml version="1.0"?>
-<Configuration>
-  <Default><VideoChannel><RTPMode>RTPoverRTSP</RTPMode></VideoChannel></Default>
-</Configuration>
-XML
+write_interleaved_config
 # Every other cycle would do as well; waiting for a frame each time proves each cycle really
 # streamed before it was stopped.
 # shellcheck disable=SC2046

@@ -4,14 +4,7 @@
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.11
 cap="$IT_DIR/capture.h264"
-write_config <<'XML'
-<?xml version="1.0"?>
-<Configuration>
-  <Default>
-    <VideoChannel><RTPMode>RTPoverRTSP</RTPMode></VideoChannel>
-  </Default>
-</Configuration>
-XML
+write_interleaved_config
 # shellcheck disable=SC2046
 host_run main 60 $(host_device $cam) live --format h264 --size 640x480 --seconds 5 -o "$cap" ||
   fail "host exit code $?"

@@ -43,6 +43,11 @@ trap it_cleanup EXIT
 
 # The configuration file the driver reads from the host directory; its text comes on stdin.
 write_config() { cat >"$IT_DIR/LumivarIPCapture.xml"; }
+# The configuration that asks for RTP in the RTSP connection (interleaved) on every channel.
+write_interleaved_config() {
+  printf '%s\n' '<?xml version="1.0"?>' '<Configuration>' '  <Default>' \
+    '    <VideoChannel><RTPMode>RTPoverRTSP</RTPMode></VideoChannel>' '  </Default>' '</Configuration>' | write_config
+}
 
 # host_start NAME ARGS...: runs the host in the background; output in $IT_DIR/NAME.log, commands
 # appended to $IT_DIR/NAME.cmd reach it (see lumivar_host --commands).

@@ -6,14 +6,7 @@
 # wrong password leaves one clear log line.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.90
-write_config <<'XML'
-<?xml version="1.0"?>
-<Configuration>
-  <Default>
-    <VideoChannel><RTPMode>RTPoverRTSP</RTPMode></VideoChannel>
-  </Default>
-</Configuration>
-XML
+write_interleaved_config
 # raw_count NAME: a counter of the camera's raw RTSP side.
 raw_count() {
   camsim_get "/camera/$cam/raw_rtsp" | /usr/bin/python3 -c "import json,sys; print(json.load(sys.stdin)['counts'].get('$1', 0))"

@@ -8,14 +8,7 @@
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.91
 seconds=16
-write_config <<'XML'
-<?xml version="1.0"?>
-<Configuration>
-  <Default>
-    <VideoChannel><RTPMode>RTPoverRTSP</RTPMode></VideoChannel>
-  </Default>
-</Configuration>
-XML
+write_interleaved_config
 camsim_reset $cam
 rtsp_fault $cam set "session_timeout=4&bare_lf=1&late_responses=1&server_requests=OPTIONS,SET_PARAMETER,ANNOUNCE&channel=6&other_channels=1" >/dev/null
 # shellcheck disable=SC2046
