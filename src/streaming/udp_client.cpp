@@ -333,7 +333,9 @@ bool CUDPClient::WaitReadable(SOCKET s, void* readable) {
     }
     if (woke == WAIT_TIMEOUT) {
       NotifyTimedOut();
-      continue;
+      // Read anyway: a readiness report lost between the socket and its event must not leave
+      // datagrams waiting for ever; an empty socket just answers WSAEWOULDBLOCK.
+      return !stopping_.load();
     }
     // The handles themselves are gone: nothing can wake this thread any more.
     NotifyClosed(CurrentUser());
