@@ -31,7 +31,7 @@ import base64
 
 from . import h264_rtp
 from .h264_rtp import access_units, clip_command
-from .rtsp_socket_server import RtspSocketServer
+from .rtsp_socket_server import RtspSocketServer, rtsp_stream
 
 CAMERA_EPOCH = 946684800
 FPS = 10
@@ -102,34 +102,10 @@ class Session:
 
     # -- RTSP ----------------------------------------------------------------------------
     def run(self):
-        buf = b""
         try:
-            while not self.closed.is_set():
-                data = self.conn.recv(4096)
-                if not data:
-                    break
-                buf += data
-                while True:
-                    if buf.startswith(b"$"):
-                        if len(buf) < 4:
-                            break
-                        n = struct.unpack("!H", buf[2:4])[0]
-                        if len(buf) < 4 + n:
-                            break
-                        buf = buf[4 + n:]  # RTCP from the client: ignored
-                        continue
-                    end = buf.find(b"\r\n\r\n")
-                    if end < 0:
-                        break
-                    head = buf[:end].decode("latin-1")
-                    buf = buf[end + 4:]
-                    length = 0
-                    for line in head.split("\r\n")[1:]:
-                        k, _, v = line.partition(":")
-                        if k.strip().lower() == "content-length":
-                            length = int(v.strip() or 0)
-                    buf = buf[length:]
-                    self.handle(head)
+            for item in rtsp_stream(self.conn, self.closed):
+                if item[0] == "message":
+                    self.handle(item[2], item[3])  # RTCP from the client is ignored
         except OSError:
             pass
         finally:
@@ -149,13 +125,8 @@ class Session:
         with self.send_lock:
             self.conn.sendall(data)
 
-    def handle(self, head):
-        lines = head.split("\r\n")
-        method, url = lines[0].split(" ")[:2]
-        hdr = {}
-        for line in lines[1:]:
-            k, _, v = line.partition(":")
-            hdr[k.strip().lower()] = v.strip()
+    def handle(self, request_line, hdr):
+        method, url = request_line.split(" ")[:2]
         cseq = hdr.get("cseq", "0")
         log("%s %s %s%s" % (self.cam.address, method, url,
                              (" transport=" + hdr["transport"]) if "transport" in hdr else ""))

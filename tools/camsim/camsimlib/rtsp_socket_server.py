@@ -2,6 +2,7 @@
 accepts, one thread a connection; a stop closes the listener and every connection."""
 
 import socket
+import struct
 import threading
 
 
@@ -54,3 +55,48 @@ class RtspSocketServer:
         except OSError:
             pass
         self.close_all()
+
+
+def rtsp_stream(conn, closed, limit=65536):
+    """What a client sends on an RTSP connection, until it closes, `closed` is set or a header
+    grows past `limit`: ("$", channel, payload) for interleaved frames, and ("message", head
+    text, first line, headers (names in lower case), body) for requests and responses. Lines may
+    end with CR LF or a bare LF."""
+    buf = b""
+    while not closed.is_set():
+        data = conn.recv(65536)
+        if not data:
+            return
+        buf += data
+        while buf:
+            if buf[:1] == b"$":
+                if len(buf) < 4:
+                    break
+                n = struct.unpack("!H", buf[2:4])[0]
+                if len(buf) < 4 + n:
+                    break
+                yield "$", buf[1], buf[4:4 + n]
+                buf = buf[4 + n:]
+                continue
+            ends = [i for i in (buf.find(b"\r\n\r\n"), buf.find(b"\n\n")) if i >= 0]
+            if not ends:
+                if len(buf) > limit:
+                    return
+                break
+            end = min(ends)
+            sep = 4 if buf[end:end + 4] == b"\r\n\r\n" else 2
+            head = buf[:end].decode("latin-1")
+            lines = head.replace("\r\n", "\n").split("\n")
+            hdr = {}
+            for line in lines[1:]:
+                k, _, v = line.partition(":")
+                hdr[k.strip().lower()] = v.strip()
+            try:
+                length = max(0, int(hdr.get("content-length") or 0))
+            except ValueError:
+                length = 0
+            if len(buf) < end + sep + length:
+                break
+            body = buf[end + sep:end + sep + length]
+            buf = buf[end + sep + length:]
+            yield "message", head, lines[0], hdr, body

@@ -31,7 +31,7 @@ from ..common import log
 from ..control import camera_call
 from .. import h264_rtp
 from ..h264_rtp import access_units, clip_command
-from ..rtsp_socket_server import RtspSocketServer
+from ..rtsp_socket_server import RtspSocketServer, rtsp_stream
 from ..http_side import md5hex, parse_auth_params
 from ..models import register_camera
 from ..plugins import register_service
@@ -190,44 +190,14 @@ class Connection:
 
     # -- reading ---------------------------------------------------------------------------
     def run(self):
-        buf = b""
         try:
-            while not self.closed.is_set():
-                data = self.conn.recv(65536)
-                if not data:
-                    break
-                buf += data
-                while buf:
-                    if buf[:1] == b"$":
-                        if len(buf) < 4:
-                            break
-                        n = struct.unpack("!H", buf[2:4])[0]
-                        if len(buf) < 4 + n:
-                            break
-                        self.on_interleaved(buf[1], buf[4:4 + n])
-                        buf = buf[4 + n:]
-                        continue
-                    ends = [i for i in (buf.find(b"\r\n\r\n"), buf.find(b"\n\n")) if i >= 0]
-                    if not ends:
-                        if len(buf) > 65536:
-                            return
-                        break
-                    end = min(ends)
-                    sep = 4 if buf[end:end + 4] == b"\r\n\r\n" else 2
-                    lines = buf[:end].decode("latin-1").replace("\r\n", "\n").split("\n")
-                    hdr = {}
-                    for line in lines[1:]:
-                        k, _, v = line.partition(":")
-                        hdr[k.strip().lower()] = v.strip()
-                    length = _int(hdr.get("content-length"), 0)
-                    if len(buf) < end + sep + length:
-                        break
-                    body = buf[end + sep:end + sep + length]
-                    buf = buf[end + sep + length:]
-                    if lines[0].startswith("RTSP/"):
-                        self.on_response(lines[0], hdr)
-                    else:
-                        self.on_request(lines[0], hdr, body)
+            for item in rtsp_stream(self.conn, self.closed):
+                if item[0] == "$":
+                    self.on_interleaved(item[1], item[2])
+                elif item[2].startswith("RTSP/"):
+                    self.on_response(item[2], item[3])
+                else:
+                    self.on_request(item[2], item[3], item[4])
         except OSError:
             pass
         finally:
