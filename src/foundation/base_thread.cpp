@@ -59,23 +59,16 @@ bool CBaseThread::WaitForEnd(uint32_t timeoutMs, bool terminate) {
   const char* method = terminate ? "vantrel::CBaseThread::StopThread" : "vantrel::CBaseThread::JoinThread";
   if (WaitForSingleObject(handle_, timeoutMs) == WAIT_TIMEOUT) {
     const unsigned id = threadId_.load();
-    if (terminate) {
-      if (logger_)
-        logger_->Log(kLogWarning,
-                     "%s: Thread (id=%u, name\"%s\") was not stopped during %lu milliseconds and will be "
-                     "terminated!",
-                     method, id, name_.c_str(), static_cast<unsigned long>(timeoutMs));
-      // Termination is asynchronous; the handle is only closed once the thread is really gone.
-      if (TerminateThread(handle_, 0)) WaitForSingleObject(handle_, INFINITE);
-    } else {
-      if (logger_)
-        logger_->Log(kLogWarning, "%s: Thread (id=%u, name\"%s\") was not stopped during %lu milliseconds",
-                     method, id, name_.c_str(), static_cast<unsigned long>(timeoutMs));
-      WaitForSingleObject(handle_, INFINITE);
-      if (logger_)
-        logger_->Log(kLogInfo, "%s: Thread (id=%u, name\"%s\") was stopped correctly", method, id,
-                     name_.c_str());
-    }
+    // A thread that overruns its bound is waited out, never terminated: it may be inside a
+    // host callback or hold a lock (of the driver, the host or the C runtime), and killing it
+    // would leave those held for the life of the process.
+    if (logger_)
+      logger_->Log(kLogWarning, "%s: Thread (id=%u, name\"%s\") was not stopped during %lu milliseconds",
+                   method, id, name_.c_str(), static_cast<unsigned long>(timeoutMs));
+    WaitForSingleObject(handle_, INFINITE);
+    if (logger_)
+      logger_->Log(kLogInfo, "%s: Thread (id=%u, name\"%s\") was stopped correctly", method, id,
+                   name_.c_str());
   }
   CloseHandle(handle_);
   handle_ = nullptr;

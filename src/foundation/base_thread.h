@@ -1,6 +1,6 @@
 // Base of every long-running activity of the driver. A thread stops cooperatively when its
-// manual-reset stop event is set; JoinThread and StopThread wait a bounded time and then wait
-// on or terminate a thread that ignores it, logging why.
+// manual-reset stop event is set; JoinThread and StopThread wait a bounded time, log a thread
+// that overruns it and wait it out. A thread is never terminated: it may be in host code.
 //
 // StartThread, JoinThread and StopThread are meant to be called by the object's owner, one
 // call at a time. A derived class must stop its thread in its own destructor: by the time this
@@ -31,7 +31,7 @@ class CBaseThread {
   // Sets the stop event and waits for the thread, without limit once `timeoutMs` has passed.
   // False when called from the thread itself (it cannot wait for its own end).
   virtual bool JoinThread(uint32_t timeoutMs);
-  // As JoinThread, but a thread still running after `timeoutMs` is terminated.
+  // As JoinThread (kept for the callers that name the stop of their own thread).
   virtual bool StopThread(uint32_t timeoutMs);
 
   bool IsRunning() const;

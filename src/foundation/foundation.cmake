@@ -8,6 +8,8 @@ lumivar_add_library(foundation
     ${CMAKE_SOURCE_DIR}/src/foundation/hand_over_clock.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/recursive_lock.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/base_thread.cpp
+    ${CMAKE_SOURCE_DIR}/src/foundation/callback_gate.cpp
+    ${CMAKE_SOURCE_DIR}/src/foundation/teardown_queue.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/tick_thread.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/time_value.cpp
     ${CMAKE_SOURCE_DIR}/src/foundation/wake_signal.cpp

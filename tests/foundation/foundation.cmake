@@ -4,6 +4,7 @@ lumivar_add_test(foundation_threads RUN_SERIAL
     ${CMAKE_SOURCE_DIR}/tests/foundation/event_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/foundation/recursive_lock_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/foundation/base_thread_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/foundation/callback_gate_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/foundation/queue_thread_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/foundation/tick_thread_test.cpp
   DEPS foundation
