@@ -108,6 +108,14 @@ bool CPrivacyZoneHandler::WriteZone(uint32_t id, const ZoneState& w) {
   return true;
 }
 
+void CPrivacyZoneHandler::Abort() {
+  if (rcp_) rcp_->Abort();
+}
+
+void CPrivacyZoneHandler::ResetAbort() {
+  if (rcp_) rcp_->ResetAbort();
+}
+
 void CPrivacyZoneHandler::ApplyZones() {
   // A failed read leaves the earlier camera state; writing against it is still the best guess.
   ReadZones();

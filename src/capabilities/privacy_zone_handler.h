@@ -55,6 +55,9 @@ class CPrivacyZoneHandler : public CLoggerInstance {
 
   void SetZones(ipcapture::IIPZoneList* list);
   void ApplyZones();
+  // Any thread: ends the zone request in flight and fails the rest at once until ResetAbort.
+  void Abort();
+  void ResetAbort();
 
   // Grid cell (1-based) of a percentage along an axis with `cells` steps. Out-of-range or NaN
   // percentages are clamped, so a bad host rectangle cannot turn into a wrapped-around cell

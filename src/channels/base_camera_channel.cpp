@@ -59,6 +59,8 @@ bool CBaseCameraChannel::Start(const VideoSettings& settings) {
     pendingHeight_ = settings.height;
     settingsChanged_.Reset();
   }
+  Rearm();
+  gate_.Open();
   if (!winsockStarted_) {
     WSADATA data;
     winsockStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -68,13 +70,38 @@ bool CBaseCameraChannel::Start(const VideoSettings& settings) {
   return false;
 }
 
-void CBaseCameraChannel::Stop() {
+bool CBaseCameraChannel::CloseForStop() {
   // Raised first so that from here on the worker and the receive threads can no longer move the
   // channel out of "stopped" or announce it online: the host asked for the stop, and that is the
   // only offline reason it may be told.
   stopEvent_.Set();
   SetState(kCameraStopped);
   SetCameraState(false);
+  // Requests in flight are aborted, not waited out; then no host callback may start any more,
+  // and the ones running on other threads are the host's own time, waited out. From inside one
+  // of our own callbacks that one is still on this thread's stack: false, and the worker can
+  // neither be joined nor the channel freed here.
+  Interrupt();
+  return gate_.Close();
+}
+
+bool CBaseCameraChannel::BeginStop(uint32_t waitMs) {
+  if (!CloseForStop()) return false;
+  void* thread = nullptr;
+  {
+    CScopedLock guard(threadLock_);
+    if (!thread_) return true;
+    if (GetCurrentThreadId() == threadId_) return false;
+    thread = thread_;
+  }
+  // The handle stays valid: only the owner, which is calling us, closes it (in Stop).
+  return WaitForSingleObject(thread, waitMs) != WAIT_TIMEOUT;
+}
+
+void CBaseCameraChannel::Stop() {
+  // Inside one of our callbacks the owner finishes the stop on the tear-down queue; the stop
+  // event and the aborts already make every thread wind down.
+  if (!CloseForStop()) return;
   StopThread();
   ReleaseWinsock();
 }
@@ -176,7 +203,8 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IIPFrame* frame) {
   }
   if (!callback_ || !frame) return false;
   try {
-    if (!callback_->OnFrame(frame)) return false;
+    CCallbackGate::Scope scope(gate_);
+    if (!scope || !callback_->OnFrame(frame)) return false;
   } catch (...) {
     if (driver_)
       driver_->Log(kLogError, "%s(): Unexpected exception, device %s",
@@ -207,7 +235,8 @@ void CBaseCameraChannel::NotifySignalLost() {
   // Only the recording stream speaks for the input; live and remote streams would double it.
   if (settings_.streamIndex == kRecStream && callback_) {
     try {
-      callback_->OnSignalLost();
+      CCallbackGate::Scope scope(gate_);
+      if (scope) callback_->OnSignalLost();
     } catch (...) {
     }
   }
@@ -244,24 +273,41 @@ unsigned __stdcall CBaseCameraChannel::ThreadEntry(void* param) {
 
 void CBaseCameraChannel::StopThread() {
   stopEvent_.Set();
-  CScopedLock guard(threadLock_);
-  if (!thread_) return;
-  Interrupt();
-  if (GetCurrentThreadId() != threadId_) {
-    const uint32_t timeout = driver_ ? driver_->GetDeviceInfo().timeout : 5000;
-    const uint64_t wait = 2ull * timeout;
-    const DWORD waitMs = wait >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(wait);
-    if (WaitForSingleObject(thread_, waitMs) == WAIT_TIMEOUT) {
-      std::string name = GetDeviceName();
-      name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
-      if (driver_)
-        driver_->Log(kLogWarning,
-                     "%s: Video capture thread for %s cannot be stopped and will be terminated now",
-                     "vantrel::CBaseCameraChannel::StopThread", name.c_str());
-      // Termination is asynchronous; wait for it so the object is not freed under the thread.
-      if (TerminateThread(thread_, 0)) WaitForSingleObject(thread_, INFINITE);
+  // Taken out under the lock, waited for outside it: GetState and the host's other calls must
+  // not queue behind a worker that is winding down.
+  void* thread = nullptr;
+  uint32_t threadId = 0;
+  {
+    CScopedLock guard(threadLock_);
+    if (!thread_) return;
+    if (GetCurrentThreadId() == threadId_) {
+      // The worker stops itself: it cannot wait for its own end; the handle goes with it.
+      CloseHandle(thread_);
+      thread_ = nullptr;
+      threadId_ = 0;
+      return;
     }
+    thread = thread_;
+    threadId = threadId_;
   }
+  Interrupt();
+  const uint32_t timeout = driver_ ? driver_->GetDeviceInfo().timeout : 5000;
+  const uint64_t wait = 2ull * timeout;
+  const DWORD waitMs = wait >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(wait);
+  if (WaitForSingleObject(thread, waitMs) == WAIT_TIMEOUT) {
+    // Never terminated: the worker may be inside host code or hold a lock of the host, the
+    // C runtime or WinHTTP. Its blocking calls were aborted; it is waited out.
+    std::string name = GetDeviceName();
+    name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+    if (driver_)
+      driver_->Log(kLogWarning,
+                   "%s: Video capture thread for %s did not stop within %lu ms (id %u); waiting for it",
+                   "vantrel::CBaseCameraChannel::StopThread", name.c_str(),
+                   static_cast<unsigned long>(waitMs), threadId);
+    WaitForSingleObject(thread, INFINITE);
+  }
+  CScopedLock guard(threadLock_);
+  if (thread_ != thread) return;
   CloseHandle(thread_);
   thread_ = nullptr;
   threadId_ = 0;

@@ -5,7 +5,11 @@
 // Threads: the host thread calls Start, Stop, UpdateSettings, GetState, Pause and Resume; the
 // worker thread (Run) and the receive threads of derived classes call SetState, SetCameraState,
 // SendFrameCallback and NotifySignalLost. The host callback and the edge monitor are called
-// without any channel lock held.
+// without any channel lock held, each inside the channel's callback gate: once Stop has closed
+// the gate no host callback of the channel starts, and Stop returns only after the ones in
+// flight on other threads have. A Stop made from inside one of the channel's own callbacks
+// closes the gate and aborts, but cannot wait for its own thread: IsInsideCallback tells the
+// owner, which then finishes the stop and the delete on the tear-down queue.
 //
 // A derived class must call Stop() in its own destructor: the worker runs the derived Run, which
 // must not outlive the derived part of the object.
@@ -16,6 +20,7 @@
 #include <string>
 
 #include "channels/camera_channel.h"
+#include "foundation/callback_gate.h"
 #include "foundation/event.h"
 #include "foundation/recursive_lock.h"
 #include "foundation/time_value.h"
@@ -55,12 +60,17 @@ class CBaseCameraChannel : public ICameraChannel {
   bool Pause() override { return false; }
   bool Resume() override { return false; }
   uint32_t GetState() override;
+  bool IsInsideCallback() override { return gate_.IsInsideCallback(); }
+  bool BeginStop(uint32_t waitMs) override;
 
  protected:
   // Body of the worker thread; returns when the stop event is set.
   virtual void Run() = 0;
-  // Called by StopThread before it waits, so a derived class can break a blocking receive.
+  // Called by Stop before it waits, so a derived class can break a blocking receive and abort
+  // its camera requests (any thread; an abort stays until Rearm).
   virtual void Interrupt() {}
+  // Called by Start before the worker starts: undoes what Interrupt left in place.
+  virtual void Rearm() {}
 
   void SetState(uint32_t state);
   // Logs the change of the online state once per change.
@@ -91,6 +101,8 @@ class CBaseCameraChannel : public ICameraChannel {
 
  private:
   static unsigned __stdcall ThreadEntry(void* param);
+  // Stop event, state, aborts and the gate; false from inside one of the channel's callbacks.
+  bool CloseForStop();
   void ReleaseWinsock();
 
   bool winsockStarted_ = false;  // host thread only (Start, Stop, destructor)
@@ -112,6 +124,8 @@ class CBaseCameraChannel : public ICameraChannel {
 
   CManualEvent stopEvent_;
   CTime frameTimer_;
+  // Every host call of the channel (frames, signal loss) passes it; Stop closes it.
+  CCallbackGate gate_;
 
   CRecursiveLock pendingLock_;
   uint32_t pendingFrameRate_ = 0;  // guarded by pendingLock_

@@ -39,6 +39,8 @@ bool CBaseHttpChannel::IsSignalLost() {
 
 void CBaseHttpChannel::Interrupt() { sender_.Abort(); }
 
+void CBaseHttpChannel::Rearm() { sender_.ResetAbort(); }
+
 void CBaseHttpChannel::Run() {
   GetFrameTimer().Restart();
   for (;;) {

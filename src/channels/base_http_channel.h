@@ -43,6 +43,7 @@ class CBaseHttpChannel : public CBaseCameraChannel, public IMediaParserClient {
  protected:
   void Run() override;
   void Interrupt() override;
+  void Rearm() override;
   // One picture into `buffer`; true when the camera answered with a body.
   virtual bool FetchSnapshot(std::vector<uint8_t>& buffer) = 0;
   // Called at the start of every round, before polling.

@@ -97,6 +97,10 @@ void CBaseRTSPChannel::Disconnect() {
   CBaseRTPChannel::Disconnect();
 }
 
+void CBaseRTSPChannel::Interrupt() { rtspClient_.Abort(); }
+
+void CBaseRTSPChannel::Rearm() { rtspClient_.ResetAbort(); }
+
 bool CBaseRTSPChannel::IsStreamAlive() {
   if (IsPaused()) return rtspClient_.LastRequestAnswered();
   // A failed keep-alive ends the stream even while packets still trickle in.

@@ -48,6 +48,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   bool OpenSession() override;
   void Disconnect() override;
   bool IsStreamAlive() override;
+  void Interrupt() override;
+  void Rearm() override;
   // Hands the packet to the parser the session description selected.
   void ProcessRtpPacket(const CRTPPacket& packet) override;
 

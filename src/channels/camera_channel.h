@@ -64,6 +64,16 @@ class ICameraChannel : public IEdgeMonitorChannel {
   virtual bool Pause() = 0;
   virtual bool Resume() = 0;
   virtual uint32_t GetState() = 0;
+  // True on a thread that is inside one of this channel's host callbacks: a Stop made there
+  // cannot wait for that callback, so the owner must not free the channel then.
+  virtual bool IsInsideCallback() = 0;
+  // The bounded part of a stop: asks every thread of the channel to end, aborts its requests,
+  // closes it to host callbacks (waiting for those in flight on other threads) and waits up to
+  // `waitMs` for its worker. True when the worker has ended, so Stop now returns at once; false
+  // when it still runs (a request that only ends at its time-out) or the caller is inside one
+  // of the channel's callbacks: Stop and the delete must then run elsewhere. Either way no host
+  // callback of the channel starts after the call.
+  virtual bool BeginStop(uint32_t waitMs) = 0;
 };
 
 // The motion-state channel of one camera input.

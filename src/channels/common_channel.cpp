@@ -80,7 +80,14 @@ bool CCommonChannel::Stopping() { return GetStopEvent().IsSet(); }
 
 void CCommonChannel::Interrupt() {
   rcp_.Abort();
+  privacyZones_.Abort();
   CBaseRTSPChannel::Interrupt();
+}
+
+void CCommonChannel::Rearm() {
+  rcp_.ResetAbort();
+  privacyZones_.ResetAbort();
+  CBaseRTSPChannel::Rearm();
 }
 
 uint32_t CCommonChannel::ConfiguredBitrate(BitrateClass bitrateClass) const {

@@ -79,6 +79,7 @@ class CCommonChannel : public CBaseRTSPChannel {
   bool Stopping();
   // A stop ends the RCP+ request in flight instead of waiting out its time-out.
   void Interrupt() override;
+  void Rearm() override;
   // Maximum bit rate configured for a class.
   uint32_t ConfiguredBitrate(BitrateClass bitrateClass) const;
 

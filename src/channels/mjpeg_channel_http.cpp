@@ -26,6 +26,16 @@ void CMJPEGChannelHTTP::BeginRound() {
     privacyZones_.ApplyZones();
 }
 
+void CMJPEGChannelHTTP::Interrupt() {
+  privacyZones_.Abort();
+  CBaseHttpChannel::Interrupt();
+}
+
+void CMJPEGChannelHTTP::Rearm() {
+  privacyZones_.ResetAbort();
+  CBaseHttpChannel::Rearm();
+}
+
 std::string CMJPEGChannelHTTP::SnapshotPath(uint32_t width, uint32_t height, uint32_t quality,
                                             uint32_t cameraNumber) {
   const char* size = width <= 256                  ? "JpegSize=S&"

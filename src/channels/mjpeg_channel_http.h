@@ -27,6 +27,9 @@ class CMJPEGChannelHTTP : public CBaseHttpChannel {
   bool FetchSnapshot(std::vector<uint8_t>& buffer) override;
   // Zones are brought in line at the start of every round.
   void BeginRound() override;
+  // The zone requests (twenty round trips) are aborted with the snapshot's.
+  void Interrupt() override;
+  void Rearm() override;
 
  private:
   CPrivacyZoneHandler privacyZones_;

@@ -5,8 +5,20 @@
 namespace vantrel {
 
 CMPEGChannelRTP::CMPEGChannelRTP(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)
-    : CCommonChannel(channel, driver, callback), receiver_(deviceInfo_), parser_(driver) {
-  parser_.SetClient(this);
+    : CCommonChannel(channel, driver, callback), receiver_(deviceInfo_) {
+  NewParser();
+}
+
+void CMPEGChannelRTP::NewParser() {
+  auto parser = std::make_shared<CMpeg4RTPMediaParser>(GetDriver());
+  parser->SetClient(this);
+  CScopedLock guard(parserLock_);
+  parser_ = std::move(parser);
+}
+
+std::shared_ptr<CMpeg4RTPMediaParser> CMPEGChannelRTP::CurrentParser() {
+  CScopedLock guard(parserLock_);
+  return parser_;
 }
 
 CMPEGChannelRTP::~CMPEGChannelRTP() {
@@ -20,10 +32,7 @@ uint32_t CMPEGChannelRTP::Transport() {
 }
 
 bool CMPEGChannelRTP::OpenSession() {
-  {
-    CScopedLock guard(parserLock_);
-    parser_.Reset();
-  }
+  NewParser();
   if (GetStopEvent().IsSet()) return false;
   if (receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport())) return true;
   Log(kLogError, "%s: Unable to connect the RCP+ video stream of %s", "vantrel::CMPEGChannelRTP::OpenSession",
@@ -32,10 +41,7 @@ bool CMPEGChannelRTP::OpenSession() {
 }
 
 bool CMPEGChannelRTP::OpenMulticastSession() {
-  {
-    CScopedLock guard(parserLock_);
-    parser_.Reset();
-  }
+  NewParser();
   if (GetStopEvent().IsSet()) return false;
   return receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0,
                                 CRcpStreamReceiver::kTransportMulticast);
@@ -60,14 +66,26 @@ bool CMPEGChannelRTP::IsStreamAlive() {
 
 bool CMPEGChannelRTP::PrepareCamera() {
   if (streamingMode_ == CConfiguration::kStreamingMulticast) return true;
-  UpdateDewarpingMode();
+  // A read first: it tells whether the camera's RCP+ answered over HTTPS, and it writes nothing.
   if (!ReadEncoderInstance()) return false;
+  if (Transport() == CRcpStreamReceiver::kTransportHttps) {
+    // Setting the encoder up would only rewrite the camera's settings on every round for a
+    // stream that cannot come; the round fails as for a connection that cannot be made.
+    if (!httpsLogged_) {
+      httpsLogged_ = true;
+      const std::string device = GetDriver() ? GetDriver()->GetDeviceAddress() : deviceInfo_.address;
+      Log(kLogError, kHttpsUnsupported, "vantrel::CMPEGChannelRTP::PrepareCamera", device.c_str());
+    }
+    return false;
+  }
+  UpdateDewarpingMode();
   // Older encoders do not know the stream-coding switch; the stream still comes.
   rcp_.SetRcpDword(kRcpStreamCoding, 1, encoderInstance_);
   return UpdateResolution() && UpdateProfile() && ApplyProfile();
 }
 
 bool CMPEGChannelRTP::ApplySettingsChange(uint32_t changes) {
+  if (resumeRequested_.exchange(false)) ReconnectAfterResume();
   bool resolutionDone = false;
   bool rateDone = false;
   if (changes & kSizeChanged) resolutionDone = UpdateResolution();
@@ -95,23 +113,32 @@ bool CMPEGChannelRTP::Resume() {
   // The time spent paused is no silence of the camera: without a fresh start the first liveness
   // check after a long pause would tear down the stream that was just asked for again.
   GetFrameTimer().Restart();
-  ClearTimeConversion();
-  {
-    CScopedLock guard(parserLock_);
-    parser_.Reset();
-  }
-  if (!receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport())) return false;
+  // The connect waits on the camera (up to the device time-out): the worker makes it. A failed
+  // one is a failed round there, reconnected as any lost stream.
+  resumeRequested_.store(true);
   SetPaused(false);
+  GetSettingsChangedEvent().Set();
   return true;
+}
+
+void CMPEGChannelRTP::ReconnectAfterResume() {
+  if (IsPaused() || GetStopEvent().IsSet()) return;
+  ClearTimeConversion();
+  NewParser();
+  if (!receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport()))
+    Log(kLogError, "%s: Unable to connect the RCP+ video stream of %s",
+        "vantrel::CMPEGChannelRTP::ReconnectAfterResume", description_.c_str());
 }
 
 void CMPEGChannelRTP::OnRtpPayload(const uint8_t* payload, uint32_t length, uint16_t sequenceNumber,
                                    uint32_t timestamp, bool marker) {
   if (IsPaused()) return;
   dataEvent_.Set();
-  CScopedLock guard(parserLock_);
+  // Held by reference, not under a lock: the parser hands its frames to the host.
+  const std::shared_ptr<CMpeg4RTPMediaParser> parser = CurrentParser();
+  if (!parser) return;
   try {
-    parser_.ProcessPayload(payload, length, sequenceNumber, timestamp, marker);
+    parser->ProcessPayload(payload, length, sequenceNumber, timestamp, marker);
   } catch (...) {
     // One broken packet must not take the library's thread down; the next key frame resyncs.
   }

@@ -6,9 +6,20 @@
 // timer: a streamer that delivers nothing (camera stalled) leads to signal loss after half the
 // signal time-out and a reconnect, as for an RTSP channel. A connection the camera ended
 // (closed, refused, garbage) counts as lost at the next check, without waiting for the timer.
+//
+// Host safety: no lock of ours is held while a frame goes to the host. Each connection gets a
+// parser of its own, taken by reference on the streamer's thread, so a reconnect never resets a
+// parser that thread is still using. Resume only asks the worker to reconnect: the connect may
+// take the device time-out, which must not hold the host's thread. A pause from inside the frame
+// callback leaves the streamer's end to the tear-down queue (see CRcpStreamReceiver).
+//
+// The streaming connection has no TLS: a camera that takes RCP+ only over HTTPS cannot stream
+// MPEG-4. That is said once, and the round fails before any encoder setting is written.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "channels/common_channel.h"
 #include "channels/rcp_stream_receiver.h"
@@ -36,6 +47,10 @@ class CMPEGChannelRTP : public CCommonChannel, public IRcpStreamReceiverUser {
   bool ApplySettingsChange(uint32_t changes) override;
   bool ApplyProfile();
 
+  // The log line for a camera whose RCP+ runs over HTTPS only (exposed for tests).
+  static constexpr char kHttpsUnsupported[] =
+      "%s: MPEG-4 streaming of %s requires HTTPS, which the streaming connection does not support";
+
  protected:
   bool OpenSession() override;
   bool OpenMulticastSession() override;
@@ -46,11 +61,21 @@ class CMPEGChannelRTP : public CCommonChannel, public IRcpStreamReceiverUser {
 
  private:
   uint32_t Transport();
+  // A fresh parser for the next connection; the one a lingering streamer thread holds stays
+  // alive with it.
+  void NewParser();
+  std::shared_ptr<CMpeg4RTPMediaParser> CurrentParser();
+  // Connects the streamer for a resume; worker thread.
+  void ReconnectAfterResume();
 
   CRcpStreamReceiver receiver_;
-  // Payloads come on the library thread while a reconnect on the worker resets the parser.
+  // Only for swapping the holder: never held while a parser runs.
   CRecursiveLock parserLock_;
-  CMpeg4RTPMediaParser parser_;  // guarded by parserLock_
+  std::shared_ptr<CMpeg4RTPMediaParser> parser_;  // guarded by parserLock_
+  // Set by Resume, taken by the worker.
+  std::atomic<bool> resumeRequested_{false};
+  // The HTTPS refusal is logged once per channel, not once per round.
+  bool httpsLogged_ = false;  // worker only
 };
 
 }  // namespace vantrel

@@ -19,6 +19,7 @@
 #include "edgestorage/base_edge_storage_handler.h"
 #include "edgestorage/edge_storage_task.h"
 #include "events/motion_channel.h"
+#include "foundation/teardown_queue.h"
 
 namespace vantrel {
 
@@ -129,6 +130,11 @@ void CIPCaptureDriver::Close() {
     edgeStorageTask_.Stop();
     edgeStorageTask_.Reset();
   }
+  // Stops the host asked for from inside a callback finish on the tear-down queue; they log
+  // through this driver and use its allocator, so they must be done before it may go.
+  if (!CTeardownQueue::Drain(kCloseDrainMs))
+    Log(kLogWarning, "%s: deferred channel stops did not finish within %u ms",
+        "vantrel::CIPCaptureDriver::Close", static_cast<unsigned>(kCloseDrainMs));
 }
 
 void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {

@@ -93,6 +93,10 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   // Upper bound on the numbered parameters read at open, so that a host that answers every
   // number cannot keep Open looping.
   static constexpr uint32_t kMaxNumberedParameters = 1000;
+  // Close's wait for the stops deferred to the tear-down queue: a stop aborts its requests and
+  // waits out a host callback in flight, so this only covers a worker finishing a WinHTTP call
+  // (under Wine an aborted request ends at its time-out, the device's 10 s).
+  static constexpr uint32_t kCloseDrainMs = 12000;
 
   void SendToSink(uint32_t level, const std::string& text);
 

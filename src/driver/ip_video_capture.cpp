@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "driver/channel_creators.h"
+#include "foundation/teardown_queue.h"
 
 namespace vantrel {
 
@@ -36,14 +37,47 @@ CIPVideoCapture::~CIPVideoCapture() {
   for (uint32_t channel = 0; channel < table_.size(); ++channel) StopChannel(channel);
   // The spare stream slot survives StopChannel; its worker must end before the table goes.
   for (auto& entry : table_) {
-    std::unique_ptr<ICameraChannel> spare;
+    VideoRef spare;
     {
       CScopedLock guard(lock_);
       spare = std::move(entry.streams[kStreamSlots - 1]);
     }
-    if (spare) spare->Stop();
+    StopAndRelease(std::move(spare));
   }
   edgeHandler_.reset();
+}
+
+void CIPVideoCapture::StopAndRelease(VideoRef video) {
+  if (!video) return;
+  // After BeginStop no host callback of the channel starts. Its worker is given a short while;
+  // one still in a request that only ends at its time-out (WinHTTP under Wine notices a closed
+  // handle only then), or a stop from inside the channel's own callback, finishes on the
+  // tear-down queue instead of holding the host.
+  if (video->BeginStop(kStopWaitMs)) {
+    video->Stop();
+    return;
+  }
+  // A host thread still holding a reference (a PauseChannel racing us) is fine: the item keeps
+  // its own, and the object dies with the last one, off the callback's stack.
+  CTeardownQueue::Post([video = std::move(video)]() mutable {
+    video->Stop();
+    video.reset();
+  });
+}
+
+void CIPVideoCapture::StopAndRelease(MotionRef motion) {
+  if (!motion) return;
+  // False: called on the motion thread (from its host callback), which cannot wait for itself.
+  if (motion->Stop()) return;
+  CTeardownQueue::Post([motion = std::move(motion)]() mutable {
+    motion->Stop();
+    motion.reset();
+  });
+}
+
+CIPVideoCapture::VideoRef CIPVideoCapture::RecordingStream(uint32_t channel) {
+  CScopedLock guard(lock_);
+  return table_[channel].streams[kRecStream];
 }
 
 void* CIPVideoCapture::ScalarDeletingDestructor(unsigned int flags) {
@@ -99,12 +133,12 @@ bool CIPVideoCapture::StartChannel(uint32_t channel, ipcapture::IIPVideoCallback
   bool motionWanted = false;
   if (!ReadSettings(settings, kRecStream, &record, &motionWanted)) return false;
 
-  std::unique_ptr<ICameraChannel> video(creator_->CreateVideoChannel(channel, callback, record));
+  VideoRef video(creator_->CreateVideoChannel(channel, callback, record));
   if (!video) return false;
   video->SetStreamOption(settings->GetStreamOption());
   bool result = video->Start(record);
 
-  std::unique_ptr<IMotionChannel> motion;
+  MotionRef motion;
   if (result && motionWanted) {
     motion.reset(creator_->CreateMotionChannel(channel, callback));
     if (motion) result = motion->Start();
@@ -116,8 +150,8 @@ bool CIPVideoCapture::StartChannel(uint32_t channel, ipcapture::IIPVideoCallback
     handler->RegisterChannel(video.get());
     if (motion) handler->RegisterChannel(motion.get());
   }
-  std::unique_ptr<ICameraChannel> displacedVideo;
-  std::unique_ptr<IMotionChannel> displacedMotion;
+  VideoRef displacedVideo;
+  MotionRef displacedMotion;
   {
     CScopedLock guard(lock_);
     Entry& entry = table_[channel];
@@ -130,15 +164,15 @@ bool CIPVideoCapture::StartChannel(uint32_t channel, ipcapture::IIPVideoCallback
     if (displacedMotion) handler->UnregisterChannel(displacedMotion.get());
     if (displacedVideo) handler->UnregisterChannel(displacedVideo.get());
   }
-  if (displacedMotion) displacedMotion->Stop();
-  if (displacedVideo) displacedVideo->Stop();
+  StopAndRelease(std::move(displacedMotion));
+  StopAndRelease(std::move(displacedVideo));
   return result;
 }
 
 bool CIPVideoCapture::StopChannel(uint32_t channel) {
   if (channel >= table_.size()) return false;
-  std::unique_ptr<ICameraChannel> streams[3];
-  std::unique_ptr<IMotionChannel> motion;
+  VideoRef streams[3];
+  MotionRef motion;
   IEdgeStorageHandler* handler = nullptr;
   {
     CScopedLock guard(lock_);
@@ -152,15 +186,8 @@ bool CIPVideoCapture::StopChannel(uint32_t channel) {
     if (motion) handler->UnregisterChannel(motion.get());
     if (streams[kRecStream]) handler->UnregisterChannel(streams[kRecStream].get());
   }
-  if (motion) {
-    motion->Stop();
-    motion.reset();
-  }
-  for (uint32_t i : {kLiveStream, kRemoteStream, kRecStream}) {
-    if (!streams[i]) continue;
-    streams[i]->Stop();
-    streams[i].reset();
-  }
+  StopAndRelease(std::move(motion));
+  for (uint32_t i : {kLiveStream, kRemoteStream, kRecStream}) StopAndRelease(std::move(streams[i]));
   return existed;
 }
 
@@ -171,28 +198,28 @@ bool CIPVideoCapture::StartStream(uint32_t channel, uint32_t stream, ipcapture::
 
   VideoSettings record;
   if (!ReadSettings(settings, stream, &record, nullptr)) return false;
-  std::unique_ptr<ICameraChannel> video(creator_->CreateVideoChannel(channel, callback, record));
+  VideoRef video(creator_->CreateVideoChannel(channel, callback, record));
   if (!video) return false;
   const bool result = video->Start(record);
 
-  std::unique_ptr<ICameraChannel> displaced;
+  VideoRef displaced;
   {
     CScopedLock guard(lock_);
     displaced = std::exchange(table_[channel].streams[stream], std::move(video));
   }
-  if (displaced) displaced->Stop();
+  StopAndRelease(std::move(displaced));
   return result;
 }
 
 bool CIPVideoCapture::StopStream(uint32_t channel, uint32_t stream) {
   if (channel >= table_.size() || stream >= kStreamSlots) return false;
-  std::unique_ptr<ICameraChannel> video;
+  VideoRef video;
   {
     CScopedLock guard(lock_);
     video = std::move(table_[channel].streams[stream]);
   }
   if (!video) return false;
-  video->Stop();
+  StopAndRelease(std::move(video));
   return true;
 }
 
@@ -201,8 +228,7 @@ bool CIPVideoCapture::UpdateChannelSettings(uint32_t channel, ipcapture::IIPVide
   if (channel >= table_.size() || !size) return false;
   const uint32_t width = size->GetWidth() & 0xFFFF;
   const uint32_t height = size->GetHeight() & 0xFFFF;
-  CScopedLock guard(lock_);
-  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  const VideoRef video = RecordingStream(channel);
   return video && video->UpdateSettings(frameRate, width, height);
 }
 
@@ -211,8 +237,7 @@ bool CIPVideoCapture::GetChannelState(uint32_t channel, uint32_t* state, uint32_
   if (channel >= table_.size()) return false;
   if (extra) *extra = 0;
   if (flag && flagSize) std::memset(flag, 0, flagSize);
-  CScopedLock guard(lock_);
-  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  const VideoRef video = RecordingStream(channel);
   if (!video) return false;
   const uint32_t current = video->GetState();
   // The host knows no "stopped": to it a stopped stream is one without signal.
@@ -237,15 +262,13 @@ bool CIPVideoCapture::GetProperty(const char* name, void* value, uint32_t size) 
 
 bool CIPVideoCapture::ResumeChannel(uint32_t channel) {
   if (channel >= table_.size()) return false;
-  CScopedLock guard(lock_);
-  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  const VideoRef video = RecordingStream(channel);
   return video && video->Resume();
 }
 
 bool CIPVideoCapture::PauseChannel(uint32_t channel) {
   if (channel >= table_.size()) return false;
-  CScopedLock guard(lock_);
-  ICameraChannel* video = table_[channel].streams[kRecStream].get();
+  const VideoRef video = RecordingStream(channel);
   return video && video->Pause();
 }
 

@@ -105,6 +105,13 @@ class CBaseRTSPClient : public CBaseThread {
   bool Start(const RTSPConnectionParams& params, IRTSPClientUser* user, uint32_t transportMode);
   // Ends the session (TEARDOWN is sent by the thread on its way out) and releases the socket.
   void Disconnect();
+  // Any thread: a connect in progress gives up at its next poll step, the session thread is
+  // told to end, and every later Start fails at once until ResetAbort (the owner's restart).
+  void Abort() {
+    aborted_.store(true);
+    GetStopEvent().Set();
+  }
+  void ResetAbort() { aborted_.store(false); }
   // The owner's wish outlives the session it was made for: a session opened after a request
   // starts paused or playing accordingly, so a request that meets a reconnect is not lost.
   void RequestPause() {
@@ -189,7 +196,8 @@ class CBaseRTSPClient : public CBaseThread {
   uint32_t transportMode_ = kRtspTransportUdp;
   CEvent pauseEvent_;
   CEvent playEvent_;
-  std::atomic<bool> paused_{false};       // the session's media are paused (or not yet played)
+  std::atomic<bool> paused_{false};  // the session's media are paused (or not yet played)
+  std::atomic<bool> aborted_{false};
   std::atomic<bool> pauseWanted_{false};  // what the owner last asked for
   bool resuming_ = false;                 // the next PLAY ends a PAUSE; client thread only
   bool multicast_ = false;

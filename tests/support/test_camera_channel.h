@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -49,8 +50,12 @@ class TestVideoCallback final : public ipcapture::IIPVideoCallback {
   void* ScalarDeletingDestructor(unsigned int) override { return this; }
   bool OnFrame(ipcapture::IIPFrame*) override {
     if (throwOnFrame) throw std::runtime_error("host failure");
+    ++inFlight;
     ++frames;
     frameEvent.Set();
+    // What a host does inside its callback: block, or stop the channel it came from.
+    if (onFrame) onFrame();
+    --inFlight;
     return accept.load();
   }
   void OnMotionDataStopped(uint32_t) override {}
@@ -60,7 +65,10 @@ class TestVideoCallback final : public ipcapture::IIPVideoCallback {
   std::atomic<bool> throwOnFrame{false};
   std::atomic<int> frames{0};
   std::atomic<int> signalLost{0};
+  std::atomic<int> inFlight{0};
   CEvent frameEvent{false};
+  // Set before the channel starts; runs inside every OnFrame.
+  std::function<void()> onFrame;
 };
 
 class TestEdgeMonitor final : public IEdgeStorageCallback {
@@ -122,6 +130,8 @@ class TestCameraChannel : public CBaseCameraChannel {
   using CBaseCameraChannel::SetState;
 
   ipcapture::IIPZoneList* streamOption = nullptr;
+  // How long a kIgnoreStop worker goes on after the stop (a request that ends at its time-out).
+  uint32_t ignoreStopMs = 1000;
   std::atomic<int> runs{0};
   std::atomic<int> framesProduced{0};
   CManualEvent running;
@@ -139,8 +149,9 @@ class TestCameraChannel : public CBaseCameraChannel {
         GetStopEvent().Wait(kWaitInfinite);
         break;
       case Mode::kIgnoreStop:
-        // Blocks somewhere the stop event cannot reach, holding no lock.
-        for (;;) Sleep(10);
+        // Blocks somewhere the stop event cannot reach, holding no lock, until its own time-out.
+        for (uint32_t waited = 0; waited < ignoreStopMs; waited += 10) Sleep(10);
+        break;
       case Mode::kStopItself:
         StopThread();
         break;
