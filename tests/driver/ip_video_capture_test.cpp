@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "driver/channel_creators.h"
+#include "foundation/teardown_queue.h"
 #include "support/fake_driver.h"
 #include "support/test_camera_channel.h"
 
@@ -166,6 +168,7 @@ class TestCreator final : public IVideoChannelCreator {
                                      VideoSettings& settings) override {
     if (!callback || settings.format == 99) return nullptr;
     if (settings.format == kVideoFormatDefaultAlt) settings.format = kVideoFormatMJPEG;
+    if (make) return make(channel, callback);
     last = new RecordingChannel(channel, driver_, callback, &log, videoStartOk);
     return last;
   }
@@ -180,6 +183,8 @@ class TestCreator final : public IVideoChannelCreator {
   }
 
   EventLog log;
+  // Makes the video channels instead when set.
+  std::function<ICameraChannel*(uint32_t, IIPVideoCallback*)> make;
   RecordingChannel* last = nullptr;
   bool videoStartOk = true, motionAvailable = true, motionStartOk = true, edgeAvailable = true;
   int edgeHandlersMade = 0;
@@ -465,6 +470,96 @@ TEST_F(IPVideoCaptureTest, CyclesAndDestructionLeaveNoWorkerBehind) {
   ipcapture::IIPVideoCaptureEx2* host = capture;
   host->ScalarDeletingDestructor(1);
   EXPECT_EQ(g_activeRuns.load(), 0);
+}
+
+// A channel that produces frames and says when it dies; its Pause can be made to block as a
+// pause that waits on the camera or on a callback in flight would.
+class LifeChannel final : public TestCameraChannel {
+ public:
+  LifeChannel(IDriver* driver, IIPVideoCallback* callback, std::atomic<bool>* destroyed)
+      : TestCameraChannel(0, driver, callback), destroyed_(destroyed) {}
+  ~LifeChannel() override {
+    Stop();
+    destroyed_->store(true);
+  }
+  bool Pause() override {
+    pauseEntered.Set();
+    pauseRelease.Wait(5000);
+    return TestCameraChannel::Pause();
+  }
+  CManualEvent pauseEntered;
+  CManualEvent pauseRelease;
+
+ private:
+  std::atomic<bool>* const destroyed_;
+};
+
+// StopChannel from inside OnFrame: the channel leaves the table at once and the call returns,
+// but the channel is not freed while its thread is still in the callback; the tear-down queue
+// frees it once the callback has returned.
+TEST_F(IPVideoCaptureTest, StopChannelFromInsideTheFrameCallbackDefersTheDelete) {
+  std::atomic<bool> destroyed{false};
+  LifeChannel* made = nullptr;
+  creator.make = [&](uint32_t, IIPVideoCallback* cb) {
+    return made = new LifeChannel(&driver, cb, &destroyed);
+  };
+  CIPVideoCapture capture(&creator, 1);
+  std::atomic<int> calls{0};
+  std::atomic<bool> stopResult{false};
+  std::atomic<bool> destroyedOnStack{true};
+  std::atomic<DWORD> stopMs{0};
+  callback.onFrame = [&] {
+    if (calls++ != 0) return;
+    const DWORD before = GetTickCount();
+    stopResult = capture.StopChannel(0);
+    stopMs = GetTickCount() - before + 1;
+    // Still running on the channel's worker: it must still exist.
+    destroyedOnStack = destroyed.load();
+  };
+  ASSERT_TRUE(capture.StartChannel(0, &callback, &settings));
+  for (int i = 0; i < 500 && stopMs.load() == 0; ++i) Sleep(10);
+  ASSERT_NE(stopMs.load(), 0u);
+  EXPECT_TRUE(stopResult.load());
+  EXPECT_LT(stopMs.load(), 1000u);
+  EXPECT_FALSE(destroyedOnStack.load()) << "freed while its thread was inside the callback";
+  EXPECT_FALSE(capture.StopChannel(0)) << "gone from the table at once";
+  ASSERT_TRUE(CTeardownQueue::Drain(10000));
+  EXPECT_TRUE(destroyed.load());
+  EXPECT_EQ(calls.load(), 1) << "no frame after the stop returned";
+  EXPECT_EQ(allocator.outstanding.load(), 0);
+}
+
+// A pause that waits (on the camera, on a callback in flight) must not hold the table: the
+// host's other calls for the device go on, and a host that takes its own lock around
+// PauseChannel and in OnFrame does not deadlock with us.
+TEST_F(IPVideoCaptureTest, APauseInProgressDoesNotHoldTheOtherCalls) {
+  std::atomic<bool> destroyed{false};
+  LifeChannel* made = nullptr;
+  creator.make = [&](uint32_t, IIPVideoCallback* cb) {
+    return made = new LifeChannel(&driver, cb, &destroyed);
+  };
+  CIPVideoCapture capture(&creator, 2);
+  ASSERT_TRUE(capture.StartChannel(0, &callback, &settings));
+  ASSERT_NE(made, nullptr);
+  HANDLE pausing = CreateThread(
+      nullptr, 0, [](void* p) -> DWORD { return static_cast<CIPVideoCapture*>(p)->PauseChannel(0) ? 1 : 0; },
+      &capture, 0, nullptr);
+  ASSERT_TRUE(made->pauseEntered.Wait(5000));
+  const DWORD before = GetTickCount();
+  uint32_t state = 99;
+  EXPECT_TRUE(capture.GetChannelState(0, &state, nullptr, nullptr, 0));
+  TestSize size;
+  EXPECT_TRUE(capture.UpdateChannelSettings(0, &size, 25));
+  EXPECT_FALSE(capture.ResumeChannel(1));
+  EXPECT_LT(GetTickCount() - before, 1000u) << "the calls waited for the pause";
+  made->pauseRelease.Set();
+  EXPECT_EQ(WaitForSingleObject(pausing, 10000), WAIT_OBJECT_0);
+  DWORD paused = 0;
+  GetExitCodeThread(pausing, &paused);
+  CloseHandle(pausing);
+  EXPECT_EQ(paused, 1u);
+  EXPECT_TRUE(capture.StopChannel(0));
+  EXPECT_TRUE(destroyed.load());
 }
 
 }  // namespace
