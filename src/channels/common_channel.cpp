@@ -106,6 +106,9 @@ uint32_t CCommonChannel::ConfiguredBitrate(BitrateClass bitrateClass) const {
 
 bool CCommonChannel::ReadEncoderInstance() {
   if (encoderInstance_ != 0) return true;
+  // A stop that came during the set-up must not start another request to a camera that may
+  // not answer (the rcp object is aborted too, which also covers a stop racing this test).
+  if (Stopping()) return false;
   const std::vector<uint8_t> bytes = rcp_.GetRcpOctets(kRcpEncoderInstance, line_);
   if (bytes.size() < 3) return false;
   const VideoSettings& settings = StreamSettings();

@@ -248,5 +248,18 @@ TEST_F(CommonChannelTest, NothingIsWrittenOnceStopping) {
   for (const std::string& line : Requests()) EXPECT_NE(line[0], 'W') << line;
 }
 
+// A stop aborts the channel's camera requests for good: a set-up step that runs after it (the
+// worker was between two requests) sends nothing, not even the encoder-instance read.
+TEST_F(CommonChannelTest, NoRequestGoesOutAfterAStop) {
+  driver_.parameters = {{5, "0"}, {6, "30"}, {7, "4,3:6,3"}};
+  Use(kPlainCamera);
+  Adjust();
+  channel_->Stop();
+  camsim_->ClearLog();
+  EXPECT_FALSE(channel_->ReadEncoderInstance());
+  EXPECT_FALSE(channel_->UpdateDewarpingMode() && channel_->UpdateResolution());
+  EXPECT_EQ(Requests(), Log{});
+}
+
 }  // namespace
 }  // namespace vantrel::testing

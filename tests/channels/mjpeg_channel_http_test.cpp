@@ -2,6 +2,18 @@
 #include "channels/mjpeg_channel_http.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/fake_driver.h"
+#include "support/test_camera_channel.h"
+#include "support/winsock_test.h"
+#include "vantrel/ipcapture/privacy_zones.h"
 
 namespace vantrel {
 namespace {
@@ -35,6 +47,111 @@ TEST(MJPEGChannelHTTP, PaceAndLossFromTheFrameRateCode) {
     EXPECT_EQ(CBaseHttpChannel::FrameIntervalMs(c.code), c.interval) << c.code;
     EXPECT_EQ(CBaseHttpChannel::SignalLossMs(c.code, 10000), c.loss) << c.code;
   }
+}
+
+// A camera that takes every connection and every request and never answers; counts requests.
+class SilentHttpCamera {
+ public:
+  SilentHttpCamera() {
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int length = sizeof(address);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    listen(listener_, 16);
+    acceptor_ = std::thread([this] {
+      for (;;) {
+        SOCKET client = accept(listener_, nullptr, nullptr);
+        if (client == INVALID_SOCKET) return;
+        clients_.push_back(client);
+        readers_.emplace_back([this, client] {
+          std::string seen;
+          char buffer[2048];
+          for (;;) {
+            const int got = recv(client, buffer, sizeof(buffer), 0);
+            if (got <= 0) return;
+            seen.append(buffer, static_cast<size_t>(got));
+            for (size_t at; (at = seen.find("GET ")) != std::string::npos; seen.erase(0, at + 4)) ++requests;
+          }
+        });
+      }
+    });
+  }
+  ~SilentHttpCamera() {
+    closesocket(listener_);
+    acceptor_.join();
+    for (SOCKET c : clients_) shutdown(c, SD_BOTH);
+    for (auto& r : readers_) r.join();
+    for (SOCKET c : clients_) closesocket(c);
+  }
+  uint16_t Port() const { return port_; }
+  std::atomic<int> requests{0};
+
+ private:
+  SOCKET listener_;
+  uint16_t port_ = 0;
+  std::thread acceptor_;
+  std::vector<SOCKET> clients_;  // acceptor thread until joined
+  std::vector<std::thread> readers_;
+};
+
+class TestZone final : public ipcapture::IIPZone {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  void Reserved1() override {}
+  void Reserved2() override {}
+  void Reserved3() override {}
+  float GetX() override { return 10; }
+  float GetY() override { return 10; }
+  float GetWidth() override { return 20; }
+  float GetHeight() override { return 20; }
+};
+
+class TestZoneList final : public ipcapture::IIPZoneList {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  ipcapture::IIPZone* GetZone(uint32_t index) override { return index == 0 ? &zone_ : nullptr; }
+
+ private:
+  TestZone zone_;
+};
+
+class MJPEGChannelHTTPStop : public testing::WinsockTest {};
+
+// The privacy-zone requests at the start of a round (up to twenty round trips) are aborted
+// with the snapshot's: against a camera that never answers, the stop ends the one request in
+// flight and starts no other.
+TEST_F(MJPEGChannelHTTPStop, AStopAbortsThePrivacyZoneRequests) {
+  SilentHttpCamera camera;
+  testing::FakeDriver driver;
+  testing::TestFrameAllocator allocator;
+  testing::TestVideoCallback callback;
+  driver.allocator = &allocator;
+  driver.info.address = "127.0.0.1";
+  driver.info.port = camera.Port();
+  driver.info.timeout = 1500;
+  TestZoneList zones;
+  CMJPEGChannelHTTP channel(0, &driver, &callback);
+  channel.SetStreamOption(&zones);
+  VideoSettings settings{0x7019, 704, 576, 50, kVideoFormatMJPEG, kRecStream};
+  ASSERT_TRUE(channel.Start(settings));
+  for (int i = 0; i < 500 && camera.requests.load() == 0; ++i) Sleep(10);
+  ASSERT_EQ(camera.requests.load(), 1);
+  Sleep(200);
+  const DWORD before = GetTickCount();
+  EXPECT_FALSE(channel.BeginStop(300)) << "the request only ends at its time-out under Wine";
+  channel.Stop();
+  const DWORD elapsed = GetTickCount() - before;
+  // One time-out at most (Windows ends the request at once), never one per zone request.
+  EXPECT_LT(elapsed, driver.info.timeout + 1000);
+  Sleep(300);
+  EXPECT_EQ(camera.requests.load(), 1) << "requests went out after the stop";
+  EXPECT_EQ(callback.frames.load(), 0);
+  std::printf("stop against a silent camera: %lu ms (device time-out %u ms)\n",
+              static_cast<unsigned long>(elapsed), driver.info.timeout);
 }
 
 }  // namespace
