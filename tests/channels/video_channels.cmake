@@ -19,3 +19,20 @@ lumivar_add_test(rcp_stream_receiver
   DEPS channels_video rcpplus foundation
   SYSLIBS ws2_32
   TIMEOUT 120)
+# The MPEG-4 channel against a camera that speaks RCP+ over HTTPS only (its own TLS server).
+if(LUMIVAR_WINDOWS)
+  set(https_camera ${CMAKE_SOURCE_DIR}/tests/channels/server/https_camera.py)
+  add_test(NAME https_camera_start
+    COMMAND /usr/bin/python3 ${https_camera} start --state ${CMAKE_BINARY_DIR}/https-camera)
+  add_test(NAME https_camera_stop
+    COMMAND /usr/bin/python3 ${https_camera} stop --state ${CMAKE_BINARY_DIR}/https-camera)
+  set_tests_properties(https_camera_start PROPERTIES FIXTURES_SETUP https_camera LABELS wine TIMEOUT 60)
+  set_tests_properties(https_camera_stop PROPERTIES FIXTURES_CLEANUP https_camera LABELS wine TIMEOUT 30)
+endif()
+lumivar_add_test(mpeg_channel_rtp
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/channels/mpeg_channel_rtp_test.cpp
+  DEPS channels_video channels_rtp channels_base privacy_zones control_rcp control_http rcpplus core foundation
+  SYSLIBS ws2_32 winhttp ole32 oleaut32 uuid
+  FIXTURES https_camera
+  TIMEOUT 120
+  CAMERAS 127.0.0.202)
