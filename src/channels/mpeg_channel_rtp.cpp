@@ -34,6 +34,7 @@ uint32_t CMPEGChannelRTP::Transport() {
 bool CMPEGChannelRTP::OpenSession() {
   NewParser();
   if (GetStopEvent().IsSet()) return false;
+  streamPaused_ = false;
   if (receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport())) return true;
   Log(kLogError, "%s: Unable to connect the RCP+ video stream of %s", "vantrel::CMPEGChannelRTP::OpenSession",
       description_.c_str());
@@ -85,7 +86,7 @@ bool CMPEGChannelRTP::PrepareCamera() {
 }
 
 bool CMPEGChannelRTP::ApplySettingsChange(uint32_t changes) {
-  if (resumeRequested_.exchange(false)) ReconnectAfterResume();
+  ApplyPauseState();
   bool resolutionDone = false;
   bool rateDone = false;
   if (changes & kSizeChanged) resolutionDone = UpdateResolution();
@@ -103,8 +104,15 @@ bool CMPEGChannelRTP::ApplyProfile() {
 
 bool CMPEGChannelRTP::Pause() {
   if (IsPaused()) return false;
+  // From here on payloads are dropped and no frame reaches the host.
   SetPaused(true);
-  receiver_.Disconnect();
+  if (streamingMode_ == CConfiguration::kStreamingMulticast) {
+    // The multicast loop has no wake-up for this; the disconnect never waits for the frame
+    // callback of this very thread (see CRcpStreamReceiver).
+    receiver_.Disconnect();
+    return true;
+  }
+  GetSettingsChangedEvent().Set();
   return true;
 }
 
@@ -113,21 +121,25 @@ bool CMPEGChannelRTP::Resume() {
   // The time spent paused is no silence of the camera: without a fresh start the first liveness
   // check after a long pause would tear down the stream that was just asked for again.
   GetFrameTimer().Restart();
-  // The connect waits on the camera (up to the device time-out): the worker makes it. A failed
-  // one is a failed round there, reconnected as any lost stream.
-  resumeRequested_.store(true);
   SetPaused(false);
   GetSettingsChangedEvent().Set();
   return true;
 }
 
-void CMPEGChannelRTP::ReconnectAfterResume() {
-  if (IsPaused() || GetStopEvent().IsSet()) return;
+void CMPEGChannelRTP::ApplyPauseState() {
+  const bool paused = IsPaused();
+  if (paused == streamPaused_ || GetStopEvent().IsSet()) return;
+  streamPaused_ = paused;
+  if (paused) {
+    receiver_.Disconnect();
+    return;
+  }
   ClearTimeConversion();
   NewParser();
+  // A failed connect is a failed round: the liveness check reconnects as for any lost stream.
   if (!receiver_.ConnectVideo(this, static_cast<uint8_t>(encoderInstance_), 0, Transport()))
-    Log(kLogError, "%s: Unable to connect the RCP+ video stream of %s",
-        "vantrel::CMPEGChannelRTP::ReconnectAfterResume", description_.c_str());
+    Log(kLogError, "%s: Unable to connect the RCP+ video stream of %s", "vantrel::CMPEGChannelRTP::Resume",
+        description_.c_str());
 }
 
 void CMPEGChannelRTP::OnRtpPayload(const uint8_t* payload, uint32_t length, uint16_t sequenceNumber,

@@ -9,9 +9,12 @@
 //
 // Host safety: no lock of ours is held while a frame goes to the host. Each connection gets a
 // parser of its own, taken by reference on the streamer's thread, so a reconnect never resets a
-// parser that thread is still using. Resume only asks the worker to reconnect: the connect may
-// take the device time-out, which must not hold the host's thread. A pause from inside the frame
-// callback leaves the streamer's end to the tear-down queue (see CRcpStreamReceiver).
+// parser that thread is still using. Pause and Resume only flip the flag and wake the worker,
+// which disconnects or reconnects the streamer: the disconnect waits for a frame callback in
+// flight and the connect may take the device time-out, and neither may hold the host's thread (a
+// host that takes its own lock around PauseChannel and in OnFrame would deadlock with a pause
+// that waits for OnFrame). In multicast mode the pause disconnects at once; from inside the
+// frame callback the streamer's end then goes to the tear-down queue (see CRcpStreamReceiver).
 //
 // The streaming connection has no TLS: a camera that takes RCP+ only over HTTPS cannot stream
 // MPEG-4. That is said once, and the round fails before any encoder setting is written.
@@ -65,15 +68,15 @@ class CMPEGChannelRTP : public CCommonChannel, public IRcpStreamReceiverUser {
   // alive with it.
   void NewParser();
   std::shared_ptr<CMpeg4RTPMediaParser> CurrentParser();
-  // Connects the streamer for a resume; worker thread.
-  void ReconnectAfterResume();
+  // Brings the streamer in line with the host's pause or resume; worker thread.
+  void ApplyPauseState();
 
   CRcpStreamReceiver receiver_;
   // Only for swapping the holder: never held while a parser runs.
   CRecursiveLock parserLock_;
   std::shared_ptr<CMpeg4RTPMediaParser> parser_;  // guarded by parserLock_
-  // Set by Resume, taken by the worker.
-  std::atomic<bool> resumeRequested_{false};
+  // The pause the streamer was last brought in line with; worker only.
+  bool streamPaused_ = false;
   // The HTTPS refusal is logged once per channel, not once per round.
   bool httpsLogged_ = false;  // worker only
 };

@@ -33,6 +33,6 @@ lumivar_add_test(mpeg_channel_rtp
   SOURCES ${CMAKE_SOURCE_DIR}/tests/channels/mpeg_channel_rtp_test.cpp
   DEPS channels_video channels_rtp channels_base privacy_zones control_rcp control_http rcpplus core foundation
   SYSLIBS ws2_32 winhttp ole32 oleaut32 uuid
-  FIXTURES https_camera
-  TIMEOUT 120
-  CAMERAS 127.0.0.202)
+  FIXTURES https_camera camsim
+  TIMEOUT 180
+  CAMERAS 127.0.0.202 127.0.0.30)
