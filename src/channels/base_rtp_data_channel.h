@@ -48,7 +48,7 @@ class CBaseRTPDataChannel : private CBaseThread, public IRTPReceiverUser, public
   // Stops a running worker, starts Winsock 2.2 and the worker thread named `threadName`. False
   // (with Winsock released) when the thread cannot start.
   bool StartChannel(const std::string& threadName);
-  // Asks the worker to end, waits for it up to 2 x the request time-out (then terminates it),
+  // Asks the worker to end, waits for it (2 x the request time-out, then logged and waited out),
   // tears the receivers down and releases Winsock.
   void StopChannel();
 

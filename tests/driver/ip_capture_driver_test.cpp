@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,8 @@
 #include "edgestorage/edge_storage_task.h"
 #include "events/bosch_digital_io.h"
 #include "events/motion_channel.h"
+#include "foundation/event.h"
+#include "foundation/teardown_queue.h"
 #include "rcpplus/rcpplus_system.h"
 #include "support/fake_host_objects.h"
 #include "support/test_camera_channel.h"
@@ -303,9 +306,9 @@ TEST_F(DriverOpen, CreateVideoChannelMakesTheClassAndResolvesTheDefaultFormat) {
     const char* made;  // "h264", "mjpeg", "mjpeg-http", "mpeg4" or "none"
   };
   const Case cases[] = {
-      {3, nullptr, 3, 3, "h264"},       {3, nullptr, 0, 3, "h264"},       {1, nullptr, 16, 1, "mjpeg"},
-      {3, "2", 1, 1, "mjpeg"},          {3, "0", 1, 1, "mjpeg-http"},     {1, "0", 0, 1, "mjpeg-http"},
-      {3, nullptr, 4, 4, "none"},       {3, nullptr, 2, 2, "mpeg4"},      {2, nullptr, 0, 2, "mpeg4"},
+      {3, nullptr, 3, 3, "h264"}, {3, nullptr, 0, 3, "h264"},   {1, nullptr, 16, 1, "mjpeg"},
+      {3, "2", 1, 1, "mjpeg"},    {3, "0", 1, 1, "mjpeg-http"}, {1, "0", 0, 1, "mjpeg-http"},
+      {3, nullptr, 4, 4, "none"}, {3, nullptr, 2, 2, "mpeg4"},  {2, nullptr, 0, 2, "mpeg4"},
   };
   testing::TestVideoCallback callback;
   for (const Case& c : cases) {
@@ -459,6 +462,37 @@ TEST(DriverFactory, DeleteOfAnOpenedDriver) {
   ASSERT_TRUE(d->Open(&sink, nullptr, &params));
   DeleteDriverInstance(d);
   EXPECT_EQ(DriverInstanceCount(), 0);
+}
+
+// Stops the host made from inside a callback finish on the tear-down queue; they log through the
+// driver, so Close waits for them before the host may delete it.
+TEST_F(DriverOpen, CloseWaitsForTheStopsLeftOnTheTearDownQueue) {
+  ASSERT_TRUE(Open());
+  std::atomic<bool> done{false};
+  CTeardownQueue::Post([&done] {
+    Sleep(300);
+    done = true;
+  });
+  driver->Close();
+  EXPECT_TRUE(done.load());
+}
+
+// Once the last driver is deleted the host may unload the library: the tear-down thread is gone.
+TEST(DriverFactory, LastDeleteEndsTheTearDownThread) {
+  ipcapture::IIPCaptureDriverEx5* d = CreateDriverInstance();
+  ASSERT_NE(d, nullptr);
+  HANDLE queueThread = nullptr;
+  CManualEvent posted;
+  CTeardownQueue::Post([&] {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &queueThread, SYNCHRONIZE,
+                    FALSE, 0);
+    posted.Set();
+  });
+  ASSERT_TRUE(posted.Wait(5000));
+  ASSERT_NE(queueThread, nullptr);
+  DeleteDriverInstance(d);
+  EXPECT_EQ(WaitForSingleObject(queueThread, 3000), static_cast<DWORD>(WAIT_OBJECT_0)) << "still running";
+  CloseHandle(queueThread);
 }
 
 }  // namespace
