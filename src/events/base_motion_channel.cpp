@@ -34,7 +34,12 @@ CBaseMotionChannel::~CBaseMotionChannel() {
 uint32_t CBaseMotionChannel::GetStopBoundMs() const { return driver_->GetDeviceInfo().timeout + 1000; }
 
 bool CBaseMotionChannel::Start() {
-  Stop();
+  if (!Stop()) {
+    // An earlier thread is still in a request the abort could not end; it must not overlap
+    // with a new one, and Start is not called from the channel's own callback.
+    JoinThread(GetStopBoundMs());
+  }
+  gate_.Open();
   WSADATA data;
   winsockStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   flowing_ = false;
@@ -48,27 +53,28 @@ bool CBaseMotionChannel::Start() {
 
 bool CBaseMotionChannel::Stop() {
   GetStopEvent().Set();
-  // Called from the host's callback on this very thread: the thread ends after the callback.
-  if (IsCurrentThread()) return false;
-  // A poll may sit in an HTTP request for the whole device time-out, and an abort that lands
-  // just before the next request starts is lost, so the abort is repeated until the thread ends.
+  AbortRequests();
+  // From here on no host callback starts; one in flight on another thread is the host's time
+  // and is waited out. Called from the host's callback on this very thread: the thread ends
+  // after the callback, and the owner finishes the stop elsewhere.
+  if (!gate_.Close() || IsCurrentThread()) return false;
+  // What is left is a request, which the abort ends (or the platform at its time-out).
   const uint32_t bound = GetStopBoundMs();
   const DWORD started = GetTickCount();
-  bool ended = true;
   while (IsRunning()) {
-    AbortRequests();
-    if (GetTickCount() - started >= bound && ended) {
-      ended = false;
+    if (GetTickCount() - started >= bound) {
       driver_->Log(kLogWarning,
                    "%s: Motion Detection Thread of channel %u did not end within %u ms (device %s)",
                    "vantrel::CBaseMotionChannel::Stop", channel_, bound, driver_->GetDeviceAddress().c_str());
+      return false;
     }
+    AbortRequests();
     Sleep(kStopPollMs);
   }
   JoinThread(0);
   if (winsockStarted_) WSACleanup();
   winsockStarted_ = false;
-  return ended;
+  return true;
 }
 
 void CBaseMotionChannel::OnMotionState(uint8_t state) {
@@ -90,9 +96,12 @@ void CBaseMotionChannel::OnMotionState(uint8_t state) {
 void CBaseMotionChannel::CheckMotionTimeout() {
   if (lastCallback_.ElapsedMs() <= driver_->GetDeviceInfo().signalTimeout) return;
   if (flowing_.exchange(false) && callback_) {
-    try {
-      callback_->OnMotionDataStopped(0);
-    } catch (...) {
+    CCallbackGate::Scope scope(gate_);
+    if (scope) {
+      try {
+        callback_->OnMotionDataStopped(0);
+      } catch (...) {
+      }
     }
   }
   stateKnown_ = false;
@@ -113,6 +122,9 @@ void CBaseMotionChannel::Notify_MotionDataReceived() {
 void CBaseMotionChannel::CaptureMotionFrameCallback(uint8_t state) {
   ipcapture::IIPFrameAllocator* allocator = driver_->GetFrameAllocator();
   if (!allocator || !callback_) return;
+  // The allocator is the host's too: the whole delivery runs inside the gate.
+  CCallbackGate::Scope scope(gate_);
+  if (!scope) return;
   ipcapture::IIPFrame* frame = allocator->Allocate(kMotionFourCC, kFrameAllocationSize, "CBaseMotionChannel");
   if (!frame) return;
   bool accepted = false;

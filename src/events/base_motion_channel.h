@@ -3,7 +3,12 @@
 // alive. How the state is read from the camera is the derived class's.
 //
 // Threads: the channel's own thread polls and delivers; the host starts, stops and asks from
-// its threads; the edge-storage handler attaches and detaches from its own.
+// its threads; the edge-storage handler attaches and detaches from its own. Every call into
+// the host (frame allocator, OnFrame, motion-data-stopped) runs inside `gate_`: after Stop no
+// callback starts, and one already running is waited out. Stop returns false when it could not
+// finish here (called from the channel's own callback, or a request the platform ends only at
+// its time-out): the owner then finishes it on the tear-down queue; the destructor always
+// waits for the thread.
 #pragma once
 
 #include <atomic>
@@ -12,6 +17,7 @@
 #include "channels/camera_channel.h"
 #include "core/driver_services.h"
 #include "foundation/base_thread.h"
+#include "foundation/callback_gate.h"
 #include "foundation/time_value.h"
 
 namespace vantrel {
@@ -38,6 +44,7 @@ class CBaseMotionChannel : public IMotionChannel, public CBaseThread {
 
   // IMotionChannel
   bool Start() override;
+  // Bounded by the device time-out plus 1000 ms, plus a host callback already running.
   bool Stop() override;
   void Reserved() override {}
   bool IsMotionDataFlowing() override { return flowing_.load(); }
@@ -60,6 +67,7 @@ class CBaseMotionChannel : public IMotionChannel, public CBaseThread {
  private:
   ipcapture::IIPVideoCallback* const callback_;  // borrowed from the host
   std::atomic<IEdgeStorageCallback*> edgeMonitor_{nullptr};
+  CCallbackGate gate_;
   bool winsockStarted_ = false;
   std::atomic<bool> flowing_{false};
   // Restarted by every accepted frame and by every answer of the camera, so that "stopped"

@@ -7,7 +7,11 @@ namespace vantrel {
 CMotionChannel::CMotionChannel(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)
     : CBaseMotionChannel(channel, driver, callback), CLoggerInstance(driver), rcp_(driver->GetDeviceInfo()) {}
 
-CMotionChannel::~CMotionChannel() { Stop(); }
+CMotionChannel::~CMotionChannel() {
+  // The owner may delete a channel whose Stop could not finish (it runs on the tear-down queue
+  // then): the thread must end before the members it uses go.
+  if (!Stop()) JoinThread(GetStopBoundMs());
+}
 
 void CMotionChannel::ThreadProc() {
   // An abort is kept until reset; Stop raises the stop event before it aborts, so one raised

@@ -17,10 +17,19 @@ constexpr int kOlderFileMaxPresets = 999;
 
 CPrepositionList::CPrepositionList(IDriver* driver, uint32_t channel) : driver_(driver), channel_(channel) {}
 
-void CPrepositionList::SetComm(IPrepositionComm* comm, uint32_t capacity) {
-  CScopedLock guard(lock_);
-  comm_ = comm;
-  capacity_ = capacity;
+void CPrepositionList::SetComm(IPrepositionComm* comm, uint32_t capacity, uint32_t firstPreset) {
+  {
+    CScopedLock guard(lock_);
+    comm_ = comm;
+    capacity_ = capacity;
+    firstPreset_ = firstPreset;
+  }
+  if (comm) {
+    commGate_.Open();
+  } else {
+    // The owner has aborted the comm's requests: the calls in flight end at once.
+    commGate_.Close();
+  }
 }
 
 void CPrepositionList::AttachStore(const TSmartPtr<CXMLPrepositionReader>& store) {
@@ -34,24 +43,47 @@ void CPrepositionList::AttachStore(const TSmartPtr<CXMLPrepositionReader>& store
 void CPrepositionList::Reload() {
   CScopedLock guard(lock_);
   names_.clear();
+  filePositions_.clear();
   order_.clear();
   current_ = -1;
   loaded_ = false;
   if (!store_) return;
-  for (uint32_t position = 0; position < capacity_; ++position) {
+  const uint32_t emptyRunEnd = std::max(capacity_, kMinEmptyRun);
+  uint32_t emptyRun = 0;
+  for (uint32_t position = 0; position < kMaxFilePositions && emptyRun < emptyRunEnd; ++position) {
+    if (!store_->PositionExists(channel_, position)) {
+      ++emptyRun;
+      continue;
+    }
+    emptyRun = 0;
     std::wstring name;
     uint32_t slot = 0;
     if (!store_->ReadPreset(channel_, position, name, slot)) continue;
-    // A hand-edited file may name one slot twice; the first keeps it.
+    // A hand-edited file may name one slot twice; the first keeps it. The entries skipped here
+    // keep their file positions: nothing new is written over them.
     if (names_.count(slot) != 0 || name.empty()) continue;
-    AddLocked(slot, name);
+    AddLocked(slot, name, position);
   }
   loaded_ = !names_.empty();
 }
 
-void CPrepositionList::AddLocked(uint32_t slot, const std::wstring& name) {
+void CPrepositionList::AddLocked(uint32_t slot, const std::wstring& name, uint32_t filePosition) {
   names_[slot] = name;
+  filePositions_[slot] = filePosition;
   order_.push_back(slot);
+}
+
+uint32_t CPrepositionList::FreeFilePositionLocked() const {
+  for (uint32_t position = 0;; ++position) {
+    bool promised = false;
+    for (const auto& [slot, used] : filePositions_) promised = promised || used == position;
+    if (promised) continue;
+    if (!store_ || !store_->PositionExists(channel_, position)) return position;
+  }
+}
+
+bool CPrepositionList::SlotTakenLocked(uint32_t slot) const {
+  return names_.count(slot) != 0 || pendingSlots_.count(slot) != 0;
 }
 
 std::optional<size_t> CPrepositionList::FindLocked(const std::wstring& name) const {
@@ -82,17 +114,40 @@ bool CPrepositionList::ImportOlderFileLocked() {
     if (!older.NodeExists(node)) break;
     const std::wstring name = Utf8ToWide(older.GetAttribute(node + "/Name", "value"));
     std::optional<uint32_t> number = ParsePresetSlot(older.GetAttribute(node + "/BoschID", "value"));
-    if (!number || *number < 1 || name.empty() || names_.count(*number) != 0) continue;
-    AddLocked(*number, name);
+    // The older tools stored the head's own preset number, which starts at the protocol's
+    // first number; the list's slots start at 0.
+    if (!number || *number < firstPreset_ || name.empty()) continue;
+    const uint32_t slot = *number - firstPreset_;
+    if (names_.count(slot) != 0) continue;
+    AddLocked(slot, name, FreeFilePositionLocked());
   }
   SaveAllLocked();
   loaded_ = true;
   return true;
 }
 
+void CPrepositionList::NoteSaveResult(bool saved) {
+  if (saved) {
+    saveFailed_ = false;
+    return;
+  }
+  if (saveFailed_) return;
+  saveFailed_ = true;
+  driver_->Log(kLogError, "%s: The presets of PTZ channel %u could not be saved to \"%s\"",
+               "vantrel::CPrepositionList::SavePreposition", channel_ + 1,
+               store_ ? store_->GetFilePath().c_str() : "");
+}
+
+bool CPrepositionList::WriteLocked(uint32_t filePosition, uint32_t slot, const std::wstring& name) {
+  const bool saved = store_->WritePreset(channel_, filePosition, name, slot);
+  NoteSaveResult(saved);
+  return saved;
+}
+
 int32_t CPrepositionList::SavePreposition(uint32_t position, uint32_t slot, const std::wstring& name) {
+  CScopedLock guard(lock_);
   if (!store_) return kPTZSuccess;
-  return store_->WritePreset(channel_, position, name, slot) ? kPTZSuccess : kPTZNotOpen;
+  return WriteLocked(position, slot, name) ? kPTZSuccess : kPTZNotOpen;
 }
 
 bool CPrepositionList::SaveAll() {
@@ -104,12 +159,15 @@ bool CPrepositionList::SaveAllLocked() {
   if (!store_) return true;
   CScopedLock fileGuard(store_->GetLock());
   store_->SetSaveEachWrite(false);
-  store_->ClearChannel(channel_);
   bool ok = true;
-  for (size_t i = 0; i < order_.size() && ok; ++i)
-    ok = store_->WritePreset(channel_, static_cast<uint32_t>(i), names_[order_[i]], order_[i]);
+  for (size_t i = 0; i < order_.size() && ok; ++i) {
+    const uint32_t slot = order_[i];
+    ok = store_->WritePreset(channel_, filePositions_[slot], names_[slot], slot);
+  }
   store_->SetSaveEachWrite(true);
-  return store_->Save() && ok;
+  ok = store_->Save() && ok;
+  NoteSaveResult(ok);
+  return ok;
 }
 
 std::optional<std::wstring> CPrepositionList::GetPrepositionName(uint32_t position) {
@@ -119,81 +177,113 @@ std::optional<std::wstring> CPrepositionList::GetPrepositionName(uint32_t positi
 }
 
 bool CPrepositionList::GoToPreposition(const std::wstring& name, int32_t value) {
-  CScopedLock guard(lock_);
+  std::unique_lock<CRecursiveLock> guard(lock_);
   if (name.empty() || !comm_) return false;
   std::optional<size_t> position = FindLocked(name);
   if (!position) return false;
   if (static_cast<int32_t>(*position) == current_) return true;
-  if (!comm_->GoToPreset(order_[*position], value)) return false;
-  current_ = static_cast<int32_t>(*position);
+  const uint32_t slot = order_[*position];
+  IPrepositionComm* comm = comm_;
+  CCallbackGate::Scope call(commGate_);
+  if (!call) return false;
+  guard.unlock();
+  if (!comm->GoToPreset(slot, value)) return false;
+  guard.lock();
+  // Another host thread may have changed the list meanwhile.
+  position = FindLocked(name);
+  if (position && order_[*position] == slot) current_ = static_cast<int32_t>(*position);
   return true;
 }
 
 int32_t CPrepositionList::AddPreposition(const std::wstring& name) {
   static const char kMethod[] = "vantrel::CPrepositionList::AddPreposition";
-  CScopedLock guard(lock_);
+  std::unique_lock<CRecursiveLock> guard(lock_);
   if (!comm_) return kPTZNotOpen;
   if (!IsValidPresetName(name)) {
     driver_->Log(kLogError, "%s: A preposition \"%s\" cannot be added - the name is invalid.", kMethod,
                  WideToUtf8(name).c_str());
     return kPTZBadArgument;
   }
-  if (current_ >= 0) return RenameCurrentLocked(name);
-  if (order_.size() >= capacity_) {
+  if (current_ >= 0) return RenameCurrent(name, guard);
+  if (order_.size() + pendingSlots_.size() >= capacity_) {
     driver_->Log(kLogError, "%s: A preposition \"%s\" cannot be added. Max preposition count is %u", kMethod,
                  WideToUtf8(name).c_str(), capacity_);
     return kPTZNoFreePreset;
   }
   uint32_t slot = 0;
-  while (slot < capacity_ && names_.count(slot) != 0) ++slot;
+  while (slot < capacity_ && SlotTakenLocked(slot)) ++slot;
   if (slot >= capacity_) return kPTZNoFreePreset;
-  if (!comm_->StorePreset(slot)) return kPTZNotOpen;
-  AddLocked(slot, name);
+  IPrepositionComm* comm = comm_;
+  CCallbackGate::Scope call(commGate_);
+  if (!call) return kPTZNotOpen;
+  pendingSlots_.insert(slot);
+  guard.unlock();
+  const bool stored = comm->StorePreset(slot);
+  guard.lock();
+  pendingSlots_.erase(slot);
+  if (!stored) return kPTZNotOpen;
+  const uint32_t filePosition = store_ ? FreeFilePositionLocked() : 0;
+  AddLocked(slot, name, filePosition);
   current_ = static_cast<int32_t>(order_.size() - 1);
-  return SavePreposition(static_cast<uint32_t>(current_), slot, name);
+  if (!store_) return kPTZSuccess;
+  return WriteLocked(filePosition, slot, name) ? kPTZSuccess : kPTZNotOpen;
 }
 
 int32_t CPrepositionList::RenameCurrentPreposition(const std::wstring& name) {
-  CScopedLock guard(lock_);
-  return RenameCurrentLocked(name);
+  std::unique_lock<CRecursiveLock> guard(lock_);
+  return RenameCurrent(name, guard);
 }
 
-int32_t CPrepositionList::RenameCurrentLocked(const std::wstring& name) {
+int32_t CPrepositionList::RenameCurrent(const std::wstring& name, std::unique_lock<CRecursiveLock>& guard) {
   static const char kMethod[] = "vantrel::CPrepositionList::RenameCurrentPreposition";
   if (current_ < 0) return kPTZNotOpen;
   if (static_cast<size_t>(current_) >= order_.size()) return kPTZBadArgument;
-  const uint32_t slot = order_[static_cast<size_t>(current_)];
-  auto it = names_.find(slot);
-  if (it == names_.end()) return kPTZNotOpen;
+  const int32_t position = current_;
+  const uint32_t slot = order_[static_cast<size_t>(position)];
+  if (names_.count(slot) == 0) return kPTZNotOpen;
   bool ok;
   if (store_) {
-    ok = SavePreposition(static_cast<uint32_t>(current_), slot, name) == kPTZSuccess;
+    ok = WriteLocked(filePositions_[slot], slot, name);
   } else {
-    ok = comm_ && comm_->StorePreset(slot);
+    IPrepositionComm* comm = comm_;
+    CCallbackGate::Scope call(commGate_);
+    if (!comm || !call) return kPTZNotOpen;
+    guard.unlock();
+    ok = comm->StorePreset(slot);
+    guard.lock();
   }
-  if (!ok) return kPTZNotOpen;
+  auto it = names_.find(slot);
+  if (!ok || it == names_.end()) return kPTZNotOpen;
   driver_->Log(kLogInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".", kMethod,
-               current_, WideToUtf8(it->second).c_str(), WideToUtf8(name).c_str());
+               position, WideToUtf8(it->second).c_str(), WideToUtf8(name).c_str());
   it->second = name;
   return kPTZSuccess;
 }
 
 int32_t CPrepositionList::RemovePreposition(const std::wstring& name) {
-  CScopedLock guard(lock_);
-  if (!comm_) return kPTZNotOpen;
-  if (name.empty()) return kPTZPresetNotFound;
+  std::unique_lock<CRecursiveLock> guard(lock_);
+  if (!comm_ || name.empty()) return kPTZPresetNotFound;
   std::optional<size_t> position = FindLocked(name);
   if (!position) return kPTZPresetNotFound;
   const uint32_t slot = order_[*position];
-  const bool cleared = comm_->ClearPreset(slot);
-  if (cleared) {
-    names_.erase(slot);
-    order_.erase(order_.begin() + static_cast<ptrdiff_t>(*position));
-  }
+  IPrepositionComm* comm = comm_;
+  CCallbackGate::Scope call(commGate_);
+  if (!call) return kPTZPresetNotFound;
+  guard.unlock();
+  const bool cleared = comm->ClearPreset(slot);
+  guard.lock();
   current_ = -1;
-  const bool saved = SaveAllLocked();
   // A preset the head kept is still there: the host must not be told it is gone.
   if (!cleared) return kPTZNotOpen;
+  position = FindLocked(name);
+  if (!position || order_[*position] != slot) return kPTZSuccess;  // removed meanwhile
+  names_.erase(slot);
+  order_.erase(order_.begin() + static_cast<ptrdiff_t>(*position));
+  const uint32_t filePosition = filePositions_[slot];
+  filePositions_.erase(slot);
+  if (!store_) return kPTZSuccess;
+  const bool saved = store_->RemovePreset(channel_, filePosition);
+  NoteSaveResult(saved);
   return saved ? kPTZSuccess : kPTZNotOpen;
 }
 

@@ -19,6 +19,7 @@ constexpr uint8_t kOsrdHeadType = 0xFF;
 constexpr int kPelcoStopRepeats = 4;
 // How long an OSRD head is given to settle after a store.
 constexpr DWORD kOsrdStoreSettleMs = 333;
+constexpr DWORD kThreadEndPollMs = 10;
 }  // namespace
 
 // ---- CBasePTZComm ----------------------------------------------------------------------------
@@ -37,7 +38,28 @@ bool CBasePTZComm::Open() {
   return started_;
 }
 
+void CBasePTZComm::BeginClose() {
+  // The stop event first: the thread checks it before every frame, and the abort then ends the
+  // one in flight, so no frame at all leaves after this call.
+  GetStopEvent().Set();
+  ClearQueue();
+  AbortRequests();
+  DWORD none = 0;
+  closeStarted_.compare_exchange_strong(none, GetTickCount() | 1);
+}
+
+bool CBasePTZComm::WaitForThreadEnd(uint32_t timeoutMs) {
+  // Counted from the abort, so that channels aborted together are waited for together.
+  const DWORD start = closeStarted_.load() ? closeStarted_.load() : GetTickCount();
+  while (IsRunning()) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(kThreadEndPollMs);
+  }
+  return true;
+}
+
 void CBasePTZComm::Close() {
+  BeginClose();
   StopQueueThread(kStopTimeoutMs);
   started_ = false;
 }
@@ -104,14 +126,37 @@ CBoschPTZComm::CBoschPTZComm(IDriver* driver, uint32_t channel, uint32_t protoco
 // The thread reads this object's members, so it must end before they go.
 CBoschPTZComm::~CBoschPTZComm() { Close(); }
 
+void CBoschPTZComm::AbortRequests() {
+  rcp_.Abort();
+  CScopedLock guard(activeLock_);
+  closing_ = true;
+  for (CRcpHttp* rcp : active_) rcp->Abort();
+}
+
+uint32_t CBoschPTZComm::GetFirstPresetNumber() const {
+  uint16_t first = 1, last = 0;
+  if (std::unique_ptr<CPTZCommandIf> builder = NewBuilder()) builder->GetPresetRange(first, last);
+  return first;
+}
+
 std::unique_ptr<CPTZCommandIf> CBoschPTZComm::NewBuilder() const {
   return CreatePTZCommand(protocol_, channel_);
 }
 
-uint16_t CBoschPTZComm::PresetNumber(uint32_t index) const {
+std::optional<uint16_t> CBoschPTZComm::PresetNumber(const char* method, uint32_t index) const {
+  std::unique_ptr<CPTZCommandIf> builder = NewBuilder();
+  if (!builder) return std::nullopt;
   uint16_t first = 0, last = 0;
-  if (std::unique_ptr<CPTZCommandIf> builder = NewBuilder()) builder->GetPresetRange(first, last);
-  return static_cast<uint16_t>(std::min<uint32_t>(index + first, 0xFFFF));
+  builder->GetPresetRange(first, last);
+  // The frame builders would send a stop, cut the number to a byte or clamp it: the head would
+  // do something else than what the host asked for.
+  if (index > static_cast<uint32_t>(last - first)) {
+    driver_->Log(kLogError,
+                 "%s: Preset %u is outside the presets %u to %u of the PTZ protocol; nothing was sent",
+                 method, index + first, static_cast<unsigned>(first), static_cast<unsigned>(last));
+    return std::nullopt;
+  }
+  return static_cast<uint16_t>(index + first);
 }
 
 uint8_t CBoschPTZComm::ConvertSpeed(uint32_t speed, bool lens) {
@@ -127,25 +172,26 @@ uint8_t CBoschPTZComm::ConvertSpeed(uint32_t speed, bool lens) {
 }
 
 bool CBoschPTZComm::SendFrame(const CPTZCommandIf& builder) {
+  if (IsStopRequested()) return false;
+  return SendFrameOn(rcp_, builder);
+}
+
+bool CBoschPTZComm::SendFrameOn(CRcpHttp& rcp, const CPTZCommandIf& builder) {
   std::vector<uint8_t> bytes = builder.GetBytes();
   CResultDef result;
-  {
-    CScopedLock guard(sendLock_);
-    if (protocol_ == kPTZProtocolBiCom) {
-      result = rcp_.SetRcpOctets(kRcpHeadData, bytes, cameraLine_);
-    } else {
-      bytes.insert(bytes.begin(), 4, 0);
-      result = rcp_.SetRcpOctets(kRcpPtzData, bytes, 1);
-    }
+  if (protocol_ == kPTZProtocolBiCom) {
+    result = rcp.SetRcpOctets(kRcpHeadData, bytes, cameraLine_);
+  } else {
+    bytes.insert(bytes.begin(), 4, 0);
+    result = rcp.SetRcpOctets(kRcpPtzData, bytes, 1);
   }
-  if (!result.IsSuccess() && result.severity != CResultDef::kSeverityNotSent)
+  if (!result.IsSuccess() && result.severity != CResultDef::kSeverityNotSent && !rcp.IsAborted())
     driver_->Log(result.severity, "%s", result.message.c_str());
   return result.IsSuccess();
 }
 
 void CBoschPTZComm::CheckHeadType() {
-  if (protocol_ != kPTZProtocolOSRD || headChecked_) return;
-  CScopedLock guard(sendLock_);
+  if (protocol_ != kPTZProtocolOSRD || headChecked_ || IsStopRequested()) return;
   uint32_t value = 0;
   const bool read = rcp_.GetRcpPtzOctet(value);
   if (read && value == kOsrdHeadType) {
@@ -155,7 +201,7 @@ void CBoschPTZComm::CheckHeadType() {
   const CResultDef result = rcp_.SetRcpOctet(kRcpPtzOctet, kOsrdHeadType, 1);
   if (result.IsSuccess()) {
     headChecked_ = true;
-  } else if (result.severity != CResultDef::kSeverityNotSent) {
+  } else if (result.severity != CResultDef::kSeverityNotSent && !rcp_.IsAborted()) {
     driver_->Log(result.severity, "%s", result.message.c_str());
   }
 }
@@ -166,11 +212,14 @@ bool CBoschPTZComm::SetManualFocus(IIPParams* params, bool manual) {
                  "vantrel::CBoschPTZComm::SetManualFocus");
     return false;
   }
+  // After a stop the control may be gone (its Close does not wait out a request the abort
+  // could not end), so the stop event is checked before every use of `params`.
+  if (IsStopRequested()) return false;
   if (params->IsManualFocus() == manual) return true;
   std::unique_ptr<CPTZCommandIf> builder = NewBuilder();
   if (!builder || !builder->SupportsFocusMode()) return true;
   builder->SetAutoFocusMode(manual ? 2 : 1);
-  if (!SendFrame(*builder)) return false;
+  if (!SendFrame(*builder) || IsStopRequested()) return false;
   params->SetManualFocus(manual);
   return true;
 }
@@ -181,11 +230,12 @@ bool CBoschPTZComm::SetManualIris(IIPParams* params, bool manual) {
                  "vantrel::CBoschPTZComm::SetManualIris");
     return false;
   }
+  if (IsStopRequested()) return false;
   if (params->IsManualIris() == manual) return true;
   std::unique_ptr<CPTZCommandIf> builder = NewBuilder();
   if (!builder || !builder->SupportsIrisMode()) return true;
   builder->SetAutoIrisMode(manual ? 2 : 1);
-  if (!SendFrame(*builder)) return false;
+  if (!SendFrame(*builder) || IsStopRequested()) return false;
   params->SetManualIris(manual);
   return true;
 }
@@ -322,41 +372,55 @@ void CBoschPTZComm::DoStop(CPTZItem& item) {
   }
   builder->Stop(kind);
   const int repeats = protocol_ == kPTZProtocolPelcoD ? kPelcoStopRepeats : 1;
-  for (int i = 0; i < repeats; ++i) SendFrame(*builder);
+  // A stop that does not get through (the camera vanished) is not tried three more times.
+  for (int i = 0; i < repeats; ++i)
+    if (!SendFrame(*builder)) break;
 }
 
-bool CBoschPTZComm::StorePreset(uint32_t index) {
+bool CBoschPTZComm::SendPresetCommand(const char* method, uint32_t index,
+                                      void (CPTZCommandIf::*build)(uint16_t)) {
   std::unique_ptr<CPTZCommandIf> builder = NewBuilder();
   if (!builder) return false;
-  builder->StorePreset(PresetNumber(index));
-  bool result = SendFrame(*builder);
-  if (result && protocol_ == kPTZProtocolOSRD) {
-    Sleep(kOsrdStoreSettleMs);
+  const std::optional<uint16_t> number = PresetNumber(method, index);
+  if (!number) return false;
+  ((*builder).*build)(*number);
+  CRcpHttp rcp(driver_->GetDeviceInfo());
+  {
+    CScopedLock guard(activeLock_);
+    if (closing_) return false;
+    active_.insert(&rcp);
+  }
+  bool result = SendFrameOn(rcp, *builder);
+  if (result && protocol_ == kPTZProtocolOSRD && build == &CPTZCommandIf::StorePreset) {
     // OSRD heads get an idle lens command and a stop once they have settled after a store.
-    builder->Reset();
-    builder->Iris(true, 0);
-    if (SendFrame(*builder)) {
+    if (!GetStopEvent().Wait(kOsrdStoreSettleMs)) {
       builder->Reset();
-      builder->Stop(0);
-      result = SendFrame(*builder);
+      builder->Iris(true, 0);
+      if (SendFrameOn(rcp, *builder)) {
+        builder->Reset();
+        builder->Stop(0);
+        result = SendFrameOn(rcp, *builder);
+      }
     }
   }
+  CScopedLock guard(activeLock_);
+  active_.erase(&rcp);
   return result;
 }
 
+bool CBoschPTZComm::StorePreset(uint32_t index) {
+  return SendPresetCommand("vantrel::CBoschPTZComm::StorePreset", index, &CPTZCommandIf::StorePreset);
+}
+
 bool CBoschPTZComm::GoToPreset(uint32_t index, int32_t) {
-  std::unique_ptr<CPTZCommandIf> builder = NewBuilder();
-  if (!builder) return false;
-  builder->GoToPreset(PresetNumber(index));
-  return SendFrame(*builder);
+  return SendPresetCommand("vantrel::CBoschPTZComm::GoToPreset", index, &CPTZCommandIf::GoToPreset);
 }
 
 bool CBoschPTZComm::ClearPreset(uint32_t index) {
   std::unique_ptr<CPTZCommandIf> builder = NewBuilder();
   if (!builder) return false;
   if (!builder->SupportsClearPreset()) return true;
-  builder->ClearPreset(PresetNumber(index));
-  return SendFrame(*builder);
+  return SendPresetCommand("vantrel::CBoschPTZComm::ClearPreset", index, &CPTZCommandIf::ClearPreset);
 }
 
 }  // namespace vantrel

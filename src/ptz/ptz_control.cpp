@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/teardown_queue.h"
+
 namespace vantrel {
 
 namespace {
@@ -30,11 +32,30 @@ void* CBasePTZControl::ScalarDeletingDestructor(unsigned int) {
   return this;
 }
 
+void CBasePTZControl::BeginClose() {
+  if (comm_) comm_->BeginClose();
+}
+
 void CBasePTZControl::Close() {
-  // The list must stop calling into the comm before the comm goes.
+  // Abort first: the list's calls into the comm then end at once, and the list waits for them
+  // before the comm goes.
+  BeginClose();
   presets_.SetComm(nullptr, presetCapacity_);
   std::unique_ptr<CBasePTZComm> comm = std::move(comm_);
-  if (comm) comm->Close();
+  if (!comm) return;
+  if (comm->WaitForThreadEnd(CBasePTZComm::kCloseWaitMs)) {
+    comm->Close();
+    return;
+  }
+  // A request the abort could not cut short (the platform may only end it at its time-out):
+  // the thread sends nothing more and touches nothing of this control, so the comm is left to
+  // end on the tear-down queue instead of holding the host.
+  driver_->Log(kLogWarning,
+               "%s: The PTZ thread of channel %u did not end within %u ms; it is released when the camera's "
+               "request ends",
+               "vantrel::CBasePTZControl::Close", channel_ + 1, CBasePTZComm::kCloseWaitMs);
+  CBasePTZComm* orphan = comm.release();
+  CTeardownQueue::Post([orphan] { delete orphan; });
 }
 
 bool CBasePTZControl::Open() {
@@ -43,7 +64,7 @@ bool CBasePTZControl::Open() {
   if (!comm || !comm->Open()) return false;
   presetCapacity_ = comm->GetPresetCapacity();
   comm_ = std::move(comm);
-  presets_.SetComm(comm_.get(), presetCapacity_);
+  presets_.SetComm(comm_.get(), presetCapacity_, comm_->GetFirstPresetNumber());
   return true;
 }
 
@@ -56,7 +77,8 @@ bool CBasePTZControl::OpenWithPresets(const TSmartPtr<CXMLPrepositionReader>& st
 
 int32_t CBasePTZControl::IsPTZConfigured() {
   if (!comm_) return kPTZNotOpen;
-  return comm_->GetProtocol() != kPTZProtocolNone ? 1 : 0;
+  // A protocol number without a frame builder sends nothing: the head is not configured.
+  return comm_->HasFrameBuilder() ? 1 : 0;
 }
 
 int32_t CBasePTZControl::QueueMove(uint32_t direction, uint32_t speed) {

@@ -50,8 +50,10 @@ class CBasePTZControl : public IIPPTZApiEx, public IIPParams {
   int32_t GetCurrentPreposition(wchar_t* buffer, uint32_t size) override;
   bool SupportsFeature(uint32_t feature) override;
 
-  // The control's own operations.
+  // The control's own operations. BeginClose aborts what the channel is doing without waiting;
+  // Close then waits (bounded).
   virtual void Close();
+  void BeginClose();
   virtual std::unique_ptr<CBasePTZComm> CreateComm() = 0;
   virtual bool OpenWithPresets(const TSmartPtr<CXMLPrepositionReader>& store);
   virtual bool Open();

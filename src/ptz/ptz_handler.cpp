@@ -36,6 +36,10 @@ void CBasePTZHandler::ReleaseControls() {
     CScopedLock guard(lock_);
     doomed.swap(controls_);
   }
+  // Every channel is aborted before the first is waited for, so closing N silent channels
+  // takes one channel's bound, not N.
+  for (auto& [channel, control] : doomed) control->BeginClose();
+  for (auto& [channel, control] : doomed) control->Close();
 }
 
 IIPPTZApiEx* CBasePTZHandler::GetPTZApiEx(uint32_t channel) {

@@ -47,10 +47,24 @@ bool CXMLPrepositionReader::ReadPreset(uint32_t channel, uint32_t position, std:
 bool CXMLPrepositionReader::WritePreset(uint32_t channel, uint32_t position, const std::wstring& name,
                                         uint32_t slot) {
   CScopedLock guard(lock_);
+  if (!opened_) return false;
   const std::string base = PositionPath(channel, position);
   if (!document_.SetValueW(base + "/Name", name)) return false;
   if (!document_.SetValue(base + "/Slot", std::to_string(slot))) return false;
-  if (opened_ && saveEachWrite_) return document_.Save() == S_OK;
+  if (saveEachWrite_) return document_.Save() == S_OK;
+  return true;
+}
+
+bool CXMLPrepositionReader::PositionExists(uint32_t channel, uint32_t position) {
+  CScopedLock guard(lock_);
+  return document_.NodeExists(PositionPath(channel, position));
+}
+
+bool CXMLPrepositionReader::RemovePreset(uint32_t channel, uint32_t position) {
+  CScopedLock guard(lock_);
+  if (!opened_) return false;
+  document_.RemoveNode(PositionPath(channel, position));
+  if (saveEachWrite_) return document_.Save() == S_OK;
   return true;
 }
 

@@ -28,7 +28,12 @@ class CXMLPrepositionReader {
   bool Open(const std::string& fileName);
   // True when both the name and a well-formed slot were found.
   bool ReadPreset(uint32_t channel, uint32_t position, std::wstring& name, uint32_t& slot);
+  // False when the file was never opened: a preset that cannot reach the disk is not saved.
   bool WritePreset(uint32_t channel, uint32_t position, const std::wstring& name, uint32_t slot);
+  // Whether the position holds anything at all, usable or not.
+  bool PositionExists(uint32_t channel, uint32_t position);
+  // Removes one position and saves (unless saving is suspended).
+  bool RemovePreset(uint32_t channel, uint32_t position);
   void ClearChannel(uint32_t channel);
   bool Save();
   // While suspended, WritePreset only changes the document; SaveAll writes the file once.

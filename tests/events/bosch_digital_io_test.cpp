@@ -124,6 +124,8 @@ TEST_F(BoschDigitalIOTest, DescriptionAndSetUpFollowTheCameraModel) {
     EXPECT_EQ(io.GetNumberOfOutputs(), c.outputs);
     ASSERT_TRUE(io.SetCallback(&callback));
     ASSERT_TRUE(io.StartIO()) << "no relays needs no output thread";
+    // The input thread sets the device up before its first poll.
+    ASSERT_TRUE(WaitForRequests("command=0x01C0", c.inputs, 5000));
     EXPECT_EQ(RequestsWith(c.inputSetup).size(), 1u);
     EXPECT_EQ(RequestsWith("command=0x09A5").size() + RequestsWith("command=0x008D").size(),
               c.inputs + (c.inputs == 1 ? 1 : 0))
@@ -209,16 +211,43 @@ TEST_F(BoschDigitalIOTest, UnreachableInputsFailThePollOncePerRun) {
   EXPECT_TRUE(io.StopIO());
 }
 
-TEST_F(BoschDigitalIOTest, StartWithASilentCameraHoldsTheHostForAFewTimeOutsAtMost) {
+TEST_F(BoschDigitalIOTest, StartNeverWaitsForASilentCamera) {
+  for (const bool described : {true, false}) {
+    SCOPED_TRACE(described ? "counts read before" : "counts not read yet");
+    Use("127.0.0.51");
+    auto owned = MakeIO();
+    CBoschDigitalIO& io = *owned;
+    ASSERT_TRUE(io.SetCallback(&callback));
+    if (described) {
+      ASSERT_EQ(io.GetNumberOfInputs(), 4u);
+    }
+    ASSERT_TRUE(camsim->Fault("kind=delay&ms=30000&count=0"));
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(io.StartIO()) << "the threads start; they report the failure";
+    EXPECT_LT(GetTickCount() - start, 500u) << "no request on the host's thread";
+    const DWORD stopStart = GetTickCount();
+    EXPECT_TRUE(io.StopIO());
+    std::printf("StopIO against a silent camera: %lu ms\n", GetTickCount() - stopStart);
+    EXPECT_LT(GetTickCount() - stopStart, driver.info.timeout + 1000);
+  }
+}
+
+TEST_F(BoschDigitalIOTest, ACameraThatBootsLateGetsItsInputsAndRelays) {
   Use("127.0.0.51");
+  ASSERT_TRUE(camsim->Set("input=2&value=1"));
+  ASSERT_TRUE(camsim->Fault("kind=asleep&seconds=4"));
   auto owned = MakeIO();
   CBoschDigitalIO& io = *owned;
   ASSERT_TRUE(io.SetCallback(&callback));
-  ASSERT_EQ(io.GetNumberOfInputs(), 4u);
-  ASSERT_TRUE(camsim->Fault("kind=delay&ms=30000&count=0"));
-  const DWORD start = GetTickCount();
-  EXPECT_TRUE(io.StartIO()) << "the threads start; their polls report the failure";
-  EXPECT_LT(GetTickCount() - start, 3 * kRequestTimeoutMs);
+  ASSERT_TRUE(io.StartIO());
+  Sleep(2500);
+  EXPECT_GE(callback.failures.load(), 1) << "the host hears that I/O does not work yet";
+  EXPECT_EQ(callback.changes.load(), 0);
+  ASSERT_TRUE(callback.WaitForState(1, kIOStateOn, 4000 + CIOBase::kInputPollMs + 3000));
+  EXPECT_EQ(callback.State(0), kIOStateOff);
+  ASSERT_TRUE(WaitForRequests("command=0x01C1", 2, 3000)) << "both relays switched off once known";
+  EXPECT_EQ(io.GetNumberOfOutputs(), 2u);
+  EXPECT_EQ(LinesContaining("The I/O description of device 127.0.0.51:80 could not be read"), 1);
   EXPECT_TRUE(io.StopIO());
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "events/io_states.h"
@@ -107,10 +108,14 @@ class ScriptedIO final : public CIOBase {
   std::atomic<bool> failInputs{false};
   std::atomic<int> polls{0};
   std::atomic<int> prepares{0};
+  std::atomic<bool> describes{true};  // false: a camera still booting
+  std::atomic<int> descriptionReads{0};
   CManualEvent aborted;
 
  protected:
   bool LoadIODescription(uint32_t& inputs, uint32_t& outputs) override {
+    ++descriptionReads;
+    if (!describes) return false;
     inputs = inputs_;
     outputs = outputs_;
     return true;
@@ -150,8 +155,8 @@ TEST_F(IOBaseTest, FirstPollReportsEveryInputThenOnlyChangesWithinOneTick) {
   ASSERT_TRUE(io.SetCallback(&callback));
   EXPECT_FALSE(io.SetCallback(nullptr));
   ASSERT_TRUE(io.StartIO());
-  EXPECT_EQ(io.prepares.load(), 1);
   ASSERT_TRUE(callback.WaitForChanges(3, 1000)) << "the first poll runs at once";
+  EXPECT_EQ(io.prepares.load(), 1) << "the device is set up before the first poll";
   auto changes = callback.Changes();
   EXPECT_EQ(changes[0].input, 0u);
   EXPECT_EQ(changes[0].state, kIOStateOff);
@@ -289,6 +294,51 @@ TEST_F(IOBaseTest, StopDuringAHangingDeviceEndsWithinTheTimeOut) {
     EXPECT_LT(GetTickCount() - start, driver.info.timeout);
     EXPECT_EQ(LinesContaining("thread failed!"), 0);
   }
+}
+
+TEST_F(IOBaseTest, ACameraThatBootsLateIsAskedUntilItDescribesItself) {
+  ScriptedIO io(&driver, 2, 1);
+  io.describes = false;
+  io.SetInput(1, 1);
+  ASSERT_TRUE(io.SetCallback(&callback));
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(io.StartIO()) << "the camera may still be booting";
+  EXPECT_LT(GetTickCount() - start, 500u) << "StartIO does not ask the camera";
+  while (callback.failures.load() < 2) Sleep(20);
+  EXPECT_EQ(io.prepares.load(), 0);
+  EXPECT_FALSE(io.SetOutputState(0, kIOStateOn)) << "no relay is known yet";
+  EXPECT_EQ(LinesContaining("The I/O description of device 127.0.0.1:80 could not be read"), 1);
+
+  io.describes = true;
+  ASSERT_TRUE(callback.WaitForChanges(2, CIOBase::kInputPollMs + 1000));
+  EXPECT_EQ(callback.Changes()[1].state, kIOStateOn);
+  EXPECT_EQ(io.prepares.load(), 1);
+  ASSERT_TRUE(io.WaitForWrites(1, 2000)) << "the relay is switched off once known";
+  EXPECT_EQ(io.Writes()[0].state, kIOStateOff);
+  EXPECT_TRUE(io.SetOutputState(0, kIOStateOn));
+  ASSERT_TRUE(io.WaitForWrites(2, 2000));
+  EXPECT_TRUE(io.StopIO());
+}
+
+TEST_F(IOBaseTest, RacingSwitchesLeaveTheRecordAsTheRelayIs) {
+  ScriptedIO io(&driver, 0, 1);
+  ASSERT_TRUE(io.StartIO());
+  ASSERT_TRUE(io.WaitForWrites(1, 2000));
+  for (int round = 0; round < 200; ++round) {
+    // Two host threads switch the same relay at once.
+    const uint32_t first = round % 2 ? kIOStateOn : kIOStateOff;
+    const uint32_t second = round % 2 ? kIOStateOff : kIOStateOn;
+    std::thread other([&] { io.ApplyOutputState(0, first); });
+    io.ApplyOutputState(0, second);
+    other.join();
+    const auto writes = io.Writes();
+    const uint32_t relay = writes.back().state;
+    // Asking for the state the relay is in sends nothing; the other state is always sent.
+    EXPECT_TRUE(io.ApplyOutputState(0, relay));
+    ASSERT_EQ(io.Writes().size(), writes.size())
+        << "round " << round << ": the record disagrees with the relay";
+  }
+  EXPECT_TRUE(io.StopIO());
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/camsim_control.h"
@@ -26,9 +28,12 @@ class MotionCallback final : public ipcapture::IIPVideoCallback {
   void* ScalarDeletingDestructor(unsigned int) override { return this; }
   bool OnFrame(ipcapture::IIPFrame* frame) override {
     auto* f = static_cast<FakeFrame*>(frame);
-    std::lock_guard<std::mutex> guard(mutex);
     const auto payload = f->Payload();
-    states.push_back(payload.size() == 2 && payload[0] == 1 ? payload[1] : 0xEE);
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      states.push_back(payload.size() == 2 && payload[0] == 1 ? payload[1] : 0xEE);
+    }
+    if (onFrame) onFrame();
     return accept.load();
   }
   void OnMotionDataStopped(uint32_t reason) override {
@@ -67,6 +72,8 @@ class MotionCallback final : public ipcapture::IIPVideoCallback {
   std::vector<uint32_t> stopped;
   std::atomic<bool> accept{true};
   std::atomic<int> signalLost{0};
+  // Called inside OnFrame (after the frame is counted) when set.
+  std::function<void()> onFrame;
 };
 
 class MotionChannelTest : public ::testing::Test {
@@ -224,6 +231,47 @@ TEST_F(MotionChannelTest, StopWhileTheCameraHangsEndsWithinItsBound) {
   EXPECT_TRUE(channel.Stop());
   EXPECT_LT(GetTickCount() - start, driver.info.timeout + 1000);
   EXPECT_TRUE(callback.States().empty());
+}
+
+TEST_F(MotionChannelTest, StopFromInsideTheCallbackEndsDeliveryAtOnce) {
+  SetMotion(1, true);
+  MotionCallback callback;
+  auto* channel = new CMotionChannel(0, &driver, &callback);
+  std::atomic<int> stopResult{-1};
+  callback.onFrame = [&] {
+    if (stopResult.load() == -1) stopResult = channel->Stop() ? 1 : 0;
+  };
+  ASSERT_TRUE(channel->Start());
+  ASSERT_TRUE(callback.WaitForStates(1, 3000));
+  Sleep(1500);
+  EXPECT_EQ(stopResult.load(), 0) << "the stop cannot finish on the callback's own thread";
+  // The first frame of the start's pair asked for the stop: its second frame never comes.
+  EXPECT_EQ(callback.States().size(), 1u);
+  // The owner finishes the stop on another thread, as its tear-down queue does.
+  std::thread([&] { delete channel; }).join();
+  EXPECT_EQ(allocator.LiveCount(), 0u);
+}
+
+TEST_F(MotionChannelTest, AStopWaitsOutACallbackInFlightAndNoneStartsAfterIt) {
+  SetMotion(1, true);
+  MotionCallback callback;
+  CManualEvent inside;
+  callback.onFrame = [&] {
+    inside.Set();
+    Sleep(1500);
+  };
+  CMotionChannel channel(0, &driver, &callback);
+  ASSERT_TRUE(channel.Start());
+  ASSERT_TRUE(inside.Wait(3000));
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(channel.Stop());
+  const DWORD took = GetTickCount() - start;
+  EXPECT_GE(took, 1000u) << "the callback in flight is waited out";
+  EXPECT_LT(took, 1500u + driver.info.timeout + 1000);
+  const size_t delivered = callback.States().size();
+  Sleep(1200);
+  EXPECT_EQ(callback.States().size(), delivered) << "no callback after the stop returned";
+  EXPECT_EQ(delivered, 1u) << "the pair's second frame was not started";
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/teardown_queue.h"
 #include "ptz/ptz_handler.h"
 #include "support/camsim_control.h"
 #include "support/fake_driver.h"
@@ -413,7 +414,7 @@ TEST_F(PTZCamsim, OlderFileIsImportedOnce) {
   ASSERT_NE(Api(), nullptr);
   EXPECT_EQ(Api()->GetPrepositionCount(), 2) << "the older file is read only while a channel has no presets";
   EXPECT_EQ(Api()->GoToPreposition(0, L"Door"), kPTZSuccess);
-  EXPECT_EQ(WaitFrames(1).back(), "pelco-d goto_preset preset=4") << "imported numbers are slots";
+  EXPECT_EQ(WaitFrames(1).back(), "pelco-d goto_preset preset=3") << "imported numbers are the head's own";
 }
 
 TEST_F(PTZCamsim, CorruptPresetFileIsKeptAsideAndTheListStartsEmpty) {
@@ -449,7 +450,37 @@ TEST_F(PTZCamsim, UnusablePresetFileGivesTheMessageAndNoCrash) {
   EXPECT_EQ(api->GetPrepositionCount(), 0);
   wchar_t name[8];
   EXPECT_EQ(api->GetCurrentPreposition(name, 8), kPTZPresetNotFound);
-  api->AddPreposition(L"Any");
+  // The head stored it, but the name cannot outlive a restart: the host is told.
+  EXPECT_EQ(api->AddPreposition(L"Any"), kPTZNotOpen);
+}
+
+// ---- Close -------------------------------------------------------------------------------------
+
+TEST_F(PTZCamsim, CloseAgainstASilentCameraIsBoundedAndSendsNothingAfterwards) {
+  driver_.info.timeout = 10000;  // as after a successful open
+  Restart();
+  ASSERT_NE(Api(0), nullptr);
+  ASSERT_NE(Api(1), nullptr);
+  // The head's port accepts the connection and never answers.
+  ASSERT_TRUE(camsim_->Fault("kind=delay&match=0xFFDD&count=0&ms=30000"));
+  for (uint32_t channel : {0u, 1u}) {
+    EXPECT_EQ(Api(channel)->StartMove(kPTZLeft, 16), kPTZSuccess);
+    EXPECT_EQ(Api(channel)->Stop(), kPTZSuccess);  // four Pelco-D stops wait behind the move
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  handler_.reset();
+  const auto took =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  std::printf("PTZ close of 2 channels against a silent camera: %lld ms\n", static_cast<long long>(took));
+  // One channel's bound (5000 ms) at most, for both together.
+  EXPECT_LT(took, 5000);
+  // Whatever reaches the camera from now on is answered at once and recorded.
+  camsim_->Get("clear_faults");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(Frames().empty()) << Frames().front();
+  // The threads the abort could not end are released once their requests time out.
+  EXPECT_TRUE(CTeardownQueue::Drain(30000));
 }
 
 TEST_F(PTZCamsim, HandlerRequestRules) {

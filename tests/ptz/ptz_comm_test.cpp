@@ -59,5 +59,43 @@ TEST(PTZControl, ClosedControlsRefuseAndInfoFollowsTheDewarpParameter) {
   EXPECT_FALSE(control.OpenWithPresets(TSmartPtr<CXMLPrepositionReader>())) << "presets need a store";
 }
 
+TEST(PTZControl, OnlyProtocolsWithFramesCountAsConfigured) {
+  testing::FakeDriver driver;
+  const struct {
+    const char* parameter;
+    int32_t configured;
+  } cases[] = {{"1", 1}, {"2", 1}, {"3", 1}, {"0", 0}, {"4", 0}, {"99", 0}, {"-1", 0}, {"x", 0}};
+  for (const auto& c : cases) {
+    driver.parameters[4] = c.parameter;
+    CBoschPTZControl control(&driver, 0, false);
+    ASSERT_TRUE(control.Open()) << c.parameter;
+    EXPECT_EQ(control.IsPTZConfigured(), c.configured) << c.parameter;
+  }
+}
+
+TEST(PTZComm, PresetsOutsideTheProtocolAreRefusedWithALogLine) {
+  testing::FakeDriver driver;
+  driver.info.address = "127.0.0.79";  // nothing listens there: a frame that was sent would fail late
+  const struct {
+    uint32_t protocol;
+    uint32_t slot;
+    const char* line;
+  } cases[] = {
+      {kPTZProtocolPelcoD, 32,
+       "vantrel::CBoschPTZComm::GoToPreset: Preset 33 is outside the presets 1 to 32"},
+      {kPTZProtocolBiCom, 300,
+       "vantrel::CBoschPTZComm::GoToPreset: Preset 301 is outside the presets 1 to 99"},
+      {kPTZProtocolOSRD, 99, "vantrel::CBoschPTZComm::GoToPreset: Preset 100 is outside the presets 1 to 99"},
+  };
+  for (const auto& c : cases) {
+    CBoschPTZComm comm(&driver, 0, c.protocol);
+    EXPECT_FALSE(comm.GoToPreset(c.slot, 0)) << c.protocol;
+    EXPECT_FALSE(comm.StorePreset(c.slot)) << c.protocol;
+    bool logged = false;
+    for (const auto& line : driver.Lines()) logged |= line.level == 1 && line.text.rfind(c.line, 0) == 0;
+    EXPECT_TRUE(logged) << c.line;
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

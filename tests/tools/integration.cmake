@@ -19,6 +19,7 @@ if(LUMIVAR_WINDOWS)
     multicast 240
     cycles 900
     io_mode 120
+    io_late_camera 150
     motion_mode 150
     audio_g711 150
     audio_aac 150

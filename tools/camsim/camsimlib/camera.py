@@ -30,6 +30,9 @@ class Fault:
         self.match = match or ""
         self.count = int(count)  # <= 0: until cleared
         self.args = args
+        # "asleep": a camera still booting drops every matching request until `seconds` after
+        # the fault was set, then answers as usual (the fault ends itself; `count` is ignored).
+        self.wakes = time.time() + float(args.get("seconds", 15)) if kind == "asleep" else None
 
     def to_json(self):
         return {"kind": self.kind, "match": self.match, "count": self.count, "args": self.args}
@@ -118,7 +121,14 @@ class Camera:
 
     def take_fault(self, target):
         with self.lock:
-            for f in self.faults:
+            for f in list(self.faults):
+                if f.wakes is not None:
+                    if time.time() >= f.wakes:
+                        self.faults.remove(f)
+                        continue
+                    if f.match in target:
+                        return f
+                    continue
                 if f.match in target:
                     if f.count > 0:
                         f.count -= 1

@@ -173,8 +173,8 @@ class CameraHandler(BaseHTTPRequestHandler):
         if fault is not None and fault.kind == "delay":
             time.sleep(min(float(fault.args.get("ms", 1000)), 120000) / 1000.0)
             fault = None
-        if fault is not None and fault.kind == "drop":
-            self.record(0, None, "dropped")
+        if fault is not None and fault.kind in ("drop", "asleep"):
+            self.record(0, None, "dropped" if fault.kind == "drop" else "asleep")
             self.close_connection = True
             try:
                 self.connection.shutdown(socket.SHUT_RDWR)
