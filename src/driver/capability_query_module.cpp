@@ -8,6 +8,7 @@
 #include "capabilities/lumivar_camera_properties.h"
 #include "capabilities/rcp_http_property_source.h"
 #include "channels/encoder_profiles.h"
+#include "foundation/teardown_queue.h"
 
 namespace vantrel {
 namespace {
@@ -27,6 +28,14 @@ CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::IIPCapabilityQueryCall
 CCapabilityQueryModule::~CCapabilityQueryModule() { Stop(); }
 
 void* CCapabilityQueryModule::ScalarDeletingDestructor(unsigned int flags) {
+  if ((flags & 1) && OnQueryThread()) {
+    // The host deletes us from inside our own callback: its thread returns through this
+    // module, so the delete waits on the tear-down thread for the callback and the thread.
+    Terminate();
+    gate_.Close();  // nothing more reaches the host from this query
+    CTeardownQueue::Post([this] { delete this; });
+    return this;
+  }
   if (flags & 1) {
     delete this;
   } else {
@@ -50,14 +59,8 @@ uint32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const
                                        const char* password, ipcapture::IIPCapabilityResult* result) {
   if (!address || !user || !password) return 0;
   CScopedLock guard(lock_);
-  if (thread_) {
-    // A query that has ended leaves its handle behind; only a running one refuses a new start.
-    if (WaitForSingleObject(thread_, 0) != WAIT_OBJECT_0) return 0;
-    CloseHandle(thread_);
-    thread_ = nullptr;
-    threadId_ = 0;
-    properties_.reset();
-  }
+  // Also a query that has ended: its handle is held until the module stops.
+  if (thread_) return 0;
   result_ = result;
   device_.address = address;
   device_.port = port;
@@ -88,17 +91,29 @@ void CCapabilityQueryModule::Terminate() {
   if (std::shared_ptr<CBaseCameraProperties> properties = CurrentProperties()) properties->Abort();
 }
 
+bool CCapabilityQueryModule::OnQueryThread() {
+  CScopedLock guard(lock_);
+  return thread_ && threadId_ == GetCurrentThreadId();
+}
+
 void CCapabilityQueryModule::Stop() {
   Terminate();
+  void* thread = nullptr;
+  bool ownThread = false;
+  {
+    CScopedLock guard(lock_);
+    thread = thread_;
+    ownThread = thread && threadId_ == GetCurrentThreadId();
+  }
+  if (thread && !ownThread) {
+    // The abort ends the load within one request; the query's last callback (its failure) may
+    // still come while we wait, and a callback the host is in is waited out, never cut short.
+    // No lock is held: the callback may call Terminate.
+    WaitForSingleObject(thread, INFINITE);
+  }
+  gate_.Close();
   CScopedLock guard(lock_);
   if (thread_) {
-    if (threadId_ != GetCurrentThreadId()) {
-      if (WaitForSingleObject(thread_, 2 * device_.timeout) != WAIT_OBJECT_0) {
-        TerminateThread(thread_, 0);
-        WaitForSingleObject(thread_, 1000);
-        if (callback_) callback_->OnQueryThreadTerminated();
-      }
-    }
     CloseHandle(thread_);
     thread_ = nullptr;
     threadId_ = 0;
@@ -116,12 +131,12 @@ unsigned __stdcall CCapabilityQueryModule::ThreadMain(void* self) {
 }
 
 void CCapabilityQueryModule::Fail(uint32_t status, const std::string& message) {
-  if (callback_) callback_->OnQueryFailed(status, message.c_str());
+  if (CCallbackGate::Scope s(gate_); s && callback_) callback_->OnQueryFailed(status, message.c_str());
 }
 
 void CCapabilityQueryModule::QueryBody() {
-  // Start set these before the thread began and Stop changes them only once it has ended (or
-  // from this thread, inside a callback, after which nothing here touches them).
+  // Start set these before the thread began; Stop changes them only once the thread has ended
+  // (or on this thread, inside a callback, after which nothing here touches them).
   std::shared_ptr<CBaseCameraProperties> properties = properties_;
   ipcapture::IIPCapabilityResult* const result = result_;
   if (!IsValidAddress(device_.address)) {
@@ -149,16 +164,22 @@ void CCapabilityQueryModule::QueryBody() {
     Fail(status, message);
     return;
   }
-  if (!properties->Save(result)) {
-    Fail(ipcapture::kQueryOtherError, "Failed to save capability query results");
-    return;
+  {
+    // The result object is the host's too: nothing is written into it after a stop returned.
+    CCallbackGate::Scope s(gate_);
+    if (!s) return;
+    if (!properties->Save(result)) {
+      Fail(ipcapture::kQueryOtherError, "Failed to save capability query results");
+      return;
+    }
   }
-  if (callback_) callback_->OnQueryCompleted();
+  if (CCallbackGate::Scope s(gate_); s && callback_) callback_->OnQueryCompleted();
 }
 
 std::shared_ptr<CBaseCameraProperties> CBoschCapabilityQueryModule::CreateCameraProperties() {
   return std::make_shared<CLumivarCameraProperties>(std::make_unique<CRcpHttpPropertySource>(device_),
-                                                    &ProfileCandidates, flag_ != 0, device_.model);
+                                                    &ProfileCandidates, &JpegExactResolutionCode, flag_ != 0,
+                                                    device_.model);
 }
 
 }  // namespace vantrel

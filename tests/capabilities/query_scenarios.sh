@@ -33,6 +33,20 @@ for bad in "$good:80" "$good/x" "user@$good" "$good?" "cam era"; do
 done
 [ "$(requests $good)" -eq 0 ] && pass "an invalid address causes no traffic" || fail "an invalid address reached the camera"
 
+# One query per module (its thread handle is held until the module ends), and the host ending the
+# module from inside its own completion callback: no deadlock, no crash, a prompt return.
+for api in global module; do
+  host_run "again_$api" 60 -u service -w camsim query $good --api $api
+  expect_line "again_$api" '^query: completed$' "$api: the query completes"
+  expect_line "again_$api" '^query: start after the end: refused$' "$api: a second start on the same module is refused"
+  host_run "incallback_$api" 60 -u service -w camsim query $good --api $api --uninit-in-callback
+  expect_line "incallback_$api" '^query: completed$' "$api: completion reported to the callback that ends the module"
+  ms=$(host_log "incallback_$api" | sed -n 's/^query: ended from inside the callback in \([0-9]*\) ms$/\1/p')
+  [ -n "$ms" ] && [ "$ms" -lt 2000 ] && pass "$api: ending the module inside its callback returned in $ms ms" ||
+    fail "$api: ending the module inside its callback took ${ms:-?} ms"
+  expect_line "incallback_$api" '^SUMMARY: OK' "$api: the host ends cleanly after ending the module inside the callback"
+done
+
 # Terminate and uninit while the camera takes 8 s to tell its frame rate (a step in mid-load).
 # Closing the request breaks it at once on Windows; Wine's synchronous WinHTTP only notices at
 # the reply or the request's time-out (10 s), so the bound is that time-out. Either way no
