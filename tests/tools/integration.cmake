@@ -41,7 +41,8 @@ if(LUMIVAR_WINDOWS)
     raw_rtsp_digest 180
     raw_rtsp_session 120
     raw_rtsp_udp 120
-    stream_sizes 120)
+    stream_sizes 120
+    https 240)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
