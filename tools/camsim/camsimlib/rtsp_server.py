@@ -138,7 +138,10 @@ class StreamChoice:
             code = _int(s.get(code_key), -1)
             if code in table:
                 self.width, self.height = table[code]
-            mode = s.get("encoder_mode") or []
+            line_settings = {}
+            if isinstance(settings, dict):
+                line_settings = settings.get(self.line) or settings.get(str(self.line)) or {}
+            mode = line_settings.get("encoder_mode") or []
             if (self.codec == "h264" and camera is not None and camera.config.get("profile_sizes")
                     and len(mode) == 8):
                 profile = mode[3] if self.inst == 1 else mode[7]

@@ -37,6 +37,7 @@ CAMERAS = [
      "mac": [0x00, 0x07, 0x5F, 0x12, 0x00, 0xFE], "video_lines": 2, "encoders": 4,
      "frame_rate_milli": 25000, "inputs": 1, "outputs": 1, "storage": True, "dewarp": [1],
      "profiles": [[23, 0], [0, 22], [31, 33]], "records": [], "profile_sizes": True,
+     "encoder_mode": [0, 0, 0, 31, 0, 0, 0, 33],
      "capabilities": caps(0x0004, 0x1000)},
     # A 4-input video encoder (PAL), MPEG-4 and JPEG, no storage.
     {"address": "127.0.0.73", "auth": "basic", "model": "Camsim Encoder 4 Video Server", "firmware": "5.52.0004",
