@@ -4,11 +4,12 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "capabilities/lumivar_camera_properties.h"
 #include "capabilities/rcp_http_property_source.h"
 #include "channels/encoder_profiles.h"
-#include "foundation/teardown_queue.h"
+#include "foundation/callback_gate.h"
 
 namespace vantrel {
 namespace {
@@ -19,6 +20,15 @@ constexpr const char kInvalidAddressCharacters[] = "@#$%^&*(){}[]/\\+=|:;,~'\"!?
 
 }  // namespace
 
+struct CCapabilityQueryModule::Run {
+  CCallbackGate gate;  // every call into the host's callback and result object
+  ipcapture::IIPCapabilityQueryCallback* callback = nullptr;
+  ipcapture::IIPCapabilityResult* result = nullptr;
+  std::shared_ptr<CBaseCameraProperties> properties;
+  std::string address;
+  HMODULE library = nullptr;  // the thread's reference to this library
+};
+
 CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::IIPCapabilityQueryCallback* callback, uint8_t flag)
     : flag_(flag), callback_(callback) {
   device_.timeout = kQueryTimeoutMs;
@@ -28,14 +38,6 @@ CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::IIPCapabilityQueryCall
 CCapabilityQueryModule::~CCapabilityQueryModule() { Stop(); }
 
 void* CCapabilityQueryModule::ScalarDeletingDestructor(unsigned int flags) {
-  if ((flags & 1) && OnQueryThread()) {
-    // The host deletes us from inside our own callback: its thread returns through this
-    // module, so the delete waits on the tear-down thread for the callback and the thread.
-    Terminate();
-    gate_.Close();  // nothing more reaches the host from this query
-    CTeardownQueue::Post([this] { delete this; });
-    return this;
-  }
   if (flags & 1) {
     delete this;
   } else {
@@ -61,91 +63,107 @@ uint32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const
   CScopedLock guard(lock_);
   // Also a query that has ended: its handle is held until the module stops.
   if (thread_) return 0;
-  result_ = result;
   device_.address = address;
   device_.port = port;
   device_.user = user;
   device_.password = password;
+  auto run = std::make_shared<Run>();
+  run->callback = callback_;
+  run->result = result;
+  run->address = device_.address;
   try {
-    properties_ = CreateCameraProperties();
+    run->properties = CreateCameraProperties();
   } catch (...) {
-    properties_.reset();
+    run->properties.reset();
   }
+  // The thread may outlive the module (see Stop); it keeps this library loaded until it ends.
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&CCapabilityQueryModule::ThreadMain), &run->library))
+    run->library = nullptr;
+  auto* handOver = new (std::nothrow) std::shared_ptr<Run>(run);
   unsigned id = 0;
-  const uintptr_t handle = _beginthreadex(nullptr, 0, &CCapabilityQueryModule::ThreadMain, this, 0, &id);
+  const uintptr_t handle =
+      handOver ? _beginthreadex(nullptr, 0, &CCapabilityQueryModule::ThreadMain, handOver, 0, &id) : 0;
   if (handle == 0) {
-    properties_.reset();
+    delete handOver;
+    if (run->library) FreeLibrary(run->library);
     return 0;
   }
+  run_ = std::move(run);
   thread_ = reinterpret_cast<void*>(handle);
   threadId_ = id;
   return 1;
 }
 
-std::shared_ptr<CBaseCameraProperties> CCapabilityQueryModule::CurrentProperties() {
+std::shared_ptr<CCapabilityQueryModule::Run> CCapabilityQueryModule::CurrentRun() {
   CScopedLock guard(lock_);
-  return properties_;
+  return run_;
 }
 
 void CCapabilityQueryModule::Terminate() {
-  if (std::shared_ptr<CBaseCameraProperties> properties = CurrentProperties()) properties->Abort();
-}
-
-bool CCapabilityQueryModule::OnQueryThread() {
-  CScopedLock guard(lock_);
-  return thread_ && threadId_ == GetCurrentThreadId();
+  std::shared_ptr<Run> run = CurrentRun();
+  if (run && run->properties) run->properties->Abort();
 }
 
 void CCapabilityQueryModule::Stop() {
   Terminate();
+  std::shared_ptr<Run> run;
   void* thread = nullptr;
   bool ownThread = false;
   {
     CScopedLock guard(lock_);
+    run = run_;
     thread = thread_;
     ownThread = thread && threadId_ == GetCurrentThreadId();
   }
-  if (thread && !ownThread) {
-    // The abort ends the load within one request; the query's last callback (its failure) may
-    // still come while we wait, and a callback the host is in is waited out, never cut short.
-    // No lock is held: the callback may call Terminate.
-    WaitForSingleObject(thread, INFINITE);
-  }
-  gate_.Close();
+  // No lock is held while waiting: the host's callback may call Terminate.
+  if (thread && !ownThread) WaitForSingleObject(thread, kStopGraceMs);
+  // From inside the callback this cannot wait for itself; the callback returns into the
+  // query's own state, which its thread still holds.
+  if (run) run->gate.Close();
   CScopedLock guard(lock_);
   if (thread_) {
     CloseHandle(thread_);
     thread_ = nullptr;
     threadId_ = 0;
   }
-  properties_.reset();
+  run_.reset();
 }
 
-unsigned __stdcall CCapabilityQueryModule::ThreadMain(void* self) {
+unsigned __stdcall CCapabilityQueryModule::ThreadMain(void* handOver) {
+  std::shared_ptr<Run> run = std::move(*static_cast<std::shared_ptr<Run>*>(handOver));
+  delete static_cast<std::shared_ptr<Run>*>(handOver);
+  DWORD code = 0;
   try {
-    static_cast<CCapabilityQueryModule*>(self)->QueryBody();
+    Execute(*run);
   } catch (...) {
-    return kExceptionExitCode;
+    code = kExceptionExitCode;
   }
-  return 0;
+  const HMODULE library = run->library;
+  run.reset();  // the last owner when the module has gone: the properties end here
+  if (library) FreeLibraryAndExitThread(library, code);
+  return code;
 }
 
-void CCapabilityQueryModule::Fail(uint32_t status, const std::string& message) {
-  if (CCallbackGate::Scope s(gate_); s && callback_) callback_->OnQueryFailed(status, message.c_str());
+void CCapabilityQueryModule::Fail(Run& run, uint32_t status, const std::string& message) {
+  if (CCallbackGate::Scope s(run.gate); s && run.callback)
+    run.callback->OnQueryFailed(status, message.c_str());
 }
 
 void CCapabilityQueryModule::QueryBody() {
-  // Start set these before the thread began; Stop changes them only once the thread has ended
-  // (or on this thread, inside a callback, after which nothing here touches them).
-  std::shared_ptr<CBaseCameraProperties> properties = properties_;
-  ipcapture::IIPCapabilityResult* const result = result_;
-  if (!IsValidAddress(device_.address)) {
-    Fail(ipcapture::kQueryInvalidAddress,
+  if (std::shared_ptr<Run> run = CurrentRun()) Execute(*run);
+}
+
+void CCapabilityQueryModule::Execute(Run& run) {
+  const std::shared_ptr<CBaseCameraProperties>& properties = run.properties;
+  if (!IsValidAddress(run.address)) {
+    Fail(run, ipcapture::kQueryInvalidAddress,
          "Failed to start capability fetching thread. Device address is invalid!");
     return;
   }
-  if (!properties || !result) {
-    Fail(ipcapture::kQueryOtherError, "Failed to start capability fetching thread. Internal error occurs");
+  if (!properties || !run.result) {
+    Fail(run, ipcapture::kQueryOtherError,
+         "Failed to start capability fetching thread. Internal error occurs");
     return;
   }
   uint32_t status = kPropertiesFailed;
@@ -161,19 +179,19 @@ void CCapabilityQueryModule::QueryBody() {
       status = kPropertiesFailed;
       if (!detail.empty()) message += ": " + detail;
     }
-    Fail(status, message);
+    Fail(run, status, message);
     return;
   }
   {
     // The result object is the host's too: nothing is written into it after a stop returned.
-    CCallbackGate::Scope s(gate_);
+    CCallbackGate::Scope s(run.gate);
     if (!s) return;
-    if (!properties->Save(result)) {
-      Fail(ipcapture::kQueryOtherError, "Failed to save capability query results");
+    if (!properties->Save(run.result)) {
+      Fail(run, ipcapture::kQueryOtherError, "Failed to save capability query results");
       return;
     }
   }
-  if (CCallbackGate::Scope s(gate_); s && callback_) callback_->OnQueryCompleted();
+  if (CCallbackGate::Scope s(run.gate); s && run.callback) run.callback->OnQueryCompleted();
 }
 
 std::shared_ptr<CBaseCameraProperties> CBoschCapabilityQueryModule::CreateCameraProperties() {

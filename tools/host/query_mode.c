@@ -23,6 +23,7 @@ typedef struct QueryCallback {
   const void* vtbl;
   HANDLE done;
   volatile LONG completed, failed, terminated;
+  volatile LONG ended, late; /* the host ended the module; callbacks after that */
   uint32_t status;
   char message[1024];
 } QueryCallback;
@@ -39,7 +40,14 @@ static void EndInCallback(void) {
   HostPrint("query: ended from inside the callback in %lu ms", (unsigned long)(GetTickCount() - begin));
 }
 
+static void LateCheck(QueryCallback* self, const char* what) {
+  if (!self->ended) return;
+  InterlockedIncrement(&self->late);
+  HostPrint("host: ERROR: %s after the module ended", what);
+}
+
 static void CallbackCompleted(QueryCallback* self) {
+  LateCheck(self, "completion");
   EndInCallback();
   InterlockedIncrement(&self->completed);
   SetEvent(self->done);
@@ -48,12 +56,14 @@ static void CallbackCompleted(QueryCallback* self) {
 static void CallbackFailed(QueryCallback* self, uint32_t status, const char* message) {
   self->status = status;
   snprintf(self->message, sizeof(self->message), "%s", message ? message : "(null)");
+  LateCheck(self, "failure");
   EndInCallback();
   InterlockedIncrement(&self->failed);
   SetEvent(self->done);
 }
 
 static void CallbackTerminated(QueryCallback* self) {
+  LateCheck(self, "thread terminated");
   InterlockedIncrement(&self->terminated);
   HostPrint("query: thread terminated");
   SetEvent(self->done);
@@ -338,6 +348,7 @@ int QueryMain(int argc, char** argv) {
   }
   if (started && uninitAfter && WaitForSingleObject(callback.done, uninitAfter) == WAIT_TIMEOUT) {
     HostPrint("query: ending the module after %lu ms", uninitAfter);
+    DWORD endBegin = GetTickCount();
     if (global) {
       uninit();
     } else {
@@ -345,8 +356,14 @@ int QueryMain(int argc, char** argv) {
       module = NULL;
       moduleInUse = NULL;
     }
+    InterlockedExchange(&callback.ended, 1);
+    HostPrint("query: module ended in %lu ms", (unsigned long)(GetTickCount() - endBegin));
+    /* A module the host ended owes no callback, and none may come later: watch for a while. */
+    WaitForSingleObject(callback.done, 10000);
+    if (!callback.late) HostPrint("query: no callback after the module ended");
+    failures += callback.late;
   }
-  if (started && WaitForSingleObject(callback.done, 60000) != WAIT_OBJECT_0) {
+  if (started && !uninitAfter && WaitForSingleObject(callback.done, 60000) != WAIT_OBJECT_0) {
     HostPrint("host: ERROR: the query did not end within 60 s");
     ++failures;
   }
