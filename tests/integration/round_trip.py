@@ -276,13 +276,19 @@ class Model:
         self.rows.append(("PTZ %s" % protocol, "%d frames decoded by the head" % len(mine), ok))
 
     def nothing_unadvertised(self):
-        # The camera's request log: no audio switched on without 101, no streamer audio without 102.
+        # What the camera saw: no audio switched on without 101, no streamer connection without
+        # MPEG-4 or audio out, no PTZ frame at a camera that reports no head.
         requests = camsim("/camera/%s/requests.txt" % self.address)
+        state = json.loads(camsim("/camera/%s/streamer_state" % self.address))
         if 101 not in self.texts:
             self.check("command=0x000C" not in requests, "audio never switched on at a camera without audio in")
         if 102 not in self.texts:
-            state = json.loads(camsim("/camera/%s/streamer_state" % self.address))
             self.check(not state.get("audio_bytes"), "no audio sent to a camera without audio out")
+        if 102 not in self.texts and "mpeg" not in self.texts.get(120, ""):
+            self.check(not state.get("connections"), "no streamer connection at a camera without MPEG-4 or audio out")
+        if self.numbers.get(1) != 1:
+            frames = camsim("/camera/%s/ptz.txt" % self.address).strip()
+            self.check(not frames, "no PTZ frame at a camera without a head")
 
 
 def main():
