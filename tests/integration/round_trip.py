@@ -176,8 +176,8 @@ class Model:
             f.write("\n".join(lines) + "\n")
         self.texts, self.numbers, device = parse_report(lines)
         self.model_name = device.get("model", "Camsim")
-        video_lines = int(device.get("video lines", "1") or 1)
-        dev = self.device_args(video_lines)
+        self.video_lines = int(device.get("video lines", "1") or 1)
+        dev = self.device_args(self.video_lines)
         group = self.texts.get(5, "")
         plans = []
         for entry, size_entry, rate_entry, stream in ((120, 121, 122, 1), (124, 125, 126, 2)):
@@ -213,25 +213,33 @@ class Model:
         host_format, probe_format, want, label = fmt
         if codec == "jpeg" and group == "0":
             label = "Motion JPEG as HTTP snapshots"
+        # A multi-input encoder offers the stream on every input: H.264 is started on each (one
+        # host, one driver), the others on the first.
+        channels = self.video_lines if codec == "h264" and self.texts.get(8, "0") == "0" else 1
         name = "%s_s%d" % (codec, stream)
         out = os.path.join(self.dir, name + "." + probe_format)
-        code, lines = run_host(self.dir, name, dev + ["live", "--format", host_format, "--stream",
-                                                      "0:%d@%dx%d" % (stream, w, h), "--frame-code", str(rate),
-                                                      "--seconds", str(self.args.seconds), "-o", out],
+        streams = []
+        for ch in range(channels):
+            streams += ["--stream", "%d:%d@%dx%d" % (ch, stream, w, h)]
+        code, lines = run_host(self.dir, name, dev + ["live", "--format", host_format] + streams +
+                               ["--frame-code", str(rate), "--seconds", str(self.args.seconds), "-o", out],
                                self.args.seconds + 90, commands=[])
-        live = [l for l in lines if l.startswith("LIVE ")]
-        delivered = 0
-        if live:
-            m = re.search(r"frames=(\d+)", live[-1])
-            delivered = int(m.group(1)) if m else 0
-        got = probe(out, probe_format)
-        advertised = "%s %dx%d (stream %d)" % (label, w, h, stream)
-        ok = (code == 0 and got[0] == want and (got[1], got[2]) == (w, h) and got[3] > 0 and
-              got[3] + 30 >= delivered)
-        self.check(ok, "%s: %d frames delivered, %d decoded by ffprobe as %s %dx%d (exit %d)" %
-                   (advertised, delivered, got[3], got[0] or "nothing", got[1], got[2], code))
-        self.rows.append((advertised, "%d delivered, %d decoded as %s %dx%d" %
-                          (delivered, got[3], got[0] or "nothing", got[1], got[2]), ok))
+        for ch in range(channels):
+            path = out if channels == 1 else os.path.join(self.dir, "%s-c%ds%d.%s" % (name, ch, stream, probe_format))
+            live = [l for l in lines if l.startswith("LIVE ") and l.endswith("file=" + path)]
+            delivered = 0
+            if live:
+                m = re.search(r"frames=(\d+)", live[-1])
+                delivered = int(m.group(1)) if m else 0
+            got = probe(path, probe_format)
+            where = " channel %d" % ch if channels > 1 else ""
+            advertised = "%s %dx%d (stream %d%s)" % (label, w, h, stream, where)
+            ok = (code == 0 and got[0] == want and (got[1], got[2]) == (w, h) and got[3] > 0 and
+                  got[3] + 30 >= delivered)
+            self.check(ok, "%s: %d frames delivered, %d decoded by ffprobe as %s %dx%d (exit %d)" %
+                       (advertised, delivered, got[3], got[0] or "nothing", got[1], got[2], code))
+            self.rows.append((advertised, "%d delivered, %d decoded as %s %dx%d" %
+                              (delivered, got[3], got[0] or "nothing", got[1], got[2]), ok))
 
     def audio_in(self, dev):
         out = os.path.join(self.dir, "audio.wav")
