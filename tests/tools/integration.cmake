@@ -15,6 +15,7 @@ if(LUMIVAR_WINDOWS)
     pause_resume 150
     stop_bounds 240
     privacy_zones 120
+    https 240
     ptz 120
     multicast 240
     cycles 900
@@ -41,8 +42,7 @@ if(LUMIVAR_WINDOWS)
     raw_rtsp_digest 180
     raw_rtsp_session 120
     raw_rtsp_udp 120
-    stream_sizes 120
-    https 240)
+    stream_sizes 120)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
