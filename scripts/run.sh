@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the Windows configuration (build/win), starts
-# the camera simulator and lets the test host receive live H.264 from a simulated camera through
-# LumivarIPCapture.dll under Wine for about ten seconds. The host prints state changes, every
-# message the driver logs ("LOG level=N text") and once a second frames, kbit/s and picture size.
-# The capture lands in out/capture.h264 and a frame of it, decoded by ffmpeg, in
-# out/thumbnail.png; the last line sums up.
-#   scripts/run.sh [extra lumivar_host options...]   e.g. --format mjpeg -o out/capture.mjpeg
+# The main job: the integrator's path with one simulated camera that has audio. Installs what is
+# missing, builds the Windows configuration (build/win), starts the camera simulator, then
+# through LumivarIPCapture.dll under Wine, as a recorder adds a camera:
+#   1. asks the camera what it can do (the capability query) and prints the report
+#      (out/query.txt);
+#   2. opens the driver with the reported entries 1-10 and 101/102 as its parameters;
+#   3. receives the advertised live H.264 stream and the camera's audio for ten seconds
+#      (out/capture.h264, out/audio.wav), with a frame of the video decoded by ffmpeg in
+#      out/thumbnail.png.
+# The last lines sum up each stream: frames delivered, frames ffprobe decodes, size, kbit/s.
 #   JOBS          parallel build jobs (default: number of cores)
 #   SECONDS_LIVE  how long to receive (default 10)
 #   BUILD_DIR     the Windows build tree (default build/win); LUMIVAR_WINEPREFIX its Wine prefix
@@ -43,43 +46,71 @@ wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null
 
 mkdir -p out
-rm -f out/capture.h264 out/thumbnail.png
-capture="$root/out/capture.h264"
-echo "== live: camera 127.0.0.10 (H.264, 640x480, 25 fps) for ${seconds} s"
-# The simulated single-line HD camera with Basic authentication (tools/camsim/README.md).
-args=(-a 127.0.0.10 -P 80 -u service -w camsim -m "Camsim HD 1080" -c 1 -v 3 -i 1,1
-  -p 1=1 -p 2=7.80.0128 -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=30
-  live --format h264 --size 640x480 --fps 25 --quality 50 --seconds "$seconds" -o "$capture")
-log=$(mktemp)
-(cd "$build" && wine ./lumivar_host.exe "${args[@]}" "$@" </dev/null 2>&1) | tr -d '\r' | tee "$log"
-code=${PIPESTATUS[0]}
+rm -f out/capture.h264 out/audio.wav out/thumbnail.png out/query.txt
+cam=127.0.0.75 # "Camsim Fixed Audio 720": H.264, audio in and out (tools/camsim/README.md)
+host() { (cd "$build" && wine ./lumivar_host.exe "$@" </dev/null 2>&1) | tr -d '\r'; }
 
-lines=$(grep -c '^LOG level=' "$log")
-live=$(grep '^LIVE ' "$log" | head -1)
-rm -f "$log"
-frames=$(sed -n 's/.* frames=\([0-9]*\).*/\1/p' <<<"$live")
-bytes=$(sed -n 's/.* bytes=\([0-9]*\).*/\1/p' <<<"$live")
-size=$(sed -n 's/.* size=\([0-9x]*\).*/\1/p' <<<"$live")
-probe="not decodable"
+echo "== 1. capability query: camera $cam"
+host -u service -w camsim query "$cam" | tee out/query.txt
+grep -q '^query: completed$' out/query.txt || { echo "run.sh: FAILED (capability query)"; exit 1; }
+entry() { sed -n "s/^$1 \[[^]]*\] = //p" out/query.txt | head -1; }
+model=$(sed -n 's/^device model = //p' out/query.txt | head -1)
+
+echo "== 2. open parameters, as a recorder stores them from the report"
+params=()
+for n in 1 2 3 4 5 6 7 8 9 10 101 102; do
+  value=$(entry $n)
+  [ -n "$value" ] || continue
+  params+=(-p "$n=$value")
+  echo "  parameter $n = $value"
+done
+# The advertised live stream: its first codec at its first size, at the default frame rate.
+codec=$(entry 120 | cut -d, -f1)
+size=$(entry 121 | cut -d, -f1 | cut -d: -f1)
+rate=$(entry 122 | sed -n 's/.*default=\([0-9]*\).*/\1/p')
+[ "$codec" = h264 ] && [ -n "$size" ] || { echo "run.sh: FAILED (no live H.264 advertised: '$codec' '$size')"; exit 1; }
+device=(-a "$cam" -P 80 -u service -w camsim -m "$model" -c 1 -v 3 -i 1,1 "${params[@]}")
+
+echo "== 3. live H.264 $size (stream 1, frame-rate code ${rate:-33}) and audio in for ${seconds} s"
+host "${device[@]}" live --format h264 --stream "0:1@$size" --frame-code "${rate:-33}" --seconds "$seconds" \
+  -o "$root/out/capture.h264" >out/live.log &
+live_pid=$!
+host "${device[@]}" --seconds "$seconds" -o "$root/out/audio.wav" audio-in >out/audio.log &
+audio_pid=$!
+wait $live_pid
+live_code=$?
+wait $audio_pid
+audio_code=$?
+grep -E '^(STATE|STATS|LIVE|LOG level=[12] )' out/live.log | sed 's/^/[video] /'
+grep -E '^(AUDIO (open|status|second|result)|LOG level=[12] )' out/audio.log | sed 's/^/[audio] /'
+
 thumbnail() {  # frame number: writes out/thumbnail.png from that decoded frame
   ffmpeg -v error -y -f h264 -i out/capture.h264 -vf "select=eq(n\\,$1)" -vsync 0 -frames:v 1 -update 1 \
     out/thumbnail.png </dev/null >/dev/null 2>&1 && [ -s out/thumbnail.png ]
 }
-# The capture is whatever the host was given; ffmpeg decoding it is the proof it is video. A
-# frame a second in shows the stream settled; a short capture falls back to its first frame.
+code=0
+live=$(grep '^LIVE ' out/live.log | head -1)
+frames=$(sed -n 's/.* frames=\([0-9]*\).*/\1/p' <<<"$live")
+bytes=$(sed -n 's/.* bytes=\([0-9]*\).*/\1/p' <<<"$live")
+decoded=0 vsize=?
 if [ -s out/capture.h264 ] && { thumbnail 25 || thumbnail 0; }; then
-  probe=$(ffprobe -v error -f h264 -count_frames -select_streams v:0 \
-    -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0 out/capture.h264 </dev/null 2>/dev/null |
-    head -1 | awk -F, '{printf "%s %sx%s, %s frames decoded", $1, $2, $3, $4}')
-elif [ "$code" -eq 0 ]; then
-  code=1
+  IFS=, read -r _ w h decoded < <(ffprobe -v error -f h264 -count_frames -select_streams v:0 \
+    -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0 out/capture.h264 </dev/null 2>/dev/null)
+  vsize="${w}x$h"
 fi
-kbps=0
-[ -n "$bytes" ] && [ "$seconds" -gt 0 ] && kbps=$((bytes * 8 / 1000 / seconds))
+[ "$live_code" -eq 0 ] && [ "${decoded:-0}" -gt 0 ] && [ "$vsize" = "$size" ] || code=1
+result=$(grep '^AUDIO result ' out/audio.log | head -1)
+afr=$(sed -n 's/.* frames=\([0-9]*\).*/\1/p' <<<"$result")
+abytes=$(sed -n 's/.* bytes=\([0-9]*\).*/\1/p' <<<"$result")
+ainfo=$(ffprobe -v error -count_packets -show_entries stream=codec_name,sample_rate,nb_read_packets -of csv=p=0 \
+  out/audio.wav </dev/null 2>/dev/null | head -1)
+IFS=, read -r acodec arate apackets <<<"$ainfo"
+[ "$audio_code" -eq 0 ] && [ "${afr:-0}" -gt 0 ] && [ -n "$acodec" ] || code=1
+echo "video: ${frames:-0} frames delivered, ${decoded:-0} decoded by ffprobe (h264 $vsize), ~$((${bytes:-0} * 8 / 1000 / seconds)) kbit/s -> out/capture.h264, out/thumbnail.png"
+echo "audio: ${afr:-0} frames delivered, ${apackets:-0} packets decoded by ffprobe (${acodec:-nothing} ${arate:-?} Hz), ~$((${abytes:-0} * 8 / 1000 / seconds)) kbit/s -> out/audio.wav"
 if [ "$code" -eq 0 ]; then
-  echo "run.sh: OK - ${frames:-0} frames (${size:-?}) in ${seconds} s, ~${kbps} kbit/s, $lines log lines;" \
-    "out/capture.h264: $probe; thumbnail out/thumbnail.png"
+  echo "run.sh: OK - capability report out/query.txt, video and audio decoded"
 else
-  echo "run.sh: FAILED - host exit $code, ${frames:-0} frames, $lines log lines; out/capture.h264: $probe"
+  echo "run.sh: FAILED - video exit $live_code, audio exit $audio_code (out/live.log, out/audio.log)"
 fi
 exit "$code"

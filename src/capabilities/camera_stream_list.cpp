@@ -24,9 +24,9 @@ uint32_t FrameRateCode(uint32_t rate, bool highRate) {
 std::string CodecListText(const CameraStreamList& list) {
   std::string text;
   for (uint32_t codec : list.codecs) {
-    const char* name = codec == kCodecJpeg    ? "jpeg"
+    const char* name = codec == kCodecH264    ? "h264"
                        : codec == kCodecMpeg4 ? "mpeg"
-                       : codec == kCodecH264  ? "h264"
+                       : codec == kCodecJpeg  ? "jpeg"
                                               : nullptr;
     if (!name) continue;
     if (!text.empty()) text += ',';

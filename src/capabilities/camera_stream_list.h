@@ -15,8 +15,9 @@ struct CameraResolution {
   uint32_t rate = 0;  // frames per second; 0 = none of its own
 };
 
-// Codes of the video settings record: 1 Motion JPEG, 2 MPEG-4, 3 H.264.
-enum CameraCodec : uint32_t { kCodecJpeg = 1, kCodecMpeg4 = 2, kCodecH264 = 3 };
+// Codec codes of the capability report (not the video settings record's formats): the host
+// reads 1 as "h264", 2 as "mpeg", 3 as "jpeg".
+enum CameraCodec : uint32_t { kCodecH264 = 1, kCodecMpeg4 = 2, kCodecJpeg = 3 };
 
 struct CameraStreamList {
   std::set<uint32_t> codecs;
@@ -35,7 +36,7 @@ struct CameraStreamList {
 // the host asked for that (high-rate flag).
 uint32_t FrameRateCode(uint32_t rate, bool highRate);
 
-// "jpeg,mpeg,h264" in code order; unknown codes are left out.
+// "h264,mpeg,jpeg" in code order; unknown codes are left out.
 std::string CodecListText(const CameraStreamList& list);
 // "values=C1,C2,...;default=D"; empty for a stream without rates.
 std::string FrameRateListText(const CameraStreamList& list, bool highRate);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <utility>
 
 #include "control/rcp_record_list.h"
 
@@ -64,11 +65,12 @@ std::string Lower(std::string text) {
 }  // namespace
 
 CLumivarCameraProperties::CLumivarCameraProperties(std::unique_ptr<IRcpPropertySource> source,
-                                                   ProfileCandidatesFn candidates, bool highRate,
-                                                   std::string ptzProtocolName)
+                                                   ProfileCandidatesFn candidates, JpegCodeFn jpegCodes,
+                                                   bool highRate, std::string ptzProtocolName)
     : CBaseCameraProperties(highRate),
       source_(std::move(source)),
       candidates_(candidates),
+      jpegCodes_(jpegCodes),
       ptzProtocolName_(Lower(std::move(ptzProtocolName))) {}
 
 void CLumivarCameraProperties::Abort() {
@@ -275,7 +277,7 @@ bool CLumivarCameraProperties::ReadEncoderStreams() {
     for (uint32_t d = 1; f >= 2 && d <= f / 2; ++d) list.rates.insert(f / d);
     list.defaultRate = f;
   }
-  streams_[kRemote].codecs.insert(kCodecH264);
+  streams_[kRemote].codecs.insert(kCodecJpeg);
 
   if (Aborted()) return false;
   RcpRecordMap records;
@@ -291,8 +293,9 @@ bool CLumivarCameraProperties::ReadEncoderStreams() {
     cameraGroup_ = 0;
   }
   if (mask1 & 0x04) {
-    streams_[kRecording].codecs.insert(kCodecJpeg);
-    streams_[kLive].codecs.insert(kCodecJpeg);
+    // The camera's H.264 encoder: its streams are what a recorder records and shows live.
+    streams_[kRecording].codecs.insert(kCodecH264);
+    streams_[kLive].codecs.insert(kCodecH264);
   }
 
   const bool pal = videoStandard_ == 0;
@@ -332,14 +335,22 @@ bool CLumivarCameraProperties::ReadEncoderStreams() {
 }
 
 std::string CLumivarCameraProperties::MjpegResolutionText() const {
-  const CameraStreamList& live = streams_[kLive];
-  if (!live.codecs.count(kCodecJpeg)) return {};
   std::string text;
-  for (const CameraResolution& r : live.resolutions) {
-    char entry[32];
-    std::snprintf(entry, sizeof(entry), "%ux%u", r.width, r.height);
-    if (!text.empty()) text += ',';
-    text += entry;
+  std::vector<std::pair<uint32_t, uint32_t>> written;
+  for (const StreamIndex index : {kLive, kRemote}) {
+    const CameraStreamList& list = streams_[index];
+    if (!list.codecs.count(kCodecJpeg)) continue;
+    for (const CameraResolution& r : list.resolutions) {
+      const std::pair<uint32_t, uint32_t> size{r.width, r.height};
+      if (std::find(written.begin(), written.end(), size) != written.end()) continue;
+      const std::optional<uint32_t> code = jpegCodes_ ? jpegCodes_(r.width, r.height) : std::nullopt;
+      if (!code || *code == 0) continue;  // Open ignores an entry with a 0 in it
+      written.push_back(size);
+      char entry[48];
+      std::snprintf(entry, sizeof(entry), "%u:%ux%u", *code, r.width, r.height);
+      if (!text.empty()) text += ';';
+      text += entry;
+    }
   }
   return text;
 }

@@ -22,6 +22,9 @@ namespace vantrel {
 // Encoder codes that can serve a size, best first (the channels' table; handed in because the
 // table lives above this layer).
 using ProfileCandidatesFn = std::vector<uint8_t> (*)(uint32_t width, uint32_t height);
+// The camera's Motion JPEG resolution code for exactly this size, if it has one (the channels'
+// table, handed in for the same reason).
+using JpegCodeFn = std::optional<uint32_t> (*)(uint32_t width, uint32_t height);
 
 class CLumivarCameraProperties : public CBaseCameraProperties {
  public:
@@ -31,7 +34,7 @@ class CLumivarCameraProperties : public CBaseCameraProperties {
 
   // `ptzProtocolName`: the PTZ protocol configured for the device ("osrd", "bicom"), may be empty.
   CLumivarCameraProperties(std::unique_ptr<IRcpPropertySource> source, ProfileCandidatesFn candidates,
-                           bool highRate, std::string ptzProtocolName = {});
+                           JpegCodeFn jpegCodes, bool highRate, std::string ptzProtocolName = {});
 
   void Abort() override;
   bool WriteDescriptiveEntries(ipcapture::IIPCapabilityResult* result) override;
@@ -51,10 +54,16 @@ class CLumivarCameraProperties : public CBaseCameraProperties {
   bool ReadEncoderStreams();
   void AddStandardResolution(uint32_t width, uint32_t height, uint32_t rate);
   void AddCodeResolution(uint8_t code, StreamIndex list, uint32_t rate);
+
+ public:
+  // Host parameter 10 as Open reads it: "code:WxH" joined by ";" for each size of a stream that
+  // offers Motion JPEG and has a code of its own; sizes without one are left to Open's rules.
   std::string MjpegResolutionText() const;
 
+ private:
   std::unique_ptr<IRcpPropertySource> source_;
   const ProfileCandidatesFn candidates_;
+  const JpegCodeFn jpegCodes_;
   const std::string ptzProtocolName_;
   std::atomic<bool> aborted_{false};
 

@@ -196,6 +196,10 @@ JpegResolutionMap ParseJpegResolutions(const std::string& text) {
   return map;
 }
 
+std::optional<uint32_t> JpegExactResolutionCode(uint32_t width, uint32_t height) {
+  return FindExact(std::begin(kJpegExactSizes), std::end(kJpegExactSizes), width, height);
+}
+
 uint32_t JpegResolutionCode(uint32_t w, uint32_t h, uint8_t encoderMode, uint32_t cameraGroup,
                             const JpegResolutionMap& map) {
   // These encoder modes cap the JPEG stream at 720p.

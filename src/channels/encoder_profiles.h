@@ -70,6 +70,9 @@ bool ProfileNeedsResolution(uint8_t code);
 using JpegResolutionMap = std::map<std::pair<uint32_t, uint32_t>, uint32_t>;
 JpegResolutionMap ParseJpegResolutions(const std::string& text);
 
+// The Motion JPEG resolution code whose picture is exactly this size; none when no code is.
+std::optional<uint32_t> JpegExactResolutionCode(uint32_t width, uint32_t height);
+
 uint32_t JpegResolutionCode(uint32_t width, uint32_t height, uint8_t encoderMode, uint32_t cameraGroup,
                             const JpegResolutionMap& map);
 

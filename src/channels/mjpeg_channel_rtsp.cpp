@@ -24,6 +24,7 @@ bool CMJPEGChannelRTSP::SdpInfoReceived(const SdpInfo& info) {
   CScopedLock guard(parserLock_);
   // A new session: a half-assembled picture of the previous one must not be completed with it.
   parser_.Reset();
+  parser_.SetSessionSize(info.video.width, info.video.height);
   return true;
 }
 

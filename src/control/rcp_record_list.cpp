@@ -8,7 +8,7 @@ bool ParseRcpRecordList(std::span<const uint8_t> bytes, RcpRecordMap& out) {
   out.clear();
   rcpplus::RcpInputStream in(bytes);
   try {
-    while (in.available() > 0) {
+    for (size_t read = 0; read < kMaxRcpRecords && in.available() > 0; ++read) {
       in.skip(4);
       const uint32_t value = in.readULong();
       const uint32_t first = in.readULong();

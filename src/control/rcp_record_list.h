@@ -6,14 +6,20 @@
 // A record whose two keys are both non-zero stores its value under (key 1, key 2), replacing
 // an earlier record of the same pair. The final record may be cut short after its keys (it
 // is still taken); a record cut before its keys ends the list.
+//
+// A camera lists a handful of sizes; at most kMaxRcpRecords records are read, so that a hostile
+// reply of many megabytes costs neither memory nor time in the lists built from it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <span>
 #include <utility>
 
 namespace vantrel {
+
+constexpr size_t kMaxRcpRecords = 64;
 
 using RcpRecordMap = std::map<std::pair<uint32_t, uint32_t>, uint32_t>;
 

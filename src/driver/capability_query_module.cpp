@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "capabilities/lumivar_camera_properties.h"
 #include "capabilities/rcp_http_property_source.h"
 #include "channels/encoder_profiles.h"
+#include "foundation/callback_gate.h"
 
 namespace vantrel {
 namespace {
@@ -17,6 +19,15 @@ constexpr DWORD kExceptionExitCode = 0x123456;
 constexpr const char kInvalidAddressCharacters[] = "@#$%^&*(){}[]/\\+=|:;,~'\"!?";
 
 }  // namespace
+
+struct CCapabilityQueryModule::Run {
+  CCallbackGate gate;  // every call into the host's callback and result object
+  ipcapture::IIPCapabilityQueryCallback* callback = nullptr;
+  ipcapture::IIPCapabilityResult* result = nullptr;
+  std::shared_ptr<CBaseCameraProperties> properties;
+  std::string address;
+  HMODULE library = nullptr;  // the thread's reference to this library
+};
 
 CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::IIPCapabilityQueryCallback* callback, uint8_t flag)
     : flag_(flag), callback_(callback) {
@@ -50,87 +61,109 @@ uint32_t CCapabilityQueryModule::Start(const char* address, uint16_t port, const
                                        const char* password, ipcapture::IIPCapabilityResult* result) {
   if (!address || !user || !password) return 0;
   CScopedLock guard(lock_);
-  if (thread_) {
-    // A query that has ended leaves its handle behind; only a running one refuses a new start.
-    if (WaitForSingleObject(thread_, 0) != WAIT_OBJECT_0) return 0;
-    CloseHandle(thread_);
-    thread_ = nullptr;
-    threadId_ = 0;
-    properties_.reset();
-  }
-  result_ = result;
+  // Also a query that has ended: its handle is held until the module stops.
+  if (thread_) return 0;
   device_.address = address;
   device_.port = port;
   device_.user = user;
   device_.password = password;
+  auto run = std::make_shared<Run>();
+  run->callback = callback_;
+  run->result = result;
+  run->address = device_.address;
   try {
-    properties_ = CreateCameraProperties();
+    run->properties = CreateCameraProperties();
   } catch (...) {
-    properties_.reset();
+    run->properties.reset();
   }
+  // The thread may outlive the module (see Stop); it keeps this library loaded until it ends.
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&CCapabilityQueryModule::ThreadMain), &run->library))
+    run->library = nullptr;
+  auto* handOver = new (std::nothrow) std::shared_ptr<Run>(run);
   unsigned id = 0;
-  const uintptr_t handle = _beginthreadex(nullptr, 0, &CCapabilityQueryModule::ThreadMain, this, 0, &id);
+  const uintptr_t handle =
+      handOver ? _beginthreadex(nullptr, 0, &CCapabilityQueryModule::ThreadMain, handOver, 0, &id) : 0;
   if (handle == 0) {
-    properties_.reset();
+    delete handOver;
+    if (run->library) FreeLibrary(run->library);
     return 0;
   }
+  run_ = std::move(run);
   thread_ = reinterpret_cast<void*>(handle);
   threadId_ = id;
   return 1;
 }
 
-std::shared_ptr<CBaseCameraProperties> CCapabilityQueryModule::CurrentProperties() {
+std::shared_ptr<CCapabilityQueryModule::Run> CCapabilityQueryModule::CurrentRun() {
   CScopedLock guard(lock_);
-  return properties_;
+  return run_;
 }
 
 void CCapabilityQueryModule::Terminate() {
-  if (std::shared_ptr<CBaseCameraProperties> properties = CurrentProperties()) properties->Abort();
+  std::shared_ptr<Run> run = CurrentRun();
+  if (run && run->properties) run->properties->Abort();
 }
 
 void CCapabilityQueryModule::Stop() {
   Terminate();
+  std::shared_ptr<Run> run;
+  void* thread = nullptr;
+  bool ownThread = false;
+  {
+    CScopedLock guard(lock_);
+    run = run_;
+    thread = thread_;
+    ownThread = thread && threadId_ == GetCurrentThreadId();
+  }
+  // No lock is held while waiting: the host's callback may call Terminate.
+  if (thread && !ownThread) WaitForSingleObject(thread, kStopGraceMs);
+  // From inside the callback this cannot wait for itself; the callback returns into the
+  // query's own state, which its thread still holds.
+  if (run) run->gate.Close();
   CScopedLock guard(lock_);
   if (thread_) {
-    if (threadId_ != GetCurrentThreadId()) {
-      if (WaitForSingleObject(thread_, 2 * device_.timeout) != WAIT_OBJECT_0) {
-        TerminateThread(thread_, 0);
-        WaitForSingleObject(thread_, 1000);
-        if (callback_) callback_->OnQueryThreadTerminated();
-      }
-    }
     CloseHandle(thread_);
     thread_ = nullptr;
     threadId_ = 0;
   }
-  properties_.reset();
+  run_.reset();
 }
 
-unsigned __stdcall CCapabilityQueryModule::ThreadMain(void* self) {
+unsigned __stdcall CCapabilityQueryModule::ThreadMain(void* handOver) {
+  std::shared_ptr<Run> run = std::move(*static_cast<std::shared_ptr<Run>*>(handOver));
+  delete static_cast<std::shared_ptr<Run>*>(handOver);
+  DWORD code = 0;
   try {
-    static_cast<CCapabilityQueryModule*>(self)->QueryBody();
+    Execute(*run);
   } catch (...) {
-    return kExceptionExitCode;
+    code = kExceptionExitCode;
   }
-  return 0;
+  const HMODULE library = run->library;
+  run.reset();  // the last owner when the module has gone: the properties end here
+  if (library) FreeLibraryAndExitThread(library, code);
+  return code;
 }
 
-void CCapabilityQueryModule::Fail(uint32_t status, const std::string& message) {
-  if (callback_) callback_->OnQueryFailed(status, message.c_str());
+void CCapabilityQueryModule::Fail(Run& run, uint32_t status, const std::string& message) {
+  if (CCallbackGate::Scope s(run.gate); s && run.callback)
+    run.callback->OnQueryFailed(status, message.c_str());
 }
 
 void CCapabilityQueryModule::QueryBody() {
-  // Start set these before the thread began and Stop changes them only once it has ended (or
-  // from this thread, inside a callback, after which nothing here touches them).
-  std::shared_ptr<CBaseCameraProperties> properties = properties_;
-  ipcapture::IIPCapabilityResult* const result = result_;
-  if (!IsValidAddress(device_.address)) {
-    Fail(ipcapture::kQueryInvalidAddress,
+  if (std::shared_ptr<Run> run = CurrentRun()) Execute(*run);
+}
+
+void CCapabilityQueryModule::Execute(Run& run) {
+  const std::shared_ptr<CBaseCameraProperties>& properties = run.properties;
+  if (!IsValidAddress(run.address)) {
+    Fail(run, ipcapture::kQueryInvalidAddress,
          "Failed to start capability fetching thread. Device address is invalid!");
     return;
   }
-  if (!properties || !result) {
-    Fail(ipcapture::kQueryOtherError, "Failed to start capability fetching thread. Internal error occurs");
+  if (!properties || !run.result) {
+    Fail(run, ipcapture::kQueryOtherError,
+         "Failed to start capability fetching thread. Internal error occurs");
     return;
   }
   uint32_t status = kPropertiesFailed;
@@ -146,19 +179,25 @@ void CCapabilityQueryModule::QueryBody() {
       status = kPropertiesFailed;
       if (!detail.empty()) message += ": " + detail;
     }
-    Fail(status, message);
+    Fail(run, status, message);
     return;
   }
-  if (!properties->Save(result)) {
-    Fail(ipcapture::kQueryOtherError, "Failed to save capability query results");
-    return;
+  {
+    // The result object is the host's too: nothing is written into it after a stop returned.
+    CCallbackGate::Scope s(run.gate);
+    if (!s) return;
+    if (!properties->Save(run.result)) {
+      Fail(run, ipcapture::kQueryOtherError, "Failed to save capability query results");
+      return;
+    }
   }
-  if (callback_) callback_->OnQueryCompleted();
+  if (CCallbackGate::Scope s(run.gate); s && run.callback) run.callback->OnQueryCompleted();
 }
 
 std::shared_ptr<CBaseCameraProperties> CBoschCapabilityQueryModule::CreateCameraProperties() {
   return std::make_shared<CLumivarCameraProperties>(std::make_unique<CRcpHttpPropertySource>(device_),
-                                                    &ProfileCandidates, flag_ != 0, device_.model);
+                                                    &ProfileCandidates, &JpegExactResolutionCode, flag_ != 0,
+                                                    device_.model);
 }
 
 }  // namespace vantrel

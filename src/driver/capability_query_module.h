@@ -1,8 +1,20 @@
 // The capability query: one thread per query loads a camera's properties and saves them into
 // the host's result object, then reports the end through the host's callback.
 //
-// Start and the stop of the destructor are serialised by `lock_`; Terminate may come from any
-// thread at any time and only aborts the properties object.
+// One query per module: Start is refused while the query's thread handle is held, and only the
+// stop of the destructor (DeleteCapabilityQueryModule, UninitCapabilityQuery) releases it.
+// Terminate may come from any thread at any time and aborts the properties object, which
+// cancels the request in flight.
+//
+// The stop never terminates the thread and never waits out the network: it aborts the request
+// in flight, gives the thread a moment to end with its failure report (on Windows closing the
+// request breaks it at once), then closes the callback gate (a host callback already running is
+// waited out, none starts later) and lets go of the thread. What the thread works on (the
+// properties, the gate, the host's objects) is shared with it, and it holds a reference to this
+// library, so a request the platform does not break at once (Wine's synchronous WinHTTP notices
+// a closed request only at the reply or its time-out) finishes on the thread alone, which then
+// releases the library. The same makes a delete from inside the query's own callback safe: the
+// module goes, the callback returns into state the thread still owns.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +42,12 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   virtual std::shared_ptr<CBaseCameraProperties> CreateCameraProperties() = 0;  // slot 3
   virtual void QueryBody();                                                     // slot 4
 
-  // Terminates the query, waits for its thread (twice the time-out, then ends it by force) and
-  // releases the properties. Safe to call again and from the query thread's callbacks.
+  // Aborts the query, waits at most kStopGraceMs for its thread and then for a host callback in
+  // flight, and releases the thread handle and the query's state. Safe to call again; on the
+  // query thread it does not wait.
   void Stop();
+
+  static constexpr uint32_t kStopGraceMs = 500;
 
   static bool IsValidAddress(const std::string& address);
 
@@ -41,16 +56,17 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   DEVICE_INFO device_;
 
  private:
-  static unsigned __stdcall ThreadMain(void* self);
-  void Fail(uint32_t status, const std::string& message);
-  std::shared_ptr<CBaseCameraProperties> CurrentProperties();
+  struct Run;
+  static unsigned __stdcall ThreadMain(void* run);
+  static void Execute(Run& run);
+  static void Fail(Run& run, uint32_t status, const std::string& message);
+  std::shared_ptr<Run> CurrentRun();
 
   ipcapture::IIPCapabilityQueryCallback* const callback_;  // the host's
-  ipcapture::IIPCapabilityResult* result_ = nullptr;       // the host's, per query
-  std::shared_ptr<CBaseCameraProperties> properties_;      // guarded by lock_
   CRecursiveLock lock_;
-  void* thread_ = nullptr;  // guarded by lock_
-  uint32_t threadId_ = 0;
+  std::shared_ptr<Run> run_;  // the current query, shared with its thread; guarded by lock_
+  void* thread_ = nullptr;    // guarded by lock_
+  uint32_t threadId_ = 0;     // guarded by lock_
 };
 
 class CBoschCapabilityQueryModule : public CCapabilityQueryModule {

@@ -141,8 +141,8 @@ bool CJpegRTPMediaParser::CompleteImage() {
     return true;
   }
   JpegHeaderInfo info;
-  if (!CJpegHeaderBuilder::Build(frame_.data(), frame_.size(), sizeKnown_ ? width_ : 0,
-                                 sizeKnown_ ? height_ : 0, header_, info, &tables_)) {
+  if (!CJpegHeaderBuilder::Build(frame_.data(), frame_.size(), sizeKnown_ ? width_ : sessionWidth_,
+                                 sizeKnown_ ? height_ : sessionHeight_, header_, info, &tables_)) {
     // Dropped either way; without a word the integrator sees a camera that is online and black.
     if (!unusableLogged_ && driver_ != nullptr) {
       unusableLogged_ = true;

@@ -35,6 +35,12 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
 
   void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;
+  // The session's picture size from the SDP ("a=x-dimensions"), used when the RTP JPEG header
+  // cannot carry it (beyond 2040 pixels); 0, 0 when the session has none.
+  void SetSessionSize(uint32_t width, uint32_t height) {
+    sessionWidth_ = width;
+    sessionHeight_ = height;
+  }
 
   uint32_t GetWidth() const { return width_; }
   uint32_t GetHeight() const { return height_; }
@@ -52,6 +58,8 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
   bool frameStarted_ = false;
   bool extensionHeaderSeen_ = false;
   bool sizeKnown_ = false;
+  uint32_t sessionWidth_ = 0;
+  uint32_t sessionHeight_ = 0;
   std::vector<uint8_t> header_;  // reused JFIF header area
   JpegTableCache tables_;        // in-band tables by Q, for frames that name only the Q
   bool unusableLogged_ = false;  // once per run of frames that cannot be rebuilt

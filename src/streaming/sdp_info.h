@@ -21,6 +21,10 @@ struct MediaDescription {
   std::string control;            // "a=control:"
   uint8_t payloadType = 0;        // "a=rtpmap"
   std::string encoding;           // rest of "a=rtpmap": name/clock rate[/channels]
+  // "a=x-dimensions:W,H": a Motion JPEG picture beyond what the RTP JPEG header can carry
+  // (2040 pixels); 0 when absent.
+  uint32_t width = 0;
+  uint32_t height = 0;
 };
 
 struct SdpInfo {

@@ -1,5 +1,6 @@
 #include "streaming/sdp_response_parser.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "streaming/base64.h"
@@ -99,6 +100,8 @@ bool CSDPResponseParser::Parse(std::string_view text) {
       HandleConnection(line, !open_);
     } else if (StartsWith(lower, "a=rtpmap")) {
       HandleRtpmap(line);
+    } else if (StartsWith(lower, "a=x-dimensions")) {
+      HandleDimensions(line);
     } else if (StartsWith(lower, "a=sendonly")) {
       currentKind_ = kMediaNone;
       dropped_ = open_;
@@ -144,6 +147,19 @@ void CSDPResponseParser::HandleConnection(std::string_view line, bool sessionLev
     current_.connectionAddress = address;
     currentHasConnection_ = true;
   }
+}
+
+void CSDPResponseParser::HandleDimensions(std::string_view line) {
+  const size_t colon = line.find(':');
+  if (!open_ || colon == std::string_view::npos) return;
+  const std::string value(line.substr(colon + 1, 32));
+  unsigned width = 0, height = 0;
+  // A JPEG picture has 16-bit sizes; anything else is no size at all.
+  if (std::sscanf(value.c_str(), "%u,%u", &width, &height) != 2 || width == 0 || height == 0 ||
+      width > 0xFFFF || height > 0xFFFF)
+    return;
+  current_.width = width;
+  current_.height = height;
 }
 
 void CSDPResponseParser::HandleRtpmap(std::string_view line) {

@@ -55,6 +55,7 @@ class CSDPResponseParser {
   void OpenDescription(std::string_view line);
   void CloseDescription();
   void HandleRtpmap(std::string_view line);
+  void HandleDimensions(std::string_view line);
   bool HandleFmtp(std::string_view line);
   void HandleConnection(std::string_view line, bool sessionLevel);
 

@@ -81,8 +81,8 @@ struct Loaded {
 
 Loaded Load(std::unique_ptr<ScriptedPropertySource> source, bool highRate = false) {
   ScriptedPropertySource* raw = source.get();
-  auto properties =
-      std::make_unique<CLumivarCameraProperties>(std::move(source), &ProfileCandidates, highRate);
+  auto properties = std::make_unique<CLumivarCameraProperties>(std::move(source), &ProfileCandidates,
+                                                               &JpegExactResolutionCode, highRate);
   uint32_t status = 99;
   const bool ok = properties->Load(status);
   return {std::move(properties), raw, ok, status};
@@ -115,7 +115,7 @@ TEST(CameraValueTexts, StreamLists) {
   list.AddResolution(640, 480, 0);
   EXPECT_EQ(ResolutionListText(list, false), "640x480:40");  // a stream without rates
   list.codecs = {3, 9, 1, 2};
-  EXPECT_EQ(CodecListText(list), "jpeg,mpeg,h264");
+  EXPECT_EQ(CodecListText(list), "h264,mpeg,jpeg");  // the report's codes: 1 H.264, 3 JPEG
   list.rates = {1, 5, 25};
   list.AddResolution(640, 480, 5);  // raises the rate
   list.AddResolution(640, 480, 1);  // does not lower it
@@ -180,10 +180,10 @@ TEST(CameraPropertiesLoad, FixedCameraReport) {
       "14 = 1",
       "17 = 0",
       "27 = 2",
-      "120 [Live Stream: Supported Codecs] = jpeg",
+      "120 [Live Stream: Supported Codecs] = h264",
       "121 [Live Stream: Supported Resolutions] = 640x480:33,1920x1080:33",
       "122 [Live Stream: Supported Framerates] = values=1000,500,333,250,200,167,143,100,67,33;default=33",
-      "124 [Remote Stream: Supported Codecs] = h264",
+      "124 [Remote Stream: Supported Codecs] = jpeg",
       "125 [Remote Stream: Supported Resolutions] = 1280x720:33,1920x1080:33",
       "126 [Remote Stream: Supported Framerates] = values=1000,500,333,250,200,167,143,100,67,33;default=33",
       "28 = 1",
@@ -196,7 +196,7 @@ TEST(CameraPropertiesLoad, FixedCameraReport) {
       "7 [Encoder capabilities] = (none)",
       "8 [Fish Eye Video Line] = 0",
       "9 [De-warp mode] = 0",
-      "10 [Mjpeg Resolutions] = 640x480,1920x1080"};
+      "10 [Mjpeg Resolutions] = 12:1280x720;14:1920x1080"};
   EXPECT_EQ(Saved(*l.properties), expected);
 }
 
@@ -243,6 +243,45 @@ TEST(CameraPropertiesLoad, ProfileSupportsFallsBackOnZeroPairs) {
     EXPECT_EQ(l.properties->ProfileSupports(c.width, c.height, c.stream), c.supported)
         << c.width << "x" << c.height << " stream " << c.stream;
   }
+}
+
+// Mask 1: bit 0x04 is the camera's H.264 encoder (an H.264-only camera must not report Motion
+// JPEG as its live codec), bit 0x02 MPEG-4; the remote stream is Motion JPEG.
+TEST(CameraPropertiesLoad, CodecsOfTheStreams) {
+  struct Case {
+    uint16_t mask1;
+    const char* live;
+  } cases[] = {{0x0004, "h264"}, {0x0002, "mpeg"}, {0x0006, "h264,mpeg"}, {0x0000, "(none)"}};
+  for (const Case& c : cases) {
+    auto s = GoodCamera();
+    s->bytes[{0xFF10, 0}] = CapabilityList(c.mask1, 0x0140);
+    Loaded l = Load(std::move(s));
+    ASSERT_TRUE(l.ok);
+    const std::vector<std::string> lines = Saved(*l.properties);
+    auto has = [&](const std::string& line) {
+      return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has(std::string("120 [Live Stream: Supported Codecs] = ") + c.live)) << c.mask1;
+    EXPECT_TRUE(has("124 [Remote Stream: Supported Codecs] = jpeg")) << c.mask1;
+  }
+}
+
+// Entry 10 is read back by Open as host parameter 10: each Motion JPEG size that has a code of
+// its own must come back as that code, and nothing Open would misread may be in it.
+TEST(CameraPropertiesLoad, MjpegResolutionsReadBackByOpen) {
+  auto s = GoodCamera();
+  // 1280x960, 640x480 and 1440x1080 have codes; 1234x567 has none and is left to Open's rules.
+  s->bytes[{0x0C00, 1}] = RecordList({{1280, 960}, {640, 480}, {1234, 567}, {1440, 1080}});
+  Loaded l = Load(std::move(s));
+  ASSERT_TRUE(l.ok);
+  const std::string text = l.properties->MjpegResolutionText();
+  EXPECT_EQ(text, "7:640x480;16:1280x960;17:1440x1080");
+  const JpegResolutionMap map = ParseJpegResolutions(text);
+  EXPECT_EQ(map.size(), 3u);
+  // A group-3 camera would otherwise get the code of 768x432 for 640x480.
+  EXPECT_EQ(JpegResolutionCode(640, 480, 0, 3, {}), 10u);
+  EXPECT_EQ(JpegResolutionCode(640, 480, 0, 3, map), 7u);
+  EXPECT_EQ(JpegResolutionCode(1280, 960, 0, 3, map), 16u);
 }
 
 TEST(CameraPropertiesLoad, OlderCameraGroupZeroWithoutJpeg) {
@@ -332,6 +371,13 @@ TEST(CameraPropertiesLoad, FailuresAndHostileAnswers) {
          r.resize(r.size() + 7, 0xEE);
        },
        true, 0, ""},
+      {"record list of 16 MB of distinct sizes",
+       [](ScriptedPropertySource& s) {
+         std::vector<std::pair<uint32_t, uint32_t>> sizes;
+         for (uint32_t i = 1; i <= (16u << 20) / 20; ++i) sizes.emplace_back(i, i);
+         s.bytes[{0x0C00, 1}] = RecordList(sizes);
+       },
+       true, 0, ""},
       {"profile list of garbage",
        [](ScriptedPropertySource& s) {
          s.bytes[{0x0AF9, 1}] = Bytes(100000, 0xFF);
@@ -371,7 +417,7 @@ TEST(CameraPropertiesLoad, AbortEndsTheLoadAtTheNextStep) {
       if (n == after) target->Abort();
     };
     ScriptedPropertySource* raw = s.get();
-    CLumivarCameraProperties properties(std::move(s), &ProfileCandidates, false);
+    CLumivarCameraProperties properties(std::move(s), &ProfileCandidates, &JpegExactResolutionCode, false);
     target = &properties;
     uint32_t status = 0;
     EXPECT_FALSE(properties.Load(status)) << after;

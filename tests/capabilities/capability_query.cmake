@@ -31,4 +31,14 @@ if(LUMIVAR_WINDOWS)
     FIXTURES_REQUIRED camsim
     ENVIRONMENT "LUMIVAR_SOURCE_DIR=${CMAKE_SOURCE_DIR};LUMIVAR_BINARY_DIR=${CMAKE_BINARY_DIR}")
   lumivar_lock_cameras(capability_query_scenarios 127.0.0.70 127.0.0.77 127.0.0.78 127.0.0.79)
+  # The integrator's path for every model: query, open with the report, start what it advertises.
+  add_test(NAME capability_round_trip
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/integration/round_trip.py
+            $<TARGET_FILE:lumivar_host> $<TARGET_FILE:LumivarIPCapture>
+            --table ${CMAKE_BINARY_DIR}/round_trip/table.md)
+  set_tests_properties(capability_round_trip PROPERTIES LABELS "wine;integration" TIMEOUT 600
+    FIXTURES_REQUIRED camsim
+    ENVIRONMENT "LUMIVAR_SOURCE_DIR=${CMAKE_SOURCE_DIR};LUMIVAR_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  lumivar_lock_cameras(capability_round_trip 127.0.0.70 127.0.0.71 127.0.0.72 127.0.0.73 127.0.0.74
+    127.0.0.75 127.0.0.76)
 endif()

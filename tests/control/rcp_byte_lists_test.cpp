@@ -107,5 +107,19 @@ TEST(RcpRecordListTest, TruncatedAndEmptyLists) {
   EXPECT_FALSE(ParseRcpRecordList(zeros, records));
 }
 
+// A hostile camera's 16 MB reply of distinct sizes: only the first records are read.
+TEST(RcpRecordListTest, HostileLengthIsBounded) {
+  std::vector<uint8_t> list;
+  for (uint32_t i = 1; list.size() < 16u << 20; ++i) {
+    const std::vector<uint8_t> r = Record(30, i, i);
+    list.insert(list.end(), r.begin(), r.end());
+  }
+  RcpRecordMap records;
+  ASSERT_TRUE(ParseRcpRecordList(list, records));
+  EXPECT_EQ(records.size(), kMaxRcpRecords);
+  const std::pair<uint32_t, uint32_t> last{kMaxRcpRecords, kMaxRcpRecords};
+  EXPECT_EQ(records.rbegin()->first, last);
+}
+
 }  // namespace
 }  // namespace vantrel

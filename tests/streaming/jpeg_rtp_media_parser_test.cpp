@@ -121,6 +121,22 @@ TEST(JpegRTPMediaParserTest, HeaderVariants) {
   }
 }
 
+// A picture beyond 2040 pixels: the header's size bytes are 0 and the session's SDP
+// ("a=x-dimensions") gives the size; the SOF must say it, or decoders read a 2048x2048 picture.
+TEST(JpegRTPMediaParserTest, SessionSizeBeyondTheHeader) {
+  JpegHarness t;
+  t.parser.SetSessionSize(2592, 1944);
+  t.Feed(1, true, Concat({Main(0, 1, 50, 0, 0), {1, 2}}));
+  ASSERT_EQ(t.client.frames.size(), 1u);
+  const auto& f = t.client.frames[0];
+  EXPECT_EQ(f.width, 2592u);
+  EXPECT_EQ(f.height, 1944u);
+  const size_t sof = Find(f.data, 0xFF, 0xC0);
+  ASSERT_NE(sof, std::string::npos);
+  EXPECT_EQ((f.data[sof + 5] << 8) | f.data[sof + 6], 1944);
+  EXPECT_EQ((f.data[sof + 7] << 8) | f.data[sof + 8], 2592);
+}
+
 // Tables of 16 bits and a third table for Cr each get a DQT segment of their own that the frame
 // header points to; a Q that only names tables sent before reuses them.
 TEST(JpegRTPMediaParserTest, WideAndThirdTablesAndTablesNamedByQ) {

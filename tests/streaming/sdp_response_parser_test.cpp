@@ -35,6 +35,25 @@ TEST(SDPResponseParserTest, SendonlyDropsTheDescriptionButNotTheSession) {
   EXPECT_EQ(parser.GetSdpInfo().audio.control, "");
 }
 
+TEST(SDPResponseParserTest, JpegDimensionsBeyondTheRtpHeader) {
+  const struct {
+    const char* line;
+    uint32_t width, height;
+  } cases[] = {
+      {"a=x-dimensions:2592,1944", 2592, 1944},
+      {"a=x-dimensions: 4000,3000", 4000, 3000},
+      {"a=x-dimensions:0,1944", 0, 0},
+      {"a=x-dimensions:70000,10", 0, 0},
+      {"a=x-dimensions:abc", 0, 0},
+  };
+  for (const auto& c : cases) {
+    CSDPResponseParser parser;
+    ASSERT_TRUE(parser.Parse(std::string("m=video 0 RTP/AVP 26\r\na=control:v\r\n") + c.line + "\r\n"));
+    EXPECT_EQ(parser.GetSdpInfo().video.width, c.width) << c.line;
+    EXPECT_EQ(parser.GetSdpInfo().video.height, c.height) << c.line;
+  }
+}
+
 TEST(SDPResponseParserTest, ParseVerdicts) {
   const struct {
     const char* name;

@@ -15,6 +15,7 @@ if(LUMIVAR_WINDOWS)
     pause_resume 150
     stop_bounds 240
     privacy_zones 120
+    https 240
     ptz 120
     multicast 240
     cycles 900

@@ -23,11 +23,32 @@ typedef struct QueryCallback {
   const void* vtbl;
   HANDLE done;
   volatile LONG completed, failed, terminated;
+  volatile LONG ended, late; /* the host ended the module; callbacks after that */
   uint32_t status;
   char message[1024];
 } QueryCallback;
 
+/* --uninit-in-callback: the host ends the query from inside its own completion callback. */
+static void (*endInCallback)(void);
+
+static void EndInCallback(void) {
+  if (!endInCallback) return;
+  void (*end)(void) = endInCallback;
+  endInCallback = NULL;
+  DWORD begin = GetTickCount();
+  end();
+  HostPrint("query: ended from inside the callback in %lu ms", (unsigned long)(GetTickCount() - begin));
+}
+
+static void LateCheck(QueryCallback* self, const char* what) {
+  if (!self->ended) return;
+  InterlockedIncrement(&self->late);
+  HostPrint("host: ERROR: %s after the module ended", what);
+}
+
 static void CallbackCompleted(QueryCallback* self) {
+  LateCheck(self, "completion");
+  EndInCallback();
   InterlockedIncrement(&self->completed);
   SetEvent(self->done);
 }
@@ -35,11 +56,14 @@ static void CallbackCompleted(QueryCallback* self) {
 static void CallbackFailed(QueryCallback* self, uint32_t status, const char* message) {
   self->status = status;
   snprintf(self->message, sizeof(self->message), "%s", message ? message : "(null)");
+  LateCheck(self, "failure");
+  EndInCallback();
   InterlockedIncrement(&self->failed);
   SetEvent(self->done);
 }
 
 static void CallbackTerminated(QueryCallback* self) {
+  LateCheck(self, "thread terminated");
   InterlockedIncrement(&self->terminated);
   HostPrint("query: thread terminated");
   SetEvent(self->done);
@@ -185,6 +209,15 @@ typedef uint32_t (*NoArgFn)(void);
 typedef QueryModule* (*CreateFn)(void* callback, uint8_t flag);
 typedef void (*DeleteFn)(QueryModule* module);
 
+static NoArgFn uninitFn;
+static DeleteFn deleteFn;
+static QueryModule* moduleInUse;
+static void UninitGlobal(void) { uninitFn(); }
+static void DeleteModule(void) {
+  deleteFn(moduleInUse);
+  moduleInUse = NULL;
+}
+
 static FARPROC Need(HMODULE library, const char* name, bool* ok) {
   FARPROC f = GetProcAddress(library, name);
   if (!f) {
@@ -200,7 +233,7 @@ int QueryMain(int argc, char** argv) {
   const char* user = "";
   const char* password = "";
   unsigned long port = 80, terminateAfter = 0, uninitAfter = 0;
-  bool highRate = false, global = true;
+  bool highRate = false, global = true, uninitInCallback = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : NULL;
@@ -223,6 +256,8 @@ int QueryMain(int argc, char** argv) {
       terminateAfter = strtoul(v, NULL, 10), ++i;
     } else if (strcmp(a, "--commands") == 0 && v) {
       ++i; /* the live modes' command file: nothing to run here */
+    } else if (strcmp(a, "--uninit-in-callback") == 0) {
+      uninitInCallback = true;
     } else if (strcmp(a, "--uninit-after") == 0 && v) {
       uninitAfter = strtoul(v, NULL, 10), ++i;
     } else {
@@ -234,7 +269,7 @@ int QueryMain(int argc, char** argv) {
     fprintf(stderr,
             "usage: lumivar_host [--dll PATH] [-P PORT] [-u USER] [-w PASSWORD] query ADDRESS\n"
             "                    [--high-rate] [--api global|module] [--terminate-after MS]"
-            " [--uninit-after MS]\n");
+            " [--uninit-after MS] [--uninit-in-callback]\n");
     return 2;
   }
   HostObjectsInit();
@@ -267,6 +302,9 @@ int QueryMain(int argc, char** argv) {
 
   QueryModule* module = NULL;
   uint32_t started = 0;
+  uninitFn = uninit;
+  deleteFn = destroy;
+  if (uninitInCallback) endInCallback = global ? UninitGlobal : DeleteModule;
   DWORD begin = GetTickCount();
   if (global) {
     if (init(&callback, highRate ? 1 : 0) != 1) {
@@ -290,6 +328,7 @@ int QueryMain(int argc, char** argv) {
       HostPrint("SUMMARY: FAILED (no query module)");
       return 1;
     }
+    moduleInUse = module;
     started = module->vtbl->Start(module, address, (uint16_t)port, user, password, &result);
     if (started && module->vtbl->Start(module, address, (uint16_t)port, user, password, &result) != 0) {
       HostPrint("host: ERROR: a second start while the query runs was accepted");
@@ -309,14 +348,22 @@ int QueryMain(int argc, char** argv) {
   }
   if (started && uninitAfter && WaitForSingleObject(callback.done, uninitAfter) == WAIT_TIMEOUT) {
     HostPrint("query: ending the module after %lu ms", uninitAfter);
+    DWORD endBegin = GetTickCount();
     if (global) {
       uninit();
     } else {
       destroy(module);
       module = NULL;
+      moduleInUse = NULL;
     }
+    InterlockedExchange(&callback.ended, 1);
+    HostPrint("query: module ended in %lu ms", (unsigned long)(GetTickCount() - endBegin));
+    /* A module the host ended owes no callback, and none may come later: watch for a while. */
+    WaitForSingleObject(callback.done, 10000);
+    if (!callback.late) HostPrint("query: no callback after the module ended");
+    failures += callback.late;
   }
-  if (started && WaitForSingleObject(callback.done, 60000) != WAIT_OBJECT_0) {
+  if (started && !uninitAfter && WaitForSingleObject(callback.done, 60000) != WAIT_OBJECT_0) {
     HostPrint("host: ERROR: the query did not end within 60 s");
     ++failures;
   }
@@ -328,6 +375,18 @@ int QueryMain(int argc, char** argv) {
     ++failures;
   }
   HostPrint("query: ended after %lu ms", (unsigned long)elapsed);
+  if (uninitInCallback) module = moduleInUse; /* gone when the callback deleted it */
+  /* One query per module: its handle is held until the module ends, so a new start is refused. */
+  if (started && !uninitInCallback && !uninitAfter) {
+    uint32_t again = global ? start(address, (uint16_t)port, user, password, &result)
+                            : module->vtbl->Start(module, address, (uint16_t)port, user, password, &result);
+    HostPrint("query: start after the end: %s", again ? "accepted" : "refused");
+    if (again) {
+      HostPrint("host: ERROR: a second query on the same module was accepted");
+      ++failures;
+      WaitForSingleObject(callback.done, 60000);
+    }
+  }
   if (global) {
     uninit();
     if (uninit() != 1) ++failures; /* a second Uninit is harmless */

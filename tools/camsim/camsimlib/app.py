@@ -11,7 +11,7 @@ from . import commands  # noqa: F401  (registers the built-in RCP+ commands)
 from .camera import Camera
 from .common import log
 from .control import ControlServer, Simulator
-from .http_side import CameraServer, render_snapshots
+from .http_side import CameraServer, make_tls_context, render_snapshots
 from .models import DEFAULT_CAMERAS, make_config
 from .plugins import load_modules, start_services, stop_services
 
@@ -51,14 +51,23 @@ def main(description=None):
     sim.cache_dir = opts.cache_dir
     sim.rtsp_enabled = not opts.no_rtsp
 
+    tls = None
+    if any(cam.config.get("tls_ports") for cam in cameras):
+        tls = make_tls_context(opts.cache_dir)
     for cam in cameras:
-        try:
-            srv = CameraServer(cam, snapshots)
-        except OSError as e:
-            log("cannot listen on %s:%d: %s" % (cam.address, cam.http_port, e))
-            return 1
-        sim.servers.append(srv)
-        threading.Thread(target=srv.serve_forever, name="camera %s" % cam.address, daemon=True).start()
+        # Plain HTTP on the camera's port unless that port is one of its TLS ports (HTTPS only).
+        tls_ports = list(cam.config.get("tls_ports") or [])
+        listeners = [] if cam.http_port in tls_ports else [(cam.http_port, None)]
+        listeners += [(port, tls) for port in tls_ports]
+        for port, context in listeners:
+            try:
+                srv = CameraServer(cam, snapshots, port, context)
+            except OSError as e:
+                log("cannot listen on %s:%d: %s" % (cam.address, port, e))
+                return 1
+            sim.servers.append(srv)
+            threading.Thread(target=srv.serve_forever, name="camera %s:%d" % (cam.address, port),
+                             daemon=True).start()
 
     rtsp = None if opts.no_rtsp else load_rtsp_side()
     if rtsp is not None and hasattr(rtsp, "start"):

@@ -77,6 +77,9 @@ class CameraHandler(BaseHTTPRequestHandler):
         # cameras keep waiting for a request line that never comes, so the client times out and
         # retries over HTTP. Answering "400" instead would depend on a newline byte turning up
         # in the handshake's random bytes.
+        if self.server.tls is not None:
+            super().handle_one_request()
+            return
         try:
             first = self.connection.recv(1, socket.MSG_PEEK)
         except OSError:
@@ -279,10 +282,34 @@ class CameraServer(ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self, camera, snapshots):
+    def __init__(self, camera, snapshots, port=None, tls=None):
         self.camera = camera
         self.snapshots = snapshots
-        super().__init__((camera.address, camera.http_port), CameraHandler)
+        self.tls = tls
+        super().__init__((camera.address, port or camera.http_port), CameraHandler)
+
+    def get_request(self):
+        sock, addr = super().get_request()
+        if self.tls is not None:
+            # The handshake runs on the request's own thread (first read), so a client that
+            # connects and stays silent never holds up the accepting loop.
+            sock = self.tls.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, addr
+
+
+def make_tls_context(cache_dir):
+    """A self-signed certificate made at start-up with the openssl tool (kept in the cache)."""
+    import ssl
+    os.makedirs(cache_dir, exist_ok=True)
+    cert, key = os.path.join(cache_dir, "camsim-cert.pem"), os.path.join(cache_dir, "camsim-key.pem")
+    if not (os.path.exists(cert) and os.path.exists(key)):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
+                        "-subj", "/CN=camsim", "-keyout", key, "-out", cert],
+                       check=True, timeout=60, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    return ctx
 
 
 def render_snapshots(cache_dir):

@@ -42,6 +42,8 @@ BASE_CONFIG = {
     # Pre-encoded H.264 clip (MP4) served, from its start, to every live H.264 stream instead
     # of an encoded test pattern (benchmarks); None = encode live.
     "rtsp_clip": None,
+    # H.264 streams at the size of the encoder profile code 0x0AD3 selects (see PROFILE_CODE_SIZES).
+    "profile_sizes": False,
 }
 
 DEFAULT_CAMERAS = [

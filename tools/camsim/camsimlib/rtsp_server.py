@@ -62,6 +62,21 @@ H26X_RESOLUTIONS = {
 # Sizes behind the Motion JPEG resolution codes (the same where they overlap).
 JPEG_RESOLUTIONS = {**H26X_RESOLUTIONS, 16: (1280, 960), 17: (1440, 1080), 18: (1024, 1024)}
 
+# Sizes of the encoder profile codes a camera lists in 0x0AF9 and runs through 0x0AD3 (byte 3 the
+# first stream's code, byte 7 the second's). Codes 1, 3, 10, 12, 13 and 14 leave the size to the
+# resolution code; a camera with "profile_sizes" streams the other codes at their own size.
+PROFILE_CODE_SIZES = {
+    4: (1280, 720), 5: (1280, 720), 7: (1280, 720), 8: (1280, 720), 19: (1280, 720), 6: (1920, 1080),
+    9: (1920, 1080), 15: (1280, 960), 27: (1280, 960), 16: (1440, 1080), 17: (1280, 1024), 59: (1280, 1024),
+    18: (576, 1024), 20: (2704, 2032), 54: (2704, 2032), 21: (2992, 1680), 53: (2992, 1680), 22: (3840, 2160),
+    23: (4000, 3000), 24: (3584, 2016), 25: (800, 600), 26: (1024, 768), 28: (1600, 1200), 29: (3648, 2160),
+    30: (2640, 2640), 55: (2640, 2640), 31: (1792, 1792), 56: (1792, 1792), 32: (1024, 1024), 33: (800, 800),
+    42: (800, 800), 34: (1536, 864), 35: (2560, 1440), 36: (2560, 960), 37: (3648, 1080), 38: (1824, 1080),
+    57: (1824, 1080), 39: (1824, 540), 40: (1280, 480), 41: (1536, 1536), 43: (768, 768), 44: (768, 288),
+    45: (2048, 1152), 46: (2688, 800), 47: (672, 200), 48: (608, 360), 49: (640, 240), 50: (768, 576),
+    51: (3584, 504), 58: (1216, 720),
+}
+
 # One test pattern per camera line, chosen to differ visibly and to stay cheap to encode.
 LINE_PATTERNS = ["smpte", "ball", "pinwheel", "spokes", "colors", "circular", "gradient", "red"]
 REPLAY_PATTERN = "smpte100"
@@ -123,6 +138,15 @@ class StreamChoice:
             code = _int(s.get(code_key), -1)
             if code in table:
                 self.width, self.height = table[code]
+            line_settings = {}
+            if isinstance(settings, dict):
+                line_settings = settings.get(self.line) or settings.get(str(self.line)) or {}
+            mode = line_settings.get("encoder_mode") or []
+            if (self.codec == "h264" and camera is not None and camera.config.get("profile_sizes")
+                    and len(mode) == 8):
+                profile = mode[3] if self.inst == 1 else mode[7]
+                if profile in PROFILE_CODE_SIZES:
+                    self.width, self.height = PROFILE_CODE_SIZES[profile]
         self.fps = min(60, max(1, _int(s.get("frame_rate"), DEFAULT_FPS)))
         self.kbps = min(50000, max(64, _int(s.get("bitrate_kbps"), DEFAULT_KBPS)))
         self.quality = min(100, max(1, _int(s.get("quality"), 60)))

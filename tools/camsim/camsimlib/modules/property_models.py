@@ -4,7 +4,7 @@ Each model answers the whole property load consistently: what its capability lis
 record list (0x0C00), profile pairs (0x0AF9), strings and numbers announce is what it streams
 (the RTSP side streams at frame_rate_milli // 1000 and the sizes written to it).
 
-Masks of the capability list: mask1 video codecs (0x02 MPEG-4, 0x04 JPEG); mask2 standard sizes;
+Masks of the capability list: mask1 video codecs (0x02 MPEG-4, 0x04 H.264); mask2 standard sizes;
 mask3 / mask4 audio in / out. 127.0.0.79 is left without a camera: an unreachable address.
 """
 
@@ -36,7 +36,8 @@ CAMERAS = [
     {"address": "127.0.0.72", "auth": "digest", "model": "Camsim Panoramic 12MP", "firmware": "7.61.0023",
      "mac": [0x00, 0x07, 0x5F, 0x12, 0x00, 0xFE], "video_lines": 2, "encoders": 4,
      "frame_rate_milli": 25000, "inputs": 1, "outputs": 1, "storage": True, "dewarp": [1],
-     "profiles": [[23, 0], [0, 22], [31, 33]], "records": [],
+     "profiles": [[23, 0], [0, 22], [31, 33]], "records": [], "profile_sizes": True,
+     "encoder_mode": [0, 0, 0, 31, 0, 0, 0, 33],
      "capabilities": caps(0x0004, 0x1000)},
     # A 4-input video encoder (PAL), MPEG-4 and JPEG, no storage.
     {"address": "127.0.0.73", "auth": "basic", "model": "Camsim Encoder 4 Video Server", "firmware": "5.52.0004",
