@@ -11,10 +11,13 @@
 #   SAFETY_ONLY      regular expression on "subsystem-condition": run only those cases
 #   SAFETY_RESULTS   file the result lines are appended to (the bench collects them)
 source "$(dirname "$0")/lib.sh" "$@"
-cam=127.0.0.200
+cam=127.0.0.160
 jobs=${SAFETY_JOBS:-6}
 only=${SAFETY_ONLY:-.}
-margin_ms=5000  # scheduling slack of a loaded 2-core machine under Wine
+# A stop fails past its bound plus 2 s plus a tenth of the bound: the slack of a loaded 2-core
+# machine under Wine. The table shows the real figure, and whether it met the aim of 1 s.
+margin() { echo $((2000 + $1 / 10)); }
+aim_ms=1000
 handle_slack=16 # handles Wine itself keeps after a first use (sockets, WinHTTP, COM)
 close_bound_ms=12000
 block_ms=3000
@@ -26,17 +29,17 @@ results=${SAFETY_RESULTS:-$IT_DIR/results.txt}
 #   audio output and the PTZ thread: 5000 ms; motion: the device time-out plus 1000 ms;
 #   digital I/O and the driver's Close: 12 s.
 subsystems=(
-  "edge 127.0.0.208 20000"
-  "close 127.0.0.210 12000"
-  "live 127.0.0.200 20000"
-  "mjpeg 127.0.0.201 20000"
-  "mpeg4 127.0.0.202 20000"
-  "audio-in 127.0.0.203 20000"
-  "audio-out 127.0.0.204 5000"
-  "motion 127.0.0.205 11000"
-  "io 127.0.0.206 12000"
-  "ptz 127.0.0.207 5000"
-  "query 127.0.0.209 20000"
+  "edge 127.0.0.168 20000"
+  "close 127.0.0.170 12000"
+  "live 127.0.0.160 20000"
+  "mjpeg 127.0.0.161 20000"
+  "mpeg4 127.0.0.162 20000"
+  "audio-in 127.0.0.163 20000"
+  "audio-out 127.0.0.164 5000"
+  "motion 127.0.0.165 11000"
+  "io 127.0.0.166 12000"
+  "ptz 127.0.0.167 5000"
+  "query 127.0.0.169 20000"
 )
 conditions=(silent vanish block inside)
 
@@ -48,7 +51,7 @@ release_cameras() {
     camsim_silent "$c" 0
     camsim_post "/camera/$c/clear_faults" >/dev/null
   done
-  rtsp_fault 127.0.0.208 link_up >/dev/null
+  rtsp_fault 127.0.0.168 link_up >/dev/null
 }
 trap 'release_cameras; it_cleanup' EXIT
 
@@ -123,16 +126,20 @@ run_case() {  # SUBSYSTEM CAMERA BOUND CONDITION
   camsim_post "/camera/$c/clear_faults" >/dev/null
   [ "$sub" = edge ] && rtsp_fault "$c" link_up >/dev/null
   line=$(host_log "$name" | grep -E "^SAFETY subsystem=" | tail -1)
-  judge "$sub" "$cond" "$bound" "$code" "$line" >>"$IT_DIR/results.txt"
+  judge "$sub" "$cond" "$bound" "$code" "$line" "$name" >>"$IT_DIR/results.txt"
   host_log "$name" | grep -E "^(SAFETY|host: ERROR)" | sed "s/^/[$name] /" >"$IT_DIR/$name.summary"
 }
 
 # One result line: case bound measured close late threads handles frames verdict reasons.
-judge() {  # SUBSYSTEM CONDITION BOUND EXIT_CODE SAFETY_LINE
-  local sub=$1 cond=$2 bound=$3 code=$4 line=$5 why=() stop close late tb ta tl hb ha leaked result ex
+judge() {  # SUBSYSTEM CONDITION BOUND EXIT_CODE SAFETY_LINE NAME
+  local sub=$1 cond=$2 bound=$3 code=$4 line=$5 name=$6 why=() stop close late tb ta tl hb ha leaked result ex
   [ "$cond" = block ] && bound=$((bound + block_ms))
   if [ -z "$line" ]; then
-    echo "$sub-$cond $bound - - - - - - FAIL crash(exit=$code)"
+    if host_log "$name" | grep -E "Unhandled exception|page fault" >/dev/null; then
+      echo "$sub-$cond $bound - - - - - - FAIL crash(exception)"
+    else
+      echo "$sub-$cond $bound - - - - - - FAIL crash(exit=$code,no-result-line)"
+    fi
     return
   fi
   stop=$(kv "$line" stop_ms) close=$(kv "$line" close_ms) late=$(kv "$line" late)
@@ -150,8 +157,9 @@ judge() {  # SUBSYSTEM CONDITION BOUND EXIT_CODE SAFETY_LINE
   [ "$result" = ok ] || why+=("$result")
   [ "$ex" = 1 ] || why+=(not-exercised)
   [ "$code" = 0 ] || why+=("exit=$code")
-  [ "$stop" -ge 0 ] 2>/dev/null && [ "$stop" -le $((bound + margin_ms)) ] || why+=("stop>${bound}ms")
-  [ "$close" -ge 0 ] 2>/dev/null && [ "$close" -le $((close_bound_ms + margin_ms)) ] || why+=("close>${close_bound_ms}ms")
+  [ "$stop" -ge 0 ] 2>/dev/null && [ "$stop" -le $((bound + $(margin "$bound"))) ] || why+=("stop>${bound}ms")
+  [ "$close" -ge 0 ] 2>/dev/null && [ "$close" -le $((close_bound_ms + $(margin $close_bound_ms))) ] ||
+    why+=("close>${close_bound_ms}ms")
   [ "$late" = 0 ] || why+=("late=$late")
   # Thread-pool workers of the platform (started in ntdll) linger by design: not a leak.
   [ "$tl" = 0 ] || why+=("threads+$tl")
@@ -184,9 +192,12 @@ elapsed=$(($(date +%s) - begin))
 
 cat "$IT_DIR"/*.summary 2>/dev/null
 echo
-printf '%-20s %8s %9s %9s %5s %11s %11s %7s %s\n' case bound_ms stop_ms close_ms late threads handles frames verdict
+printf '%-20s %8s %9s %4s %9s %5s %11s %11s %7s %s\n' case bound_ms stop_ms aim close_ms late threads handles \
+  frames verdict
 while read -r c bound stop close late threads handles frames verdict reasons; do
-  printf '%-20s %8s %9s %9s %5s %11s %11s %7s %s %s\n' "$c" "$bound" "$stop" "$close" "$late" "$threads" \
+  aim=no
+  [ "$stop" -ge 0 ] 2>/dev/null && [ "$stop" -lt $aim_ms ] && aim=yes
+  printf '%-20s %8s %9s %4s %9s %5s %11s %11s %7s %s %s\n' "$c" "$bound" "$stop" "$aim" "$close" "$late" "$threads" \
     "$handles" "$frames" "$verdict" "${reasons:-}"
   case $verdict in
     ok) pass "$c" ;;

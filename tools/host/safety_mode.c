@@ -16,9 +16,9 @@
  *               block   every host callback blocks --block-ms; the stop is called while one does
  *               inside  the stop is called from inside the host's callback
  *
- * The stop is StopChannel, CloseChannel, StopIO, Terminate plus Uninit of the query, or Close
- * (ptz) and Close plus Delete (close). A callback that starts after the stop returned is late.
- * Threads and handles are read after Open (after LoadLibrary for the query) and again after
+ * The stop is StopChannel, CloseChannel, StopIO, Terminate plus Uninit of the query, the PTZ
+ * Stop plus the driver's Close (ptz), or Close plus Delete (close). A callback that starts after the stop
+ * returned is late. Threads and handles are read after Open (after LoadLibrary for the query) and again after
  * Delete. A stop that outlasts --hang-ms ends the process with result=hang. The last line:
  *
  *   SAFETY subsystem=S condition=C stop_ms=N close_ms=N late=N callbacks=N exercised=0|1
@@ -136,9 +136,10 @@ static struct {
   volatile LONG armed; /* block: callbacks block while set; inside: taken by the first callback */
   volatile LONG innerStopMs;
   volatile LONG innerStopDone;
-  HANDLE firstCallback; /* manual reset: an eligible callback has started */
-  HANDLE blocking;      /* manual reset: a blocking callback has started */
-  HANDLE insideDone;    /* manual reset: the stop made inside a callback has returned */
+  volatile LONG insideEntered; /* the stop inside a callback has been called */
+  HANDLE firstCallback;        /* manual reset: an eligible callback has started */
+  HANDLE blocking;             /* manual reset: a blocking callback has started */
+  HANDLE insideDone;           /* manual reset: the stop made inside a callback has returned */
   /* The watchdog. */
   volatile LONGLONG deadline; /* tick count; 0: not watching */
   const char* volatile phase;
@@ -219,6 +220,7 @@ static void CallbackBegins(bool eligible) {
     SetEvent(g.blocking);
     Sleep(g.blockMs);
   } else if (g.cond == COND_INSIDE && InterlockedExchange(&g.armed, 0)) {
+    InterlockedExchange(&g.insideEntered, 1);
     ULONGLONG begin = GetTickCount64();
     bool ok = StopSubsystem(true);
     LONG ms = (LONG)(GetTickCount64() - begin);
@@ -535,7 +537,8 @@ static bool StopSubsystem(bool inside) {
     case SUB_IO:
       return g.io && g.io->vtbl->StopIO(g.io);
     case SUB_PTZ:
-      /* A PTZ control has no stop of its own: the driver's Close ends its thread. */
+      /* The recorder halts the head, then closes: the driver's Close ends the PTZ thread. */
+      if (g.ptz) g.ptz->vtbl->Stop(g.ptz);
       g.driver->vtbl->Close(g.driver);
       return true;
     case SUB_QUERY:
@@ -802,7 +805,8 @@ int SafetyMain(int argc, char** argv) {
     if (WaitPumping(g.blocking, g.waitMs)) Sleep(200);
   } else if (g.cond == COND_INSIDE && hasCallbacks && !startFailed) {
     Watch("stop inside a callback");
-    WaitPumping(g.insideDone, g.waitMs);
+    /* Called but never returned (or its thread was ended under it): the watchdog reports it. */
+    if (!WaitPumping(g.insideDone, g.waitMs) && g.insideEntered) WaitPumping(g.insideDone, g.hangMs);
     Unwatch();
   }
 

@@ -12,7 +12,7 @@ Every side written in Python uses Python sockets; while the camera is silent eac
 send on a socket bound to the camera's address waits (the kernel still accepts connections and
 buffers what the client sends). GStreamer's server is driven from its own main context: that
 context is held in a callback until the camera answers again, and its streams are silenced with
-the server's own valve. The cameras 127.0.0.200-210 exist for the host-safety tests, one per
+the server's own valve. The cameras 127.0.0.160-170 exist for the host-safety tests, one per
 subsystem, so that silencing one never disturbs another test.
 """
 
@@ -131,16 +131,16 @@ def start(sim):
 
 # One camera per subsystem of the host-safety matrix. Streamer, PTZ and event commands answer
 # for every camera; the configuration picks the RTSP server and the audio and PTZ details.
-register_camera({"address": "127.0.0.200", "auth": "none", "model": "Camsim Safety Live"})
-register_camera({"address": "127.0.0.201", "auth": "none", "model": "Camsim Safety MJPEG"})
-register_camera({"address": "127.0.0.202", "auth": "none", "model": "Camsim Safety MPEG-4"})
-register_camera({"address": "127.0.0.203", "auth": "none", "model": "Camsim Safety Audio In"})
-register_camera({"address": "127.0.0.204", "auth": "none", "model": "Camsim Safety Audio Out"})
-register_camera({"address": "127.0.0.205", "auth": "none", "model": "Camsim Safety Motion"})
-register_camera({"address": "127.0.0.206", "auth": "none", "model": "Camsim Safety IO", "inputs": 2,
+register_camera({"address": "127.0.0.160", "auth": "none", "model": "Camsim Safety Live"})
+register_camera({"address": "127.0.0.161", "auth": "none", "model": "Camsim Safety MJPEG"})
+register_camera({"address": "127.0.0.162", "auth": "none", "model": "Camsim Safety MPEG-4"})
+register_camera({"address": "127.0.0.163", "auth": "none", "model": "Camsim Safety Audio In"})
+register_camera({"address": "127.0.0.164", "auth": "none", "model": "Camsim Safety Audio Out"})
+register_camera({"address": "127.0.0.165", "auth": "none", "model": "Camsim Safety Motion"})
+register_camera({"address": "127.0.0.166", "auth": "none", "model": "Camsim Safety IO", "inputs": 2,
                  "outputs": 1})
-register_camera({"address": "127.0.0.207", "auth": "none", "model": "Camsim PTZ Dome", "ptz_octet": 0xFF})
-register_camera({"address": "127.0.0.208", "auth": "none", "model": "Camsim Safety Edge",
+register_camera({"address": "127.0.0.167", "auth": "none", "model": "Camsim PTZ Dome", "ptz_octet": 0xFF})
+register_camera({"address": "127.0.0.168", "auth": "none", "model": "Camsim Safety Edge",
                  "rtsp_server": "edge"})
-register_camera({"address": "127.0.0.209", "auth": "none", "model": "Camsim Safety Query"})
-register_camera({"address": "127.0.0.210", "auth": "none", "model": "Camsim PTZ Dome", "ptz_octet": 0xFF})
+register_camera({"address": "127.0.0.169", "auth": "none", "model": "Camsim Safety Query"})
+register_camera({"address": "127.0.0.170", "auth": "none", "model": "Camsim PTZ Dome", "ptz_octet": 0xFF})
