@@ -832,19 +832,21 @@ int SafetyMain(int argc, char** argv) {
     RawPrint("SAFETY_STOP result=%s ms=%ld", ok ? "true" : "false", stopMs);
   }
   g.armed = 0;
+  LONG closeMs = 0;
   if (g.cond == COND_INSIDE && g.sub == SUB_CLOSE) {
+    /* The recorder closes the driver right after the stop it made inside the callback. */
     Watch("close");
     ULONGLONG begin = GetTickCount64();
     CloseAndDeleteDriver();
     Unwatch();
-    RawPrint("SAFETY_CLOSE_AFTER_INSIDE ms=%lu", (unsigned long)(GetTickCount64() - begin));
+    closeMs = (LONG)(GetTickCount64() - begin);
+    RawPrint("SAFETY_CLOSE_AFTER_INSIDE ms=%ld", closeMs);
   }
   InterlockedExchange(&g.stopReturned, 1);
   Watch("grace");
   Sleep(g.graceMs); /* a late callback has its chance to show */
   Unwatch();
 
-  LONG closeMs = 0;
   Watch("close");
   ULONGLONG closeBegin = GetTickCount64();
   if (g.sub == SUB_QUERY) {
@@ -857,7 +859,7 @@ int SafetyMain(int argc, char** argv) {
   } else {
     CloseAndDeleteDriver();
   }
-  closeMs = (LONG)(GetTickCount64() - closeBegin);
+  if (!closeMs) closeMs = (LONG)(GetTickCount64() - closeBegin);
   Unwatch();
   Sleep(300); /* a callback that a Close let through shows here */
 
