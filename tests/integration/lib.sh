@@ -118,6 +118,9 @@ host_run() {
 
 show_log() { host_log "$1" | sed "s/^/[$1] /"; }
 
+# kv LINE KEY: the value of KEY=... in LINE.
+kv() { tr ' ' '\n' <<<"$1" | sed -n "s/^$2=//p" | head -1; }
+
 # grep reads the whole log (no -q): an early exit would kill the writer with SIGPIPE, which
 # pipefail turns into a failed match on a log that does hold the line.
 expect_line() {  # NAME REGEX DESCRIPTION
@@ -140,6 +143,9 @@ camsim_post() {  # PATH [QUERY]
 camsim_get() { curl -s -m 15 "http://$IT_CONTROL$1${2:+?$2}"; }
 camsim_reset() { camsim_post "/camera/$1/reset" >/dev/null; }
 rtsp_fault() { camsim_post "/camera/$1/rtsp_fault" "name=$2${3:+&$3}"; }
+# camsim_silent ADDRESS 1|0: the camera accepts connections and answers nothing, on every side,
+# and its open connections carry nothing more (1); it answers again (0).
+camsim_silent() { camsim_post "/camera/$1/silent" "on=$2" >/dev/null; }
 # A value of the camera's JSON state: camsim_state ADDRESS PYTHON_EXPRESSION (on `s`).
 camsim_state() {
   camsim_get "/camera/$1/state" | /usr/bin/python3 -c "import json,sys; s=json.load(sys.stdin); print($2)"

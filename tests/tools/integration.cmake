@@ -43,7 +43,8 @@ if(LUMIVAR_WINDOWS)
     raw_rtsp_digest 180
     raw_rtsp_session 120
     raw_rtsp_udp 120
-    stream_sizes 120)
+    stream_sizes 120
+    host_safety 600)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
     add_test(NAME integration_${name}
@@ -63,6 +64,8 @@ if(LUMIVAR_WINDOWS)
   # The longest scripts start first, so that a fresh run (no timings recorded yet) does not end
   # with one of them running alone.
   set_tests_properties(integration_edge_storage_queue PROPERTIES COST 400)
+  # The safety matrix runs several hosts at once: it starts early, beside the long scripts.
+  set_tests_properties(integration_host_safety PROPERTIES COST 300)
   set_tests_properties(integration_audio_cycles PROPERTIES COST 250)
   set_tests_properties(integration_cycles integration_edge_storage_rounds PROPERTIES COST 150)
 

@@ -246,5 +246,42 @@ class RegistryTest(unittest.TestCase):
         self.assertEqual(cam.to_json()["selftest_counter"], {"n": 2})
 
 
+class SilenceTest(unittest.TestCase):
+    """A silent camera accepts connections and answers nothing, on every side, and keeps the
+    connections it has open; the requests it held are answered once it speaks again."""
+
+    def rtsp_options(self, address, timeout=1.5):
+        import socket
+        with socket.create_connection((address, 554), timeout=5) as s:
+            s.settimeout(timeout)
+            s.sendall(b"OPTIONS rtsp://%s/ RTSP/1.0\r\nCSeq: 1\r\n\r\n" % address.encode())
+            try:
+                return s.recv(64)
+            except OSError:
+                return None
+
+    def silent(self, address, on):
+        return control("/camera/%s/silent?on=%d" % (address, on), {})["silent"]
+
+    def test_every_side_goes_silent_and_comes_back(self):
+        import socket
+        # .169: GStreamer's RTSP server; .168: the edge-replay server of our own sockets.
+        for address in ("127.0.0.169", "127.0.0.168"):
+            self.addCleanup(self.silent, address, 0)
+            self.assertTrue(self.rtsp_options(address).startswith(b"RTSP/1.0 200"), address)
+            self.assertTrue(self.silent(address, 1))
+            self.assertIsNone(self.rtsp_options(address), address)
+            http = socket.create_connection((address, 80), timeout=5)  # accepted ...
+            http.settimeout(1.5)
+            http.sendall(b"GET /rcp.xml?command=0xFF00&type=P_OCTET&direction=READ HTTP/1.0\r\n\r\n")
+            with self.assertRaises(socket.timeout):  # ... and never answered
+                http.recv(64)
+            self.assertFalse(self.silent(address, 0))
+            http.settimeout(5)
+            self.assertTrue(http.recv(64).startswith(b"HTTP/1."), "the held request is answered afterwards")
+            http.close()
+            self.assertTrue(self.rtsp_options(address).startswith(b"RTSP/1.0 200"), address)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2, argv=[sys.argv[0]] + sys.argv[1:])

@@ -45,6 +45,9 @@
  *          ptz    - moves, zooms, focuses, steers the iris and keeps presets from the commands
  *                   file (tools/host/ptz_mode.c lists the commands);
  *          query ADDRESS - the capability query, without a driver object (see query_mode.c).
+ *          safety - one case of the host-safety matrix: a subsystem stopped against a silent or
+ *                   vanished camera, a blocking callback or from inside its callback (see
+ *                   safety_mode.c for its options).
  *          audio-in - opens audio input channel CH (--stream CH:0) for --seconds, prints the frames
  *                   and status changes, writes -o FILE (G.711 as WAV, AAC as ADTS); with
  *                   --audio, the cycles mode opens and closes that audio channel instead.
@@ -153,7 +156,8 @@ static void Usage(void) {
       "                    [--edge-storage] [--replay-file FILE]\n"
       "                    [--frame-bytes N] [--frame-ms MS] [--audio-bitrate B] [--audio-formats T,...]\n"
       "                    [--audio-seconds S] [--audio-out]\n"
-      "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query|audio-out FILE.wav]\n");
+      "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query|audio-out "
+      "FILE.wav]\n");
 }
 
 static bool ParseUnsigned(const char* text, uint32_t* value) {
@@ -376,9 +380,13 @@ static const Mode* FindMode(const char* name) {
   return NULL;
 }
 
-int QueryMain(int argc, char** argv); /* query_mode.c: needs no driver object */
+int QueryMain(int argc, char** argv);  /* query_mode.c: needs no driver object */
+int SafetyMain(int argc, char** argv); /* safety_mode.c: makes its own driver */
 
 int main(int argc, char** argv) {
+  /* First: "query" may be the safety mode's subsystem. */
+  for (int i = 1; i < argc; ++i)
+    if (strcmp(argv[i], "safety") == 0) return SafetyMain(argc, argv);
   for (int i = 1; i < argc; ++i)
     if (strcmp(argv[i], "query") == 0) return QueryMain(argc, argv);
   HostOptions options;

@@ -11,6 +11,7 @@ if(LUMIVAR_WINDOWS)
     ${CMAKE_SOURCE_DIR}/tools/host/live_modes.c
     ${CMAKE_SOURCE_DIR}/tools/host/ptz_mode.c
     ${CMAKE_SOURCE_DIR}/tools/host/query_mode.c
+    ${CMAKE_SOURCE_DIR}/tools/host/safety_mode.c
     ${CMAKE_SOURCE_DIR}/tools/host/edge_storage.c
     ${CMAKE_SOURCE_DIR}/tools/host/video_objects.c)
   set_target_properties(lumivar_host PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON)
