@@ -41,6 +41,7 @@ if(LUMIVAR_WINDOWS)
     raw_rtsp_digest 180
     raw_rtsp_session 120
     raw_rtsp_udp 120
+    raw_rtsp_keepalive 150
     stream_sizes 120)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
