@@ -229,6 +229,9 @@ bool ModeLive(Session* session) {
   const LiveRun run = {streams, count, &settings};
   unsigned second = 0;
   ULONGLONG nextSecond = begin + 1000, end = begin + (ULONGLONG)live->seconds * 1000;
+  /* Counting from the first frame: until every stream has one, the end is the longest wait. */
+  bool waitingFirst = live->firstFrameWaitSeconds > 0;
+  if (waitingFirst) end += (ULONGLONG)live->firstFrameWaitSeconds * 1000;
   bool running = ok;
   while (running && GetTickCount64() < end) {
     Sleep(TICK_MS);
@@ -257,6 +260,14 @@ bool ModeLive(Session* session) {
             HostPrint("STATE channel=%u state=%u", ch, state);
           }
         }
+      }
+    }
+    if (waitingFirst) {
+      bool all = true;
+      for (int i = 0; i < count; ++i) all = all && streams[i].announcedFirst;
+      if (all) {
+        waitingFirst = false;
+        end = GetTickCount64() + (ULONGLONG)live->seconds * 1000;
       }
     }
     if (GetTickCount64() >= nextSecond) {
