@@ -24,7 +24,7 @@ if(LUMIVAR_WINDOWS)
     audio_aac 150
     audio_signal_loss 180
     audio_multicast 240
-    audio_cycles 1200
+    audio_cycles 600
 
     mpeg4_rcp 300
     audio_out 240
@@ -62,7 +62,7 @@ if(LUMIVAR_WINDOWS)
   # The longest scripts start first, so that a fresh run (no timings recorded yet) does not end
   # with one of them running alone.
   set_tests_properties(integration_edge_storage_queue PROPERTIES COST 400)
-  set_tests_properties(integration_audio_cycles PROPERTIES COST 250)
+  set_tests_properties(integration_audio_cycles PROPERTIES COST 90)
   set_tests_properties(integration_cycles integration_edge_storage_rounds PROPERTIES COST 150)
 
   # The live modes' command line: bad values are refused before any driver is made.
