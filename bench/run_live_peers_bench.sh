@@ -71,6 +71,12 @@ ticks_of() {  # PID...: user + system clock ticks, summed
   echo "$t"
 }
 udp_drops() { awk '/^Udp:/ { if (!h) { for (i = 2; i <= NF; i++) c[$i] = i; h = 1 } else print $c["RcvbufErrors"] }' /proc/net/snmp; }
+# Drops the kernel counted on the sockets still open whose local port is in [FROM, TO) (the
+# driver's RTP/RTCP range), from /proc/net/udp's last column, summed.
+socket_drops() {  # FROM TO
+  awk -v from="$1" -v to="$2" 'NR > 1 { split($2, a, ":"); p = strtonum("0x" a[2]); if (p >= from && p < to) d += $NF }
+    END { print d + 0 }' /proc/net/udp
+}
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2" | head -1; }
 fmt() { awk -v v="$1" 'BEGIN { printf "%.2f", v }'; }
 
@@ -80,23 +86,44 @@ prepare_host() {  # TRANSPORT -> host directory
   echo "$out/host-$1"
 }
 
-# Sets D_CPU D_WS D_GOT D_EXP D_LAT D_HIST D_OK for N streams over TRANSPORT.
+# Sets D_CPU D_WS D_GOT D_EXP D_LAT D_HIST D_OK for N streams over TRANSPORT, D_DROPS (kernel
+# receive-buffer drops in this namespace: start-up until all receive / warm-up / window / stop
+# and close), D_SOCK (drops on the driver's own sockets, 3556-4555, until the window ended),
+# D_CALLS (Winsock calls per datagram, datagrams per wake) and D_MEM (KiB per stream, private /
+# Linux anonymous, at the window's end against before the first driver).
 run_driver() {
   local n=$1 transport=$2 dir log ws0=0 ws1=0 line
+  local k0 k1="" k2="" k3="" k4 sock=-
   dir=$(prepare_host "$transport")
   log=$out/driver_${transport}_$n.log
   : >"$log"
+  k0=$(udp_drops)
   while IFS= read -r line; do
     line=${line%$'\r'}
     case $line in
-      "MULTI window begins") ws0=$(ticks_of "$wineserver_pid") ;;
-      "MULTI window ends") ws1=$(ticks_of "$wineserver_pid") ;;
+      "MULTI receiving="*) k1=$(udp_drops) ;;
+      "MULTI window begins") ws0=$(ticks_of "$wineserver_pid") k2=$(udp_drops) ;;
+      "MULTI window ends") ws1=$(ticks_of "$wineserver_pid") k3=$(udp_drops) sock=$(socket_drops 3556 4556) ;;
     esac
     echo "$line" >>"$log"
   done < <(cd "$dir" && wine ./lumivar_host.exe -a 127.0.0.200 -P 80 -m Camsim -c 1 -v 3 -p 1=1 -p 2=7.80 \
     -p 3=00-1b-2c-03-04-05 -p 4=0 -p 5=1 -p 6=25 \
     multi --drivers "$n" --cameras "$(IFS=,; echo "${cameras[*]}")" --size 1920x1080 --fps 25 \
     --quality 60 --seconds "$seconds" --warmup "$warmup" </dev/null 2>&1)
+  k4=$(udp_drops)
+  : "${k1:=$k4}" "${k2:=$k4}" "${k3:=$k4}"
+  D_DROPS="$((k1 - k0))/$((k2 - k1))/$((k3 - k2))/$((k4 - k3))"
+  D_SOCK=$sock
+  local calls mem0 mem1
+  calls=$(grep '^UDP_CALLS ' "$log" | tail -1)
+  D_CALLS="-"
+  [ -n "$calls" ] && D_CALLS="$(field calls_per_datagram "$calls")/$(field datagrams_per_wake "$calls")"
+  mem0=$(grep '^MULTI memory when=before' "$log" | tail -1)
+  mem1=$(grep '^MULTI memory when=window_end' "$log" | tail -1)
+  D_MEM="-"
+  [ -n "$mem0" ] && [ -n "$mem1" ] && D_MEM=$(awk -v p0="$(field private_kb "$mem0")" -v p1="$(field private_kb "$mem1")" \
+    -v a0="$(field rss_anon_kb "$mem0")" -v a1="$(field rss_anon_kb "$mem1")" -v n="$n" \
+    'BEGIN { printf "%.0f/%.0f", (p1 - p0) / n, (a1 - a0) / n }')
   local result
   result=$(grep '^MULTI result' "$log" | tail -1)
   if [ -z "$result" ]; then
@@ -187,24 +214,39 @@ for transport in $transports; do
   printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" N driver drv+wine gst ffmpeg \
     driver_frames gst_frames ffmpeg_frames drv+w/gst drv+w/ff "latency_ms_p50/p99/max" load1
   hist_lines=()
+  extra_lines=()
   for n in "${counts[@]}"; do
     load=$(cut -d' ' -f1 /proc/loadavg)
-    drops0=$(udp_drops)
     [ -n "$camsim_pid" ] || bench_start_camsim "$clip"
     run_driver "$n" "$transport"
-    G_CPU=- G_GOT=0 G_EXP=0 F_CPU=- F_GOT=0 F_EXP=0
-    [[ " $peers " == *" gst "* ]] && run_gst "$n" "$transport"
-    [[ " $peers " == *" ffmpeg "* ]] && run_ffmpeg "$n" "$transport"
+    G_CPU=- G_GOT=0 G_EXP=0 F_CPU=- F_GOT=0 F_EXP=0 G_DROPS=- F_DROPS=-
+    if [[ " $peers " == *" gst "* ]]; then
+      k=$(udp_drops)
+      run_gst "$n" "$transport"
+      G_DROPS=$(($(udp_drops) - k))
+    fi
+    if [[ " $peers " == *" ffmpeg "* ]]; then
+      k=$(udp_drops)
+      run_ffmpeg "$n" "$transport"
+      F_DROPS=$(($(udp_drops) - k))
+    fi
     bench_stop_camsim
     ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'; }
     printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" "$n" "$D_CPU" "$D_WS" "$G_CPU" "$F_CPU" \
       "$D_GOT/$D_EXP" "$G_GOT/$G_EXP" "$F_GOT/$F_EXP" "$(ratio "$D_WS" "$G_CPU")" "$(ratio "$D_WS" "$F_CPU")" \
       "$D_LAT" "$load"
-    hist_lines+=("$(printf "%5s %s   (kernel UDP receive-buffer drops in this row: %s)" "$n" "$D_HIST" \
-      $(($(udp_drops) - drops0)))")
+    hist_lines+=("$(printf "%5s %s" "$n" "$D_HIST")")
+    extra_lines+=("$(printf "%5s %22s %12s %10s %10s %14s %16s" "$n" "$D_DROPS" "$D_SOCK" "$G_DROPS" "$F_DROPS" \
+      "$D_CALLS" "$D_MEM")")
   done
   echo "   driver frame hand-over, frames handed over within each limit (cumulative):"
   printf "   %s\n" "${hist_lines[@]}"
+  echo "   kernel UDP receive-buffer drops (RcvbufErrors in this namespace) per receiver, the driver's by phase"
+  echo "   (start-up until every stream receives / warm-up / window / stop); drv_sockets: on the driver's own"
+  echo "   ports until the window ended; Winsock calls per datagram / datagrams per wake; memory per stream in KiB"
+  echo "   (private committed / Linux anonymous resident, window end against before the first driver)"
+  printf "   %5s %22s %12s %10s %10s %14s %16s\n" N driver_drops drv_sockets gst_drops ff_drops calls/dgram mem_kb/stream
+  printf "   %s\n" "${extra_lines[@]}"
 done
 echo
 echo "logs: $out"

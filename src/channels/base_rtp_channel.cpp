@@ -65,6 +65,7 @@ bool CRtpReception::BindQuietPortPair(uint32_t cameraAddress, uint32_t quietMs, 
   for (uint32_t port = kFirstPort; port < kPortLimit; port += 2) {
     if (stopEvent.IsSet()) return false;
     dataEvent.Reset();
+    NotifyStreamStarting();
     if (receiver_.Start(static_cast<uint16_t>(port))) {
       CEvent* events[] = {&stopEvent, &dataEvent};
       if (CEvent::WaitForEvents(events, 2, quietMs) < 0 &&
@@ -79,12 +80,22 @@ bool CRtpReception::BindQuietPortPair(uint32_t cameraAddress, uint32_t quietMs, 
 bool CRtpReception::JoinMulticast(const std::string& group, uint16_t port, uint32_t interfaceAddress,
                                   uint32_t cameraAddress, CEvent& stopEvent) {
   // Port 65535 has no RTCP port above it.
+  if (group.empty() || port == 0 || port == 0xFFFF || stopEvent.IsSet()) {
+    Stop();
+    return false;
+  }
+  NotifyStreamStarting();
   bool joined =
-      !group.empty() && port != 0 && port != 0xFFFF && !stopEvent.IsSet() &&
       receiver_.StartMulticast(group.c_str(), port, interfaceAddress) &&
       rtcp_.StartMulticast(cameraAddress, group.c_str(), static_cast<uint16_t>(port + 1), interfaceAddress);
   if (!joined) Stop();
   return joined;
+}
+
+void CRtpReception::NotifyStreamStarting() {
+  // A running receiver keeps its stream (Start refuses it), and its packet thread may be in the
+  // owner's state right now.
+  if (streamStarting_ && receiver_.GetPort() == 0) streamStarting_();
 }
 
 void CRtpReception::Stop() {
@@ -107,6 +118,10 @@ void FormatIPv4(uint32_t address, char (&out)[16]) {
 CBaseRTPChannel::CBaseRTPChannel(uint32_t channel, IDriver* driver, ipcapture::IIPVideoCallback* callback)
     : CBaseCameraChannel(channel, driver, callback), reception_(driver, this, this) {
   if (driver) deviceInfo_ = driver->GetDeviceInfo();
+  // A new stream may start far behind the last one seen (a skipped pair's stale data, a group
+  // rejoined after the camera restarted): judged against the old numbers, its packets would
+  // read as late duplicates and be dropped until it caught up.
+  reception_.SetStreamStarting([this] { reorder_.Reset(); });
   // The channel's own Winsock start-up comes with Start; resolving needs one now.
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) == 0) {

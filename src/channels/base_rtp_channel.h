@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "channels/base_camera_channel.h"
@@ -49,6 +50,11 @@ class CRtpReception {
   CRtpReception(const CRtpReception&) = delete;
   CRtpReception& operator=(const CRtpReception&) = delete;
 
+  // Called on the owner's thread with the receiver stopped, before each port pair is tried and
+  // before each group is joined: whatever the owner kept of the previous stream (sequence
+  // numbers of a skipped pair's stale data, of the group left behind) must not judge the next.
+  void SetStreamStarting(std::function<void()> starting) { streamStarting_ = std::move(starting); }
+
   // Binds the first even port pair from kFirstPort on which nothing from the camera arrives
   // within `quietMs`: a camera still streaming to a pair (an earlier session of ours or of
   // another recorder) would mix its packets into the new stream. `dataEvent` is what the owner
@@ -67,8 +73,11 @@ class CRtpReception {
   CRTCPHandler& GetRtcpHandler() { return rtcp_; }
 
  private:
+  void NotifyStreamStarting();
+
   CRTPReceiver receiver_;
   CRTCPHandler rtcp_;
+  std::function<void()> streamStarting_;
 };
 
 class CBaseRTPChannel : public CBaseCameraChannel,

@@ -31,3 +31,13 @@ void DeleteIPCaptureEx5(ipc::IIPCaptureDriverEx5* driver) { DeleteDriverInstance
 // frame callback, the performance counter value at which the driver read the datagram that
 // completed this frame; 0 outside a callback or for a source that does not record it.
 extern "C" uint64_t LumivarDebugFrameArrivalTicks() { return vantrel::GetHandOverArrival(); }
+// For the benchmark only: the UDP receive threads' Winsock calls so far, summed over the
+// process, in the order waits, event queries, reads, datagrams, empty reads; `count` entries of
+// `out` are written. The number of entries written.
+extern "C" uint32_t LumivarDebugUdpCalls(uint64_t* out, uint32_t count) {
+  const uint32_t kinds = static_cast<uint32_t>(vantrel::UdpCall::kCount);
+  if (!out) return 0;
+  uint32_t i = 0;
+  for (; i < count && i < kinds; ++i) out[i] = vantrel::GetUdpCallCount(static_cast<vantrel::UdpCall>(i));
+  return i;
+}

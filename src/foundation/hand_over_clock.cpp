@@ -9,6 +9,8 @@ namespace {
 thread_local uint64_t handOverArrival = 0;
 }  // namespace
 
+std::atomic<uint64_t> g_udpCalls[static_cast<uint32_t>(UdpCall::kCount)] = {};
+
 uint64_t PerformanceTicks() {
   LARGE_INTEGER counter;
   if (!QueryPerformanceCounter(&counter)) return 0;

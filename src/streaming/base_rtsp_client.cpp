@@ -40,6 +40,8 @@ const char* MethodName(uint32_t method) {
       return "OPTIONS";
     case kRtspPause:
       return "PAUSE";
+    case kRtspGetParameter:
+      return "GET_PARAMETER";
     default:
       return nullptr;
   }
@@ -284,6 +286,10 @@ void CBaseRTSPClient::BuildRequest(std::string& out, uint32_t method) {
       out = FormatText("PAUSE %s %s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(), auth.c_str(),
                        kUserAgent, session.c_str(), range.c_str());
       break;
+    case kRtspGetParameter:
+      out = FormatText("GET_PARAMETER %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseqLine.c_str(),
+                       auth.c_str(), kUserAgent, session.c_str());
+      break;
   }
 }
 
@@ -447,10 +453,12 @@ bool CBaseRTSPClient::SendRequest(uint32_t method) {
   BuildRequest(request, method);
   if (request.empty()) return false;
   const uint32_t cseq = parser_.GetCSeq();
+  responseStatus_ = 0;
   if (!SendAll(request)) return false;
   std::string response;
   if (!AwaitResponse(cseq, response)) return false;
   const bool parsed = parser_.Parse(method, response);
+  responseStatus_ = parser_.GetStatusCode();
   // A response that named no CSeq leaves ours in place for the next request.
   if (parser_.GetCSeq() < cseq) parser_.SetCSeq(cseq);
   return parsed;
@@ -516,14 +524,39 @@ void CBaseRTSPClient::CheckKeepAlive() {
   const uint32_t halfMs = periodS * 1000 / 2;
   const uint32_t dueMs = halfMs > kWaitStepMs ? halfMs - kWaitStepMs : 0;
   if (elapsedMs <= dueMs || IsStopRequested()) return;
-  bool sent = SendWithAuthRetry(kRtspOptions);
-  // Some cameras ignore or refuse OPTIONS inside a session; media still arriving on the
-  // connection is the better proof of life.
+  bool sent = SendWithAuthRetry(keepAliveMethod_);
+  if (!sent && KeepAliveRefused() && !otherKeepAliveTried_) {
+    // Cameras differ in which of the two they accept inside a session; the other is tried once,
+    // and kept when it works.
+    otherKeepAliveTried_ = true;
+    const uint32_t refusedStatus = responseStatus_;
+    const uint32_t other = keepAliveMethod_ == kRtspOptions ? kRtspGetParameter : kRtspOptions;
+    sent = SendWithAuthRetry(other);
+    if (sent) {
+      keepAliveMethod_ = other;
+    } else if (KeepAliveRefused() && driver_ && !IsStopRequested()) {
+      const std::string device = driver_->GetDeviceAddress();
+      driver_->Log(kLogInfo,
+                   "%s: Device %s refuses the keep-alives %s (%u) and %s (%u); the session is kept while its "
+                   "media arrive",
+                   "vantrel::CBaseRTSPClient::CheckKeepAlive", device.c_str(), MethodName(keepAliveMethod_),
+                   static_cast<unsigned>(refusedStatus), MethodName(other),
+                   static_cast<unsigned>(responseStatus_));
+    }
+  }
+  // A refusal is still an answer: the camera and its session are there, and the owner judges
+  // the stream by its media. Media on the connection (interleaved) also outweigh a keep-alive
+  // that is ignored altogether.
+  if (!sent && KeepAliveRefused()) sent = true;
   if (!sent && transportMode_ == kRtspTransportInterleaved && !connectionClosed_ && !paused_.load() &&
       lastMediaTick_ != 0 && GetTickCount64() - lastMediaTick_ < params_.receiveTimeoutMs)
     sent = true;
   lastRequestAnswered_.store(sent);
   lastKeepAlive_ = now;
+}
+
+bool CBaseRTSPClient::KeepAliveRefused() const {
+  return !connectionClosed_ && (responseStatus_ == 403 || responseStatus_ == 405 || responseStatus_ == 501);
 }
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
@@ -553,6 +586,8 @@ void CBaseRTSPClient::NotifySessionEnded() {
 void CBaseRTSPClient::ThreadProc() {
   pauseEvent_.Reset();
   playEvent_.Reset();
+  keepAliveMethod_ = kRtspOptions;
+  otherKeepAliveTried_ = false;
   if (!ExecuteRequest(kRtspDescribe)) {
     NotifySessionEnded();
     return;

@@ -1,5 +1,6 @@
 // One RTSP/1.0 session with a camera over one TCP connection: DESCRIBE, SETUP of one media
-// track, PLAY, PAUSE, keep-alive by OPTIONS and TEARDOWN, all on the client's own thread.
+// track, PLAY, PAUSE, keep-alive by OPTIONS (or GET_PARAMETER for a camera that refuses OPTIONS)
+// and TEARDOWN, all on the client's own thread.
 //
 // The owner (a video or audio channel, an edge-storage replay task) calls Start, Disconnect,
 // RequestPause and RequestPlay from its own thread; the latter two only set events, every
@@ -150,6 +151,8 @@ class CBaseRTSPClient : public CBaseThread {
   bool ExecuteRequest(uint32_t method);
   bool SendRequest(uint32_t method);
   void CheckKeepAlive();
+  // The last request got 403, 405 or 501 on a connection still open: refused, not unanswered.
+  bool KeepAliveRefused() const;
 
   const RTSPConnectionParams& GetParams() const { return params_; }
 
@@ -190,9 +193,12 @@ class CBaseRTSPClient : public CBaseThread {
   std::string sentNonce_;       // nonce of the last Digest line sent
   uint32_t nonceCount_ = 0;
   std::string cnonce_;
-  bool failureLogged_ = false;       // one line per run of failures, not one per reconnect
-  uint64_t lastKeepAlive_ = 0;       // FILETIME of the last keep-alive; client thread
-  IRTSPClientUser* user_ = nullptr;  // borrowed from Start until Disconnect
+  bool failureLogged_ = false;               // one line per run of failures, not one per reconnect
+  uint64_t lastKeepAlive_ = 0;               // FILETIME of the last keep-alive; client thread
+  uint32_t keepAliveMethod_ = kRtspOptions;  // client thread, from session start
+  bool otherKeepAliveTried_ = false;         // client thread, from session start
+  uint32_t responseStatus_ = 0;              // of the last request; 0: no response
+  IRTSPClientUser* user_ = nullptr;          // borrowed from Start until Disconnect
   uint32_t transportMode_ = kRtspTransportUdp;
   CEvent pauseEvent_;
   CEvent playEvent_;

@@ -29,6 +29,7 @@ enum RtspMethod : uint32_t {
   kRtspTeardown = 4,
   kRtspOptions = 5,
   kRtspPause = 6,
+  kRtspGetParameter = 7,  // empty: a keep-alive
 };
 
 enum RtspChallenge : uint32_t {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/driver_services.h"
+#include "foundation/hand_over_clock.h"
 
 namespace vantrel {
 
@@ -269,7 +270,9 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     int fromLength = sizeof(from);
     const int n = recvfrom(s, buffer.data(), static_cast<int>(size), 0, reinterpret_cast<sockaddr*>(&from),
                            &fromLength);
+    CountUdpCall(UdpCall::kRead);
     if (n > 0) {
+      CountUdpCall(UdpCall::kDatagram);
       if (stopping_.load(std::memory_order_relaxed)) return false;
       if (!user) continue;
       delivered = true;
@@ -292,6 +295,7 @@ bool CUDPClient::ReceivePending(SOCKET s, std::vector<char>& buffer) {
     // datagrams behind it are still good.
     if (error == WSAECONNRESET) continue;
     // Empty (WSAEWOULDBLOCK) or anything else: the burst is over.
+    if (error == WSAEWOULDBLOCK) CountUdpCall(UdpCall::kEmptyRead);
     if (delivered) {
       try {
         user->BurstReceived(this);
@@ -317,11 +321,13 @@ bool CUDPClient::WaitReadable(SOCKET s, void* readable) {
       ms = selectTimeoutMs_;
     }
     const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, ms);
+    CountUdpCall(UdpCall::kWait);
     if (woke == WAIT_OBJECT_0) return false;
     if (woke == WAIT_OBJECT_0 + 1) {
       // Resets the event and the socket's record of what it reported in one call; the reads that
       // follow go on until the socket is empty, and a datagram after the last read sets it again.
       WSANETWORKEVENTS events;
+      CountUdpCall(UdpCall::kEventQuery);
       if (WSAEnumNetworkEvents(s, static_cast<WSAEVENT>(readable), &events) != 0) {
         const int error = WSAGetLastError();
         if (error == WSAENOTSOCK || error == WSAENETDOWN || error == WSANOTINITIALISED) {

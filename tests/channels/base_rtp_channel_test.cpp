@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <winsock2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -20,6 +21,7 @@ namespace {
 
 using testing::BusyUdpPort;
 using testing::FakeDriver;
+using testing::FirstFreeUdpPair;
 using testing::MakeAddress;
 using testing::MakeRtpPacket;
 using testing::RtpStreamer;
@@ -76,6 +78,9 @@ class TestRtpChannel : public CBaseRTPChannel {
   using CBaseRTPChannel::SetSourceAddress;
   using CBaseRTPChannel::SetTimeBase;
   bool BindPorts() { return CBaseRTPChannel::OpenSession(); }
+  bool Join(const std::string& group, uint16_t port, uint32_t interfaceAddress) {
+    return CBaseRTPChannel::JoinMulticast(group, port, interfaceAddress);
+  }
   void DropPorts() { CBaseRTPChannel::Disconnect(); }
   std::vector<uint16_t> Processed() {
     std::lock_guard<std::mutex> guard(mutex);
@@ -234,16 +239,73 @@ TEST_F(BaseRtpChannelTest, ConverterFrameTimesStayNearTheWallClock) {
 
 TEST_F(BaseRtpChannelTest, PortSearchSkipsOccupiedAndAlreadyStreamedPairs) {
   TestRtpChannel channel(&driver, &callback);
-  BusyUdpPort occupied(CRtpReception::kFirstPort);
+  // Other programs may hold any pair of the range: the test takes the first two it finds free.
+  const uint16_t occupiedPort = FirstFreeUdpPair(CRtpReception::kFirstPort, CRtpReception::kPortLimit);
+  ASSERT_NE(occupiedPort, 0);
+  BusyUdpPort occupied(occupiedPort);
   ASSERT_TRUE(occupied.IsBound());
-  // The camera still streams to the second pair (a leftover session): that pair is not quiet.
-  RtpStreamer leftover([] { return uint16_t(CRtpReception::kFirstPort + 2); }, 96);
+  // The camera still streams to the next free pair (a leftover session): that pair is not quiet.
+  const uint16_t streamedPort = FirstFreeUdpPair(occupiedPort + 2, CRtpReception::kPortLimit);
+  ASSERT_NE(streamedPort, 0);
+  RtpStreamer leftover([&] { return streamedPort; }, 96);
 
   ASSERT_TRUE(channel.BindPorts());
-  EXPECT_EQ(channel.GetReception().GetRtpPort(), CRtpReception::kFirstPort + 4);
-  EXPECT_EQ(channel.GetReception().GetRtcpPort(), CRtpReception::kFirstPort + 5);
+  const uint16_t bound = channel.GetReception().GetRtpPort();
+  EXPECT_NE(bound, occupiedPort);
+  EXPECT_NE(bound, streamedPort);
+  EXPECT_EQ(bound % 2, 0);
+  EXPECT_GE(bound, CRtpReception::kFirstPort);
+  EXPECT_LT(bound, CRtpReception::kPortLimit);
+  EXPECT_EQ(channel.GetReception().GetRtcpPort(), bound + 1);
   channel.DropPorts();
   EXPECT_EQ(channel.GetReception().GetRtpPort(), 0);
+}
+
+TEST_F(BaseRtpChannelTest, ANewStreamIsNotJudgedByTheSequenceNumbersOfTheLastOne) {
+  // A stream that starts 500 numbers behind the last one seen would read as late duplicates.
+  const uint16_t staleSequence = 3000, newSequence = 2500;
+  auto receivedNewStream = [newSequence](TestRtpChannel& channel) {
+    return WaitUntil(
+        [&] {
+          auto processed = channel.Processed();
+          return std::find(processed.begin(), processed.end(), newSequence) != processed.end();
+        },
+        3000);
+  };
+  {
+    SCOPED_TRACE("a pair skipped for stale data");
+    TestRtpChannel channel(&driver, &callback);
+    const uint16_t stalePort = FirstFreeUdpPair(CRtpReception::kFirstPort, CRtpReception::kPortLimit);
+    ASSERT_NE(stalePort, 0);
+    RtpStreamer leftover([&] { return stalePort; }, 96, 20, staleSequence);
+    ASSERT_TRUE(channel.BindPorts());
+    const uint16_t bound = channel.GetReception().GetRtpPort();
+    ASSERT_NE(bound, stalePort);
+    auto processed = channel.Processed();
+    ASSERT_FALSE(processed.empty());  // the stale stream was seen before its pair was given up
+    EXPECT_GE(processed.front(), staleSequence);
+    testing::UdpPeer camera;
+    for (uint16_t sequence = newSequence; sequence < newSequence + 3; ++sequence)
+      camera.Send(bound, MakeRtpPacket(96, sequence, 9000u * sequence, true));
+    EXPECT_TRUE(receivedNewStream(channel));
+    channel.DropPorts();
+  }
+  {
+    SCOPED_TRACE("a group joined again");
+    TestRtpChannel channel(&driver, &callback);
+    for (uint16_t sequence = staleSequence; sequence < staleSequence + 3; ++sequence) {
+      sockaddr_in sender = MakeAddress("127.0.0.1", 5000);
+      CRTPPacket packet = MakeRtpPacket(96, sequence, 1000, true);
+      channel.OnRtpPacket(&sender, &packet);
+    }
+    // Whether the join itself works here does not matter: the old stream is over either way.
+    channel.Join("239.255.77.1", 17000, 0);
+    channel.DropPorts();
+    sockaddr_in sender = MakeAddress("127.0.0.1", 5000);
+    CRTPPacket packet = MakeRtpPacket(96, newSequence, 2000, true);
+    channel.OnRtpPacket(&sender, &packet);
+    EXPECT_TRUE(receivedNewStream(channel));
+  }
 }
 
 TEST_F(BaseRtpChannelTest, PortSearchGivesUpAtOnceWhenStopped) {

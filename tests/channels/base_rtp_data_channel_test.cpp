@@ -113,14 +113,23 @@ TEST_F(BaseRtpDataChannelTest, PayloadsPassOnlyFromTheCameraWithTheExpectedType)
 }
 
 TEST_F(BaseRtpDataChannelTest, WorkerBindsAQuietPairAndStopReleasesIt) {
-  BusyUdpPort occupied(CRtpReception::kFirstPort);
+  // Other programs may hold any pair of the range: the test takes the first two it finds free.
+  const uint16_t occupiedPort =
+      testing::FirstFreeUdpPair(CRtpReception::kFirstPort, CRtpReception::kPortLimit);
+  ASSERT_NE(occupiedPort, 0);
+  BusyUdpPort occupied(occupiedPort);
   ASSERT_TRUE(occupied.IsBound());
-  RtpStreamer leftover([] { return uint16_t(CRtpReception::kFirstPort + 2); }, 0);
+  const uint16_t streamedPort = testing::FirstFreeUdpPair(occupiedPort + 2, CRtpReception::kPortLimit);
+  ASSERT_NE(streamedPort, 0);
+  RtpStreamer leftover([&] { return streamedPort; }, 0);
 
   TestDataChannel channel(&driver);
   ASSERT_TRUE(channel.StartChannel("Test data channel"));
   ASSERT_TRUE(WaitUntil([&] { return channel.portsOpen.load(); }, 5000));
-  EXPECT_EQ(channel.boundPort.load(), CRtpReception::kFirstPort + 4);
+  const uint16_t bound = channel.boundPort.load();
+  EXPECT_NE(bound, occupiedPort);
+  EXPECT_NE(bound, streamedPort);
+  EXPECT_EQ(bound % 2, 0);
   EXPECT_EQ(channel.unicastRuns.load(), 1);
 
   auto started = std::chrono::steady_clock::now();

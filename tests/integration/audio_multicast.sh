@@ -15,8 +15,9 @@ write_config <<XML
 XML
 cap="$IT_DIR/capture.wav"
 # shellcheck disable=SC2046
-host_start main $(host_device $cam) -p "101=Count=1; IsStereo=0" --seconds 15 -o "$cap" audio-in
-if wait_line main "^AUDIO frame=1 " 40 >/dev/null; then
+# The 15 s count from the first frame (see multicast.sh).
+host_start main $(host_device $cam) -p "101=Count=1; IsStereo=0" --seconds 15 --first-frame-wait 40 -o "$cap" audio-in
+if wait_line main "^AUDIO frame=1 " 45 >/dev/null; then
   groups=$(in_ns ip maddr show dev lo | grep -o "239\.255\.[0-9.]*" | sort -u | tr '\n' ' ')
   [ -n "$groups" ] && pass "the host joined $groups" || fail "no multicast group joined on lo"
   # Another receiver of the same group comes and goes while the channel runs.
@@ -24,7 +25,7 @@ if wait_line main "^AUDIO frame=1 " 40 >/dev/null; then
     -t 2 -f null - </dev/null >/dev/null 2>&1 && pass "a second receiver played the group" ||
     fail "a second receiver could not play the group"
 fi
-host_wait main 60 || fail "host exit code $?"
+host_wait main 90 || fail "host exit code $?"
 show_log main
 expect_line main "^AUDIO result frames=(2[4-9]|3[0-9]) .* min=4000 max=4000 .* bad=0 status=0 changes=4 close=true" \
   "15 s of half-second frames without a reconnect (statuses 1 2 3 0)"

@@ -20,12 +20,15 @@ run_mode() {  # NAME STREAMING_MODE_TEXT
 XML
   camsim_post "/camera/$cam/clear_log" >/dev/null
   # shellcheck disable=SC2046
-  host_start "$name" $(host_device $cam) live --format h264 --size 640x480 --seconds ${MC_SECONDS:-8} -o "$cap"
-  if wait_line "$name" "^FIRST_FRAME channel=0 stream=0" 40 >/dev/null; then
+  # The seconds count from the first frame: a fresh Wine server and prefix, the camera's set-up
+  # and the simulator's encoder start can take most of a short run on a loaded machine.
+  host_start "$name" $(host_device $cam) live --format h264 --size 640x480 --seconds ${MC_SECONDS:-8} \
+    --first-frame-wait 40 -o "$cap"
+  if wait_line "$name" "^FIRST_FRAME channel=0 stream=0" 45 >/dev/null; then
     groups=$(in_ns ip maddr show dev lo | grep -o "239\.255\.[0-9.]*" | sort -u | tr '\n' ' ')
     [ -n "$groups" ] && pass "$name: the host joined $groups" || fail "$name: no multicast group joined on lo"
   fi
-  host_wait "$name" 60 || fail "$name: host exit code $?"
+  host_wait "$name" 90 || fail "$name: host exit code $?"
   show_log "$name"
   expect_line "$name" "^STATE channel=0 state=0$" "$name: the channel reports receiving"
   expect_line "$name" "^LIVE channel=0 stream=0 frames=[1-9][0-9]* .*size=640x480 .*bad=0" "$name: 640x480 frames"

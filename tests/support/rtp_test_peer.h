@@ -91,12 +91,29 @@ class BusyUdpPort {
   bool bound_ = false;
 };
 
+// The first even port from `from` (below `limit`) whose pair both bind now, 0 when none does.
+// Other programs (the drivers of tests running in parallel among them) may hold any port of the
+// range, so a test looks for what is free instead of assuming where the range starts.
+inline uint16_t FirstFreeUdpPair(uint16_t from, uint16_t limit) {
+  for (uint32_t port = from + (from & 1u); port + 1 < limit; port += 2) {
+    BusyUdpPort rtp(static_cast<uint16_t>(port));
+    if (!rtp.IsBound()) continue;
+    BusyUdpPort rtcp(static_cast<uint16_t>(port + 1));
+    if (rtcp.IsBound()) return static_cast<uint16_t>(port);
+  }
+  return 0;
+}
+
 // Sends one marker packet every `intervalMs` to whatever port `port()` names (0: nothing), so
 // the stream follows the channel from one port pair to the next as a camera would.
 class RtpStreamer {
  public:
-  RtpStreamer(std::function<uint16_t()> port, uint8_t payloadType, uint32_t intervalMs = 20)
-      : port_(std::move(port)), payloadType_(payloadType), intervalMs_(intervalMs) {
+  RtpStreamer(std::function<uint16_t()> port, uint8_t payloadType, uint32_t intervalMs = 20,
+              uint16_t firstSequence = 1)
+      : port_(std::move(port)),
+        payloadType_(payloadType),
+        intervalMs_(intervalMs),
+        firstSequence_(firstSequence) {
     thread_ = std::thread([this] { Loop(); });
   }
   ~RtpStreamer() {
@@ -111,7 +128,7 @@ class RtpStreamer {
  private:
   void Loop() {
     UdpPeer peer;
-    uint16_t sequence = 1;
+    uint16_t sequence = firstSequence_;
     uint32_t timestamp = 90000;
     while (!done_) {
       uint16_t port = port_();
@@ -124,6 +141,7 @@ class RtpStreamer {
   std::function<uint16_t()> port_;
   const uint8_t payloadType_;
   const uint32_t intervalMs_;
+  const uint16_t firstSequence_;
   std::atomic<bool> sending_{true};
   std::atomic<bool> done_{false};
   std::thread thread_;

@@ -26,7 +26,7 @@ if(LUMIVAR_WINDOWS)
     audio_aac 150
     audio_signal_loss 180
     audio_multicast 240
-    audio_cycles 1200
+    audio_cycles 600
 
     mpeg4_rcp 300
     audio_out 240
@@ -43,6 +43,7 @@ if(LUMIVAR_WINDOWS)
     raw_rtsp_digest 180
     raw_rtsp_session 120
     raw_rtsp_udp 120
+    raw_rtsp_keepalive 150
     stream_sizes 120
     host_safety 600)
   while(lumivar_it_tests)
@@ -66,7 +67,7 @@ if(LUMIVAR_WINDOWS)
   set_tests_properties(integration_edge_storage_queue PROPERTIES COST 400)
   # The safety matrix runs several hosts at once: it starts early, beside the long scripts.
   set_tests_properties(integration_host_safety PROPERTIES COST 300)
-  set_tests_properties(integration_audio_cycles PROPERTIES COST 250)
+  set_tests_properties(integration_audio_cycles PROPERTIES COST 90)
   set_tests_properties(integration_cycles integration_edge_storage_rounds PROPERTIES COST 150)
 
   # The live modes' command line: bad values are refused before any driver is made.

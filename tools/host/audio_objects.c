@@ -310,7 +310,22 @@ bool ModeAudioIn(Session* session) {
             again ? "true" : "false", audio->vtbl->GetChannelCount(audio));
   bool ok = opened && again && audio->vtbl->GetChannelCount(audio) == 1;
   uint64_t lastFrames = 0;
-  for (uint32_t second = 0; opened && second < live->seconds; ++second) {
+  /* Counting from the first frame: the wait for it is printed as seconds too, but does not count. */
+  uint32_t seconds = live->seconds;
+  bool waitingFirst = live->firstFrameWaitSeconds > 0;
+  uint32_t waitLeft = live->firstFrameWaitSeconds;
+  for (uint32_t second = 0; opened && second < seconds; ++second) {
+    if (waitingFirst) {
+      AudioFigures f;
+      AudioSinkRead(&sink, &f);
+      if (f.frames > 0) {
+        waitingFirst = false;
+        seconds = second + live->seconds;
+      } else if (waitLeft > 0) {
+        --waitLeft;
+        ++seconds;
+      }
+    }
     Sleep(1000);
     AudioFigures a;
     AudioSinkRead(&sink, &a);

@@ -10,6 +10,12 @@
 #define BUCKETS 10000
 
 typedef uint64_t (*ArrivalTicksFn)(void);
+typedef uint32_t (*UdpCallsFn)(uint64_t* out, uint32_t count);
+
+/* The driver's UDP receive calls: waits, event queries, reads, datagrams, empty reads. */
+#define UDP_CALL_KINDS 5
+static UdpCallsFn udpCalls;
+static uint64_t udpCallsAtStart[UDP_CALL_KINDS];
 
 static ArrivalTicksFn arrivalTicks;
 static double ticksPerUs;
@@ -23,6 +29,8 @@ bool FrameLatencyStart(HMODULE library) {
   ticksPerUs = (double)frequency.QuadPart / 1e6;
   FrameLatencyReset();
   arrivalTicks = (ArrivalTicksFn)(void (*)(void))GetProcAddress(library, "LumivarDebugFrameArrivalTicks");
+  udpCalls = (UdpCallsFn)(void (*)(void))GetProcAddress(library, "LumivarDebugUdpCalls");
+  if (udpCalls) udpCalls(udpCallsAtStart, UDP_CALL_KINDS);
   return arrivalTicks != NULL;
 }
 
@@ -85,4 +93,17 @@ void FrameLatencyPrint(void) {
   }
   snprintf(line + used, sizeof(line) - (size_t)used, " >=100ms=%llu", (unsigned long long)(total - seen));
   HostPrint("LATENCY_HISTOGRAM cumulative%s", line);
+
+  /* Winsock calls per datagram over the same window; the floor is one read per datagram. */
+  uint64_t now[UDP_CALL_KINDS] = {0};
+  if (!udpCalls || udpCalls(now, UDP_CALL_KINDS) != UDP_CALL_KINDS) return;
+  uint64_t d[UDP_CALL_KINDS];
+  for (int i = 0; i < UDP_CALL_KINDS; ++i) d[i] = now[i] - udpCallsAtStart[i];
+  double datagrams = d[3] ? (double)d[3] : 1.0;
+  HostPrint(
+      "UDP_CALLS datagrams=%llu waits=%llu event_queries=%llu reads=%llu empty_reads=%llu "
+      "calls_per_datagram=%.3f datagrams_per_wake=%.2f",
+      (unsigned long long)d[3], (unsigned long long)d[0], (unsigned long long)d[1], (unsigned long long)d[2],
+      (unsigned long long)d[4], (double)(d[0] + d[1] + d[2]) / datagrams,
+      d[1] ? (double)d[3] / (double)d[1] : 0.0);
 }

@@ -27,6 +27,8 @@
  *     --commands FILE       run the lines appended to FILE: quit | pause CH | resume CH |
  *                           update CH W H FPS | stop CH | start CH (again, as at
  *                           the beginning) | stopstream CH IDX | mark TEXT
+ *     --first-frame-wait S  live, audio-in: --seconds count from the first frame (of every
+ *                           stream), which is waited for at most S s (0: from the start)
  *     --allow-no-frames     a live run without frames is not a failure
  *     --edge-storage        live mode: edge storage on; replayed frames printed apart
  *     --replay-file FILE    live mode with edge storage: replayed payloads (Annex B)
@@ -151,6 +153,7 @@ static void Usage(void) {
       "                    [-c COUNT] [-v FORMAT] [-i ID1,ID2] [-p N=TEXT]... [-f 0..5] [--require-open]\n"
       "                    [--format h264|mjpeg|mpeg4] [--size WxH] [--fps N] [--quality Q]\n"
       "                    [--stream [CH:]IDX[@WxH]]... [--zone X,Y,W,H]... [--seconds S] [-o FILE]\n"
+      "                    [--first-frame-wait S]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
       "                    [--edge-storage] [--replay-file FILE]\n"
@@ -271,6 +274,8 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
     *bad = *bad || live->cameraCount == 0;
   } else if (strcmp(name, "warmup") == 0) {
     *bad = !ParseUnsigned(value, &live->warmupSeconds);
+  } else if (strcmp(name, "first-frame-wait") == 0) {
+    *bad = !ParseUnsigned(value, &live->firstFrameWaitSeconds);
   } else {
     return false;
   }

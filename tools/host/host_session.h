@@ -41,6 +41,9 @@ typedef struct LiveOptions {
   const char* cameras[HOST_MAX_CAMERAS];
   int cameraCount;
   uint32_t warmupSeconds; /* multi mode: the longest wait until every stream receives */
+  /* live and audio-in modes: when not 0, --seconds count from the first frame (of every stream),
+   * waited for at most this long, so a slow start on a loaded machine does not eat the run */
+  uint32_t firstFrameWaitSeconds;
   bool audio;             /* cycles mode: cycle the audio input channel instead of video */
   bool edgeStorage;       /* live mode: edge storage on, replayed frames apart */
   const char* replayFile; /* live mode with edge storage: replayed payloads */

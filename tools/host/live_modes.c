@@ -229,6 +229,9 @@ bool ModeLive(Session* session) {
   const LiveRun run = {streams, count, &settings};
   unsigned second = 0;
   ULONGLONG nextSecond = begin + 1000, end = begin + (ULONGLONG)live->seconds * 1000;
+  /* Counting from the first frame: until every stream has one, the end is the longest wait. */
+  bool waitingFirst = live->firstFrameWaitSeconds > 0;
+  if (waitingFirst) end += (ULONGLONG)live->firstFrameWaitSeconds * 1000;
   bool running = ok;
   while (running && GetTickCount64() < end) {
     Sleep(TICK_MS);
@@ -257,6 +260,14 @@ bool ModeLive(Session* session) {
             HostPrint("STATE channel=%u state=%u", ch, state);
           }
         }
+      }
+    }
+    if (waitingFirst) {
+      bool all = true;
+      for (int i = 0; i < count; ++i) all = all && streams[i].announcedFirst;
+      if (all) {
+        waitingFirst = false;
+        end = GetTickCount64() + (ULONGLONG)live->seconds * 1000;
       }
     }
     if (GetTickCount64() >= nextSecond) {
@@ -525,6 +536,30 @@ static ULONGLONG ProcessCpu100ns(void) {
   return k.QuadPart + u.QuadPart;
 }
 
+/* Committed private memory of the process, from its address space: where Wine reports no private
+ * bytes, this walk still sees what the heaps and thread stacks committed. */
+static SIZE_T CommittedPrivateBytes(void) {
+  SIZE_T total = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (const BYTE* at = NULL; VirtualQuery(at, &info, sizeof(info)) == sizeof(info);) {
+    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+    const BYTE* next = (const BYTE*)info.BaseAddress + info.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return total;
+}
+
+/* "MULTI memory": private (committed, Windows side) and anonymous resident (Linux side) KiB. */
+static void PrintMultiMemory(const char* when, uint32_t streams) {
+  DWORD threads = 0;
+  SIZE_T anonymous = 0;
+  ReadLinuxStatus(&threads, &anonymous);
+  HostPrint("MULTI memory when=%s streams=%u private_kb=%lu rss_anon_kb=%lu threads=%lu", when, streams,
+            (unsigned long)(CommittedPrivateBytes() / 1024), (unsigned long)(anonymous / 1024),
+            (unsigned long)threads);
+}
+
 static int Receiving(MultiDriver* d, uint32_t n) {
   int receiving = 0;
   for (uint32_t i = 0; i < n; ++i) {
@@ -548,6 +583,7 @@ bool ModeMulti(Session* session) {
   VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
 
   bool ok = true;
+  PrintMultiMemory("before", n);
   for (uint32_t i = 0; i < n; ++i) {
     d[i].device = session->options->device;
     if (live->cameraCount) d[i].device.address = live->cameras[i % (uint32_t)live->cameraCount];
@@ -590,6 +626,7 @@ bool ModeMulti(Session* session) {
     /* For long runs (the restart soak): threads, handles and private bytes once a minute, seldom
      * enough not to weigh on the CPU figure. */
     if (second % 60 == 0) {
+      PrintMultiMemory("running", n);
       ProcessFigures now;
       ReadProcessFigures(&now);
       HostPrint("MULTI process t=%u threads=%lu handles=%lu private_kb=%lu", second,
@@ -600,6 +637,7 @@ bool ModeMulti(Session* session) {
   ULONGLONG elapsedMs = GetTickCount64() - measureStart;
   ULONGLONG cpu = ProcessCpu100ns() - cpuStart;
   HostPrint("MULTI window ends");
+  PrintMultiMemory("window_end", n);
 
   double expected = (double)live->fps * (double)elapsedMs / 1000.0;
   unsigned long long minFrames = ~0ull, maxFrames = 0, totalBytes = 0, totalFrames = 0;

@@ -63,6 +63,8 @@ FAULT_DEFAULTS = {
     "foreign": 0,             # 1: another address also sends datagrams to the client's port
     "sender": "",             # address the UDP media leave from (default: the camera's)
     "name_source": 0,         # 1: the SETUP reply names the sender with Transport "source="
+    "refuse_options": 0,      # status (403, 405, 501...): OPTIONS naming the playing session refused
+    "refuse_get_parameter": 0,  # the same for GET_PARAMETER
 }
 
 COUNT_KEYS = ("connections", "requests", "keep_alives", "rtcp_rr", "rtcp_other", "digest_accepted",
@@ -74,6 +76,7 @@ def new_state(cam):
     counts = {k: 0 for k in COUNT_KEYS}
     counts["methods"] = {}
     counts["server_request_answers"] = {}  # "METHOD STATUS" -> count
+    counts["refusals"] = {}                # "METHOD STATUS" -> count (refuse_* faults)
     counts["rejections"] = []              # why Digest answers were refused (last 20)
     return {"faults": dict(FAULT_DEFAULTS), "counts": counts}
 
@@ -303,6 +306,14 @@ class Connection:
             if self.playing and method not in ("PLAY", "PAUSE", "TEARDOWN"):
                 self.count("keep_alives")
         base = "rtsp://%s:554/" % self.cam.address
+        refused = _int(f.get("refuse_" + method.lower(), 0)) if method in ("OPTIONS", "GET_PARAMETER") else 0
+        if refused and in_session and self.playing:
+            # Some cameras take neither keep-alive inside a session (the request still names it,
+            # so the session's time-out is met).
+            self.count_in("refusals", "%s %d" % (method, refused))
+            self.reply(cseq, "%d %s" % (refused, {403: "Forbidden", 405: "Method Not Allowed",
+                                                  501: "Not Implemented"}.get(refused, "Refused")))
+            return
         if method == "OPTIONS":
             self.reply(cseq, headers=["Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN, "
                                       "GET_PARAMETER, SET_PARAMETER"] + (sess if in_session else []))
