@@ -32,7 +32,11 @@ bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t inst
   }
   connectError_.store(0);
   connectedEvent_.Reset();
-  streamer_ = MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
+  {
+    CScopedLock abortGuard(abortLock_);
+    streamer_ = MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
+    if (streamer_ && aborted_.load()) streamer_->abort();
+  }
   if (!streamer_) return false;
   uint16_t coding = transport == kTransportMulticast ? 0 : 8;
   switch (mode_.load()) {
@@ -64,7 +68,11 @@ bool CRcpStreamReceiver::ConnectAudioSend(bool secure, CEvent* stopEvent) {
   sending_.store(true);
   connectError_.store(0);
   connectedEvent_.Reset();
-  streamer_ = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
+  {
+    CScopedLock abortGuard(abortLock_);
+    streamer_ = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
+    if (streamer_ && aborted_.load()) streamer_->abort();
+  }
   if (!streamer_) return false;
   CEvent* events[2] = {&connectedEvent_, stopEvent};
   if (!streamer_->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this) ||
@@ -124,12 +132,22 @@ void CRcpStreamReceiver::Disconnect() {
     CScopedLock guard(userLock_);
     receiverUser_ = nullptr;
   }
-  if (!streamer_) return;
-  streamer_->registerReceiverCallback(true, nullptr, nullptr);
-  streamer_->disconnectVideo();
-  streamer_->unregisterCallback(&ConnectionCallback, this);
-  streamer_->disconnect();
-  streamer_.reset();
+  std::unique_ptr<rcpplus::RtpStreamer> doomed;
+  {
+    CScopedLock abortGuard(abortLock_);
+    doomed = std::move(streamer_);
+  }
+  if (!doomed) return;
+  doomed->registerReceiverCallback(true, nullptr, nullptr);
+  doomed->disconnectVideo();
+  doomed->unregisterCallback(&ConnectionCallback, this);
+  doomed->disconnect();
+}
+
+void CRcpStreamReceiver::Abort() {
+  CScopedLock abortGuard(abortLock_);
+  aborted_.store(true);
+  if (streamer_) streamer_->abort();
 }
 
 void CRcpStreamReceiver::ConnectionCallback(void* context, const rcpplus::RcpHeader* header,

@@ -56,6 +56,10 @@ class CRcpStreamReceiver {
   // `stopEvent` (may be null) cuts the pacing short. Called on one thread at a time.
   bool Send(const uint8_t* data, size_t size, CEvent* stopEvent);
   void Disconnect();
+  // From any thread, without waiting for the thread that connects or sends: breaks its connect
+  // or send and fails every later one until ClearAbort.
+  void Abort();
+  void ClearAbort() { aborted_.store(false); }
 
   uint32_t GetConnectError() const { return connectError_.load(); }
   bool IsConnected();
@@ -72,7 +76,11 @@ class CRcpStreamReceiver {
   // Held while the streamer is made, used for sending or torn down: a disconnect from another
   // thread waits for a send in progress instead of freeing the streamer under it.
   CRecursiveLock streamerLock_;
-  std::unique_ptr<rcpplus::RtpStreamer> streamer_;  // null when not connected; guarded by streamerLock_
+  // Written under both locks; Abort reads it under abortLock_ only, which is never held across a
+  // network call.
+  std::unique_ptr<rcpplus::RtpStreamer> streamer_;  // null when not connected
+  CRecursiveLock abortLock_;
+  std::atomic<bool> aborted_{false};
   const DEVICE_INFO device_;
   std::atomic<uint32_t> mode_{0};
   CRecursiveLock userLock_;

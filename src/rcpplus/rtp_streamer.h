@@ -50,6 +50,10 @@ class RcpClient {
   void unregisterCallback(ConnectionCallback callback, void* context);
   // Ends the connection: the receive thread is joined and the socket closed. Safe to repeat.
   void disconnect();
+  // From any thread: breaks a connect or a send in progress on another thread (the connection's
+  // socket is shut down) and makes every later connect and send of this client fail at once.
+  // Never blocks; the owner still calls disconnect.
+  void abort();
 
   uint32_t clientId() const { return clientId_; }
   // True once the camera ended the connection (closed it, refused the stream, sent garbage or
@@ -63,7 +67,7 @@ class RcpClient {
   bool Open(const std::string& host, uint16_t port, uint32_t timeoutMs, const std::string& request);
   bool SendAll(const uint8_t* data, size_t size);
   void Stop(bool sayBye);
-  bool Alive() const { return alive_.load(); }
+  bool Alive() const { return alive_.load() && !aborted_.load(); }
   void SetConnectionCallback(ConnectionCallback callback, void* context);
 
   std::recursive_mutex callbackLock_;  // held while any callback of this client runs
@@ -74,7 +78,8 @@ class RcpClient {
 
   const uint32_t clientId_;
   bool winsockStarted_ = false;
-  uintptr_t socket_;  // SOCKET; INVALID_SOCKET when closed
+  std::atomic<uintptr_t> socket_;  // SOCKET; INVALID_SOCKET when closed
+  std::atomic<bool> aborted_{false};
   std::mutex sendLock_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
