@@ -102,6 +102,31 @@ TEST_F(AudioChannelTest, FormatFromTheSessionDescription) {
   }
 }
 
+TEST_F(AudioChannelTest, ALawIsRecognisedFromTheDescription) {
+  struct Case {
+    const char* encoding;
+    uint8_t payloadType;
+    uint32_t tag;
+    bool aLaw;
+  };
+  const Case cases[] = {
+      {"PCMA/8000", 8, MakeAudioTag("711A"), true}, {"pcma/8000", 97, MakeAudioTag("711A"), true},
+      {"", 8, SdpAudioCodec::kNone, true},  // the static payload type without an rtpmap
+      {"PCMU/8000", 0, kAudioTagG711MuLaw, false},  {"", 0, SdpAudioCodec::kNone, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    MediaDescription media;
+    media.encoding = c.encoding;
+    media.payloadType = c.payloadType;
+    SdpAudioCodec codec;
+    codec.tag = c.tag;
+    EXPECT_EQ(CAudioCaptureChannel::IsALawDescription(media, codec), c.aLaw);
+    EXPECT_EQ(CAudioCaptureChannel::FormatForDescription(media, codec).tag, kAudioTagG711MuLaw)
+        << "the host gets mu-law";
+  }
+}
+
 TEST_F(AudioChannelTest, MulticastDescriptionsWithoutGroupOrPortAreRefused) {
   const std::string prefix =
       "vantrel::CBaseAudioRTSPChannel::SdpInfoReceived: RTSP response doesn't contain ";
