@@ -16,18 +16,16 @@ CAudioCaptureChannel::CAudioCaptureChannel(IDriver* driver, uint32_t hostChannel
   (void)context_;
 }
 
-CAudioCaptureChannel::~CAudioCaptureChannel() { StopChannel(); }
-
-bool CAudioCaptureChannel::Stop() {
-  // A camera that does not answer would hold the worker in its request for a whole time-out.
-  GetStopEvent().Set();
-  rcp_.Abort();
-  return CBaseAudioRTSPChannel::Stop();
+CAudioCaptureChannel::~CAudioCaptureChannel() {
+  // Also the deferred end of a close made from inside a callback (on the tear-down queue): the
+  // threads that use the parser and rcp_ end before they go.
+  Stop();
 }
 
 bool CAudioCaptureChannel::EnableAudio() {
   // Whatever still arrives from the previous session is dropped until this one's description.
   parser_.Disarm();
+  if (GetStopEvent().IsSet()) return false;
   return rcp_.SetRcpFlag(kAudioEnableCommand, 1, 0).IsSuccess();
 }
 

@@ -27,8 +27,6 @@ class CAudioCaptureChannel : public CBaseAudioRTSPChannel, public IAudioParserCl
                        ipcapture::IIPAudioCallback* callback, uint64_t context);
   ~CAudioCaptureChannel() override;
 
-  bool Stop() override;
-
   // IAudioParserClient, on the packet thread.
   bool DeliverFrame(ipcapture::IIPAudioFrame* frame) override { return DeliverAudioFrame(frame); }
   bool IsTakingFrames() override { return !GetStopEvent().IsSet() && GetStatus() == kAudioRunning; }
@@ -41,6 +39,7 @@ class CAudioCaptureChannel : public CBaseAudioRTSPChannel, public IAudioParserCl
 
  protected:
   bool EnableAudio() override;
+  void AbortRequests() override { rcp_.Abort(); }
   void OnAudioDescription(const MediaDescription& media, const SdpAudioCodec& codec,
                           const SdpMpeg4Audio& mpeg4) override;
   void ProcessData(const uint8_t* payload, uint32_t size, uint16_t sequenceNumber) override;

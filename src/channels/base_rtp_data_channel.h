@@ -76,6 +76,8 @@ class CBaseRTPDataChannel : private CBaseThread, public IRTPReceiverUser, public
   void HandleRtpPacket(const CRTPPacket& packet);
 
   using CBaseThread::GetStopEvent;
+  using CBaseThread::IsCurrentThread;
+  using CBaseThread::IsRunning;
   using CBaseThread::IsStopRequested;
   IDriver* GetDriver() const { return driver_; }
   uint32_t GetChannel() const { return channel_; }
