@@ -99,6 +99,16 @@ bool CAudioOutputChannel::SendFrame(ipcapture::IIPAudioFrame* frame) {
   return receiver_.Send(frame->GetData(), frame->GetDataSize(), &GetStopEvent());
 }
 
+bool CAudioOutputChannel::RefuseSecureTransport(bool secure) {
+  if (!secure) return false;
+  // Retrying cannot help, and every attempt would write the camera's audio switch again.
+  if (!httpsOnly_.exchange(true) && GetDriver())
+    GetDriver()->Log(kLogError,
+                     "%s: Audio output to %s requires HTTPS, which the streaming connection does not support",
+                     "vantrel::CAudioOutputChannel::EnableAudio", device_.address.c_str());
+  return true;
+}
+
 void CAudioOutputChannel::DisconnectStreamer() { receiver_.Disconnect(); }
 
 }  // namespace vantrel

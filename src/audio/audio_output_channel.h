@@ -37,6 +37,8 @@ class CAudioOutputChannel : public CBaseAudioOutputChannel {
   void DisconnectStreamer() override;
   void AbortCamera() override;
   bool CanConnect() override { return !httpsOnly_.load(); }
+  // The camera answered RCP+ only over HTTPS (`secure`): logs it once and gives up for good.
+  bool RefuseSecureTransport(bool secure);
 
  private:
   DEVICE_INFO device_;

@@ -420,6 +420,35 @@ TEST_F(AudioOutputTest, OutputChannelFormat) {
   EXPECT_FALSE(channel.GetAudioFormat(nullptr));
 }
 
+// A camera reached over HTTPS only: the streaming connection has no TLS. One clear line, no
+// retries, and the address without the credentials the streamer's URL would carry.
+TEST_F(AudioOutputTest, HttpsOnlyCameraIsSaidOnceAndNotRetried) {
+  struct Channel final : CAudioOutputChannel {
+    using CAudioOutputChannel::CanConnect;
+    using CAudioOutputChannel::CAudioOutputChannel;
+    using CAudioOutputChannel::RefuseSecureTransport;
+  };
+  driver.info.address = "127.0.0.13";
+  driver.info.port = 443;
+  driver.info.user = "service";
+  driver.info.password = "s3cret";
+  Channel channel(&driver, 0, 7, &status, &formats);
+  EXPECT_FALSE(channel.RefuseSecureTransport(false));
+  EXPECT_TRUE(channel.CanConnect());
+  EXPECT_TRUE(channel.RefuseSecureTransport(true));
+  EXPECT_TRUE(channel.RefuseSecureTransport(true));
+  EXPECT_FALSE(channel.CanConnect()) << "never retried";
+  int lines = 0;
+  for (const auto& l : driver.Lines()) {
+    EXPECT_EQ(l.text.find("s3cret"), std::string::npos) << l.text;
+    lines += l.level == kLogError &&
+             l.text ==
+                 "vantrel::CAudioOutputChannel::EnableAudio: Audio output to 127.0.0.13 requires HTTPS, "
+                 "which the streaming connection does not support";
+  }
+  EXPECT_EQ(lines, 1);
+}
+
 // ---- the host-facing sender ----
 
 class FakeOutput final : public IAudioOutputChannel {
@@ -500,6 +529,8 @@ TEST(IPAudioSender, ChannelsOpenOnceUpToTheMaximum) {
   EXPECT_FALSE(host->CloseChannel(1)) << "not open any more";
   EXPECT_EQ(host->GetChannelCount(), 1u);
   host->ScalarDeletingDestructor(1);
+  // The channel whose stop did not end its thread is deleted on the tear-down queue.
+  EXPECT_TRUE(CTeardownQueue::Drain(5000));
   EXPECT_EQ(creator.deletedStops, std::vector<int>({1, 1, 1})) << "every channel stopped, then deleted";
 }
 
