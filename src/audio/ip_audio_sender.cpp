@@ -2,6 +2,7 @@
 
 #include "audio/base_audio_output_channel.h"
 #include "core/audio_channel_creator.h"
+#include "foundation/event.h"
 #include "foundation/teardown_queue.h"
 
 namespace vantrel {
@@ -15,7 +16,35 @@ CIPAudioSender::~CIPAudioSender() {
     CScopedLock guard(lock_);
     doomed.swap(channels_);
   }
-  for (auto& [number, channel] : doomed) Dispose(channel, channel->Stop());
+  for (auto& [number, channel] : doomed) {
+    WaitUnused(channel);
+    Dispose(channel, channel->Stop());
+  }
+}
+
+IAudioOutputChannel* CIPAudioSender::Use(uint32_t channel) {
+  CScopedLock guard(lock_);
+  auto it = channels_.find(channel);
+  if (it == channels_.end()) return nullptr;
+  ++inUse_[it->second];
+  return it->second;
+}
+
+void CIPAudioSender::Unuse(IAudioOutputChannel* channel) {
+  CScopedLock guard(lock_);
+  auto it = inUse_.find(channel);
+  if (it != inUse_.end() && --it->second == 0) inUse_.erase(it);
+}
+
+void CIPAudioSender::WaitUnused(IAudioOutputChannel* channel) {
+  CManualEvent pause;  // never set
+  for (;;) {
+    {
+      CScopedLock guard(lock_);
+      if (inUse_.count(channel) == 0) return;
+    }
+    pause.Wait(1);
+  }
 }
 
 void CIPAudioSender::Dispose(IAudioOutputChannel* channel, bool stopped) {
@@ -75,6 +104,7 @@ bool CIPAudioSender::CloseChannel(uint32_t channel) {
     closing = it->second;
     channels_.erase(it);
   }
+  WaitUnused(closing);
   const bool stopped = closing->Stop();
   Dispose(closing, stopped);
   return stopped;
@@ -82,15 +112,19 @@ bool CIPAudioSender::CloseChannel(uint32_t channel) {
 
 bool CIPAudioSender::Send(ipcapture::IIPAudioFrame* frame) {
   if (!frame) return false;
-  CScopedLock guard(lock_);
-  auto it = channels_.find(frame->GetChannel() & 0xFF);
-  return it != channels_.end() && it->second->SendAudio(frame);
+  IAudioOutputChannel* target = Use(frame->GetChannel() & 0xFF);
+  if (!target) return false;
+  const bool sent = target->SendAudio(frame);
+  Unuse(target);
+  return sent;
 }
 
 bool CIPAudioSender::GetAudioFormat(uint32_t channel, ipcapture::IIPAudioFormat* format) {
-  CScopedLock guard(lock_);
-  auto it = channels_.find(channel);
-  return it != channels_.end() && it->second->GetAudioFormat(format);
+  IAudioOutputChannel* target = Use(channel);
+  if (!target) return false;
+  const bool filled = target->GetAudioFormat(format);
+  Unuse(target);
+  return filled;
 }
 
 uint32_t CIPAudioSender::GetChannelStatus(uint32_t channel) {

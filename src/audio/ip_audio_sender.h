@@ -41,6 +41,12 @@ class CIPAudioSender : public ipcapture::IIPAudioSender {
   // Deletes a stopped channel now, or leaves it to the tear-down queue when its Stop could not
   // wait for its thread (a close from inside its own callback, or a thread past the bound).
   static void Dispose(IAudioOutputChannel* channel, bool stopped);
+  // A channel in use by a host call that reaches the host itself (a frame given back to the
+  // allocator, the host's format object filled): the call runs outside lock_, and a close waits
+  // for it (it is the host's own time) before the channel stops.
+  IAudioOutputChannel* Use(uint32_t channel);
+  void Unuse(IAudioOutputChannel* channel);
+  void WaitUnused(IAudioOutputChannel* channel);
 
   IAudioChannelCreator* const creator_;
   const uint32_t maxChannels_;
@@ -50,6 +56,7 @@ class CIPAudioSender : public ipcapture::IIPAudioSender {
   CRecursiveLock lock_;
   std::map<uint32_t, IAudioOutputChannel*> channels_;  // owned; guarded by lock_
   std::set<uint32_t> opening_;                         // being made and started; guarded by lock_
+  std::map<IAudioOutputChannel*, uint32_t> inUse_;     // calls in flight; guarded by lock_
 };
 
 }  // namespace vantrel

@@ -36,18 +36,20 @@ class CQueueThread : public CBaseThread {
       delete item;
       return false;
     }
+    std::deque<T*> dropped;
+    bool queued = true;
     {
       CScopedLock guard(queueLock_);
       if (limit != 0) {
         size_t discardable = 0;
-        for (T* queued : queue_) discardable += IsDiscardable(queued) ? 1 : 0;
+        for (T* waiting : queue_) discardable += IsDiscardable(waiting) ? 1 : 0;
         for (auto it = queue_.begin(); it != queue_.end() && discardable >= limit;) {
           if (!IsDiscardable(*it)) {
             ++it;
             continue;
           }
           OnItemDropped(*it);
-          delete *it;
+          dropped.push_back(*it);
           it = queue_.erase(it);
           --discardable;
         }
@@ -55,9 +57,15 @@ class CQueueThread : public CBaseThread {
       try {
         queue_.push_back(item);
       } catch (const std::bad_alloc&) {
-        delete item;
-        return false;
+        queued = false;
       }
+    }
+    // Outside the lock, as in ClearQueue: an item's destructor may call out (a host frame goes
+    // back to the host's allocator).
+    for (T* doomed : dropped) delete doomed;
+    if (!queued) {
+      delete item;
+      return false;
     }
     itemEvent_.Set();
     return true;

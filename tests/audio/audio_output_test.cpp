@@ -67,9 +67,11 @@ class CountingAllocator final : public ipcapture::IIPFrameAllocator {
   void Reserved4() override {}
   void Reserved5() override {}
   void Release(void* frame) override {
+    if (frame == slow) std::this_thread::sleep_for(1000ms);
     std::lock_guard<std::mutex> guard(lock);
     released.push_back(frame);
   }
+  std::atomic<void*> slow{nullptr};  // its release blocks for a second, as a busy host may
   size_t TimesReleased(void* frame) {
     std::lock_guard<std::mutex> guard(lock);
     return static_cast<size_t>(std::count(released.begin(), released.end(), frame));
@@ -547,10 +549,12 @@ class ScriptedCreator final : public IAudioChannelCreator {
                                      formats_, &deletions);
     made->enableBlockMs = enableBlockMs[channel];
     made->ignoresAbort = true;
+    last = made;
     return made;
   }
   std::map<uint32_t, int> enableBlockMs;
   std::atomic<int> deletions{0};
+  std::atomic<ScriptedChannel*> last{nullptr};
 
  private:
   IDriver* const driver_;
@@ -617,6 +621,30 @@ TEST_F(AudioOutputTest, AClosingChannelDoesNotStallTheOthers) {
   closer.join();
   std::printf("other channel's calls during a close: worst %lld ms\n", worst);
   EXPECT_LT(worst, 500);
+}
+
+// A frame handed back to the host's allocator (one that gave way to a newer frame) is a call
+// into the host: the sender's lock is not held across it.
+TEST_F(AudioOutputTest, AFrameGivenBackDoesNotHoldTheSendersLock) {
+  ScriptedCreator creator(&driver, &formats);
+  CIPAudioSender sender(&creator, 1);
+  ASSERT_TRUE(sender.OpenChannel(0, 7, &status, &formats));
+  ASSERT_TRUE(status.WaitFor({1, 2}));
+  FakeAudioFrame busy(640), waiting(640), newest(640);
+  allocator.slow = &waiting;
+  auto* channel = static_cast<ScriptedChannel*>(creator.last.load());
+  channel->sendMs = 1500;
+  ASSERT_TRUE(sender.Send(&busy));
+  std::this_thread::sleep_for(100ms);  // the thread is in its send now
+  ASSERT_TRUE(sender.Send(&waiting));
+  std::thread host([&] { EXPECT_TRUE(sender.Send(&newest)); });  // pushes `waiting` out
+  std::this_thread::sleep_for(200ms);
+  const auto begin = Clock::now();
+  EXPECT_EQ(sender.GetChannelStatus(0), 2u);
+  const long long ms = MsSince(begin);
+  host.join();
+  EXPECT_LT(ms, 500) << "the status waited for the host's allocator";
+  EXPECT_EQ(allocator.TimesReleased(&waiting), 1u);
 }
 
 }  // namespace
