@@ -25,6 +25,9 @@ CAudioCaptureChannel::~CAudioCaptureChannel() {
 bool CAudioCaptureChannel::EnableAudio() {
   // Whatever still arrives from the previous session is dropped until this one's description.
   parser_.Disarm();
+  // An abort is kept until reset; Stop raises the stop event before it aborts, so a stop after
+  // this reset still fails the request.
+  rcp_.ResetAbort();
   if (GetStopEvent().IsSet()) return false;
   return rcp_.SetRcpFlag(kAudioEnableCommand, 1, 0).IsSuccess();
 }
