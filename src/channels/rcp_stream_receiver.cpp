@@ -5,6 +5,7 @@
 #include <span>
 
 #include "channels/rcp_stream_packet.h"
+#include "foundation/teardown_queue.h"
 #include "rcpplus/rtp_streamer.h"
 
 namespace vantrel {
@@ -22,8 +23,11 @@ std::unique_ptr<rcpplus::RtpStreamer> CRcpStreamReceiver::MakeStreamer(bool secu
 
 bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t instance, uint32_t /*reserved*/,
                                       uint32_t transport) {
-  CScopedLock streamerGuard(streamerLock_);
+  // The connect may take up to the device time-out: it runs on a streamer of its own, outside
+  // the streamer lock, so that a Disconnect from another thread (a pause, a stop) never waits
+  // behind it; a Disconnect that comes meanwhile makes the new streamer be dropped.
   Disconnect();
+  const uint32_t generation = generation_.load();
   mode_.store(kModeMpeg4);
   sending_.store(false);
   {
@@ -32,12 +36,10 @@ bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t inst
   }
   connectError_.store(0);
   connectedEvent_.Reset();
-  {
-    CScopedLock abortGuard(abortLock_);
-    streamer_ = MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
-    if (streamer_ && aborted_.load()) streamer_->abort();
-  }
-  if (!streamer_) return false;
+  std::unique_ptr<rcpplus::RtpStreamer> streamer =
+      MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
+  if (!streamer) return false;
+  Track(streamer.get());
   uint16_t coding = transport == kTransportMulticast ? 0 : 8;
   switch (mode_.load()) {
     case 1:
@@ -52,31 +54,46 @@ bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t inst
   }
   // Registered before the request goes out, so the first packets are not lost to the race
   // with the library's receive thread.
-  streamer_->registerReceiverCallback(true, &PacketCallback, this);
+  streamer->registerReceiverCallback(true, &PacketCallback, this);
   // A request that never left is a failed round, not a connection that merely stays silent.
-  if (!streamer_->connectVideo(device_.timeout, coding, instance, 0, 1, &ConnectionCallback, this)) {
-    Disconnect();
-    return false;
+  const bool connected =
+      streamer->connectVideo(device_.timeout, coding, instance, 0, 1, &ConnectionCallback, this);
+  {
+    CScopedLock streamerGuard(streamerLock_);
+    if (connected && generation_.load() == generation && !streamer_) {
+      streamer_ = std::move(streamer);
+      return true;
+    }
   }
-  return true;
+  // Failed, or disconnected while connecting: the user was let go by that Disconnect.
+  TearDown(std::move(streamer));
+  return false;
 }
 
 bool CRcpStreamReceiver::ConnectAudioSend(bool secure, CEvent* stopEvent) {
-  CScopedLock streamerGuard(streamerLock_);
+  // As ConnectVideo: neither the connect nor the wait for the camera's answer holds the
+  // streamer lock, so a Disconnect from another thread is never queued behind them.
   Disconnect();
+  const uint32_t generation = generation_.load();
   mode_.store(0);
   sending_.store(true);
   connectError_.store(0);
   connectedEvent_.Reset();
-  {
-    CScopedLock abortGuard(abortLock_);
-    streamer_ = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
-    if (streamer_ && aborted_.load()) streamer_->abort();
+  std::unique_ptr<rcpplus::RtpStreamer> streamer = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
+  if (!streamer) return false;
+  Track(streamer.get());
+  bool connected = streamer->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this);
+  if (connected) {
+    CScopedLock streamerGuard(streamerLock_);
+    connected = generation_.load() == generation && !streamer_;
+    if (connected) streamer_ = std::move(streamer);
   }
-  if (!streamer_) return false;
+  if (!connected) {
+    TearDown(std::move(streamer));
+    return false;
+  }
   CEvent* events[2] = {&connectedEvent_, stopEvent};
-  if (!streamer_->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this) ||
-      CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 || connectError_.load() != 0) {
+  if (CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 || connectError_.load() != 0) {
     Disconnect();
     return false;
   }
@@ -127,27 +144,55 @@ bool CRcpStreamReceiver::Send(const uint8_t* data, size_t size, CEvent* stopEven
 }
 
 void CRcpStreamReceiver::Disconnect() {
-  CScopedLock streamerGuard(streamerLock_);
+  std::unique_ptr<rcpplus::RtpStreamer> streamer;
   {
-    CScopedLock guard(userLock_);
-    receiverUser_ = nullptr;
+    CScopedLock streamerGuard(streamerLock_);
+    ++generation_;
+    {
+      CScopedLock guard(userLock_);
+      receiverUser_ = nullptr;
+    }
+    streamer = std::move(streamer_);
   }
-  std::unique_ptr<rcpplus::RtpStreamer> doomed;
-  {
-    CScopedLock abortGuard(abortLock_);
-    doomed = std::move(streamer_);
-  }
-  if (!doomed) return;
-  doomed->registerReceiverCallback(true, nullptr, nullptr);
-  doomed->disconnectVideo();
-  doomed->unregisterCallback(&ConnectionCallback, this);
-  doomed->disconnect();
+  TearDown(std::move(streamer));
+}
+
+void CRcpStreamReceiver::Track(rcpplus::RtpStreamer* streamer) {
+  CScopedLock guard(abortLock_);
+  abortable_ = streamer;
+  if (streamer && aborted_.load()) streamer->abort();
 }
 
 void CRcpStreamReceiver::Abort() {
-  CScopedLock abortGuard(abortLock_);
+  CScopedLock guard(abortLock_);
   aborted_.store(true);
-  if (streamer_) streamer_->abort();
+  if (abortable_) abortable_->abort();
+}
+
+void CRcpStreamReceiver::TearDown(std::unique_ptr<rcpplus::RtpStreamer> streamer) {
+  if (!streamer) return;
+  {
+    CScopedLock guard(abortLock_);
+    if (abortable_ == streamer.get()) abortable_ = nullptr;
+  }
+  // Both removals wait for a call of ours in flight on the streamer's thread: once they
+  // returned, neither this object nor its user is reached through this streamer again.
+  streamer->registerReceiverCallback(true, nullptr, nullptr);
+  streamer->unregisterCallback(&ConnectionCallback, this);
+  if (streamer->isReceiveThread()) {
+    // A pause or stop made from inside the frame callback: the streamer's own thread is still
+    // in it, so it can neither be joined nor freed here. Another thread ends it once the call
+    // has unwound; nothing of ours is reached from it any more.
+    rcpplus::RtpStreamer* orphan = streamer.release();
+    vantrel::CTeardownQueue::Post([orphan] {
+      orphan->disconnectVideo();
+      delete orphan;
+    });
+    return;
+  }
+  streamer->disconnectVideo();
+  streamer->disconnect();
+  streamer.reset();
 }
 
 void CRcpStreamReceiver::ConnectionCallback(void* context, const rcpplus::RcpHeader* header,

@@ -72,14 +72,22 @@ class CRcpStreamReceiver {
                                  rcpplus::RcpInputStream* stream);
   static void PacketCallback(void* context, uint8_t payloadType, const uint8_t* bytes, uint32_t length);
   std::unique_ptr<rcpplus::RtpStreamer> MakeStreamer(bool secure, uint16_t mode);
+  // Removes our callbacks (waiting for a call in flight on another thread) and ends the
+  // streamer; on the streamer's own thread the end and the delete go to the tear-down queue.
+  void TearDown(std::unique_ptr<rcpplus::RtpStreamer> streamer);
+  // The streamer an Abort reaches: the one connecting or connected, from its making to its tear-down.
+  void Track(rcpplus::RtpStreamer* streamer);
 
   // Held while the streamer is made, used for sending or torn down: a disconnect from another
   // thread waits for a send in progress instead of freeing the streamer under it.
   CRecursiveLock streamerLock_;
-  // Written under both locks; Abort reads it under abortLock_ only, which is never held across a
-  // network call.
-  std::unique_ptr<rcpplus::RtpStreamer> streamer_;  // null when not connected
+  std::unique_ptr<rcpplus::RtpStreamer> streamer_;  // null when not connected; guarded by streamerLock_
+  // Counts Disconnect calls, so a connect that a Disconnect overtook does not install its streamer.
+  std::atomic<uint32_t> generation_{0};
+  // Guards abortable_ only, and is never held across a network call, so Abort never waits for
+  // the connect or the send it is meant to break.
   CRecursiveLock abortLock_;
+  rcpplus::RtpStreamer* abortable_ = nullptr;  // guarded by abortLock_; owned elsewhere
   std::atomic<bool> aborted_{false};
   const DEVICE_INFO device_;
   std::atomic<uint32_t> mode_{0};

@@ -88,24 +88,38 @@ RcpClient::~RcpClient() {
 }
 
 void RcpClient::SetConnectionCallback(ConnectionCallback callback, void* context) {
-  std::lock_guard<std::recursive_mutex> guard(callbackLock_);
+  std::lock_guard<std::mutex> guard(callbackLock_);
   connectionCallback_ = callback;
   connectionContext_ = context;
 }
 
 void RcpClient::unregisterCallback(ConnectionCallback callback, void* context) {
-  std::lock_guard<std::recursive_mutex> guard(callbackLock_);
+  std::unique_lock<std::mutex> lock(callbackLock_);
   if (connectionCallback_ == callback && connectionContext_ == context) {
     connectionCallback_ = nullptr;
     connectionContext_ = nullptr;
   }
+  WaitForCallbacks(lock);
+}
+
+bool RcpClient::isReceiveThread() const { return receiveThread_.load() == std::this_thread::get_id(); }
+
+void RcpClient::WaitForCallbacks(std::unique_lock<std::mutex>& lock) {
+  if (isReceiveThread()) return;
+  callbacksIdle_.wait(lock, [this] { return callbacksInFlight_ == 0; });
+}
+
+void RcpClient::EnterCallback() { ++callbacksInFlight_; }
+
+void RcpClient::LeaveCallback() {
+  std::lock_guard<std::mutex> guard(callbackLock_);
+  if (--callbacksInFlight_ == 0) callbacksIdle_.notify_all();
 }
 
 void RcpClient::disconnect() { Stop(false); }
 
 void RcpClient::abort() {
   aborted_.store(true);
-  alive_.store(false);
   // Shut down, not closed: the owner's thread may be inside send or recv on it, and only the
   // owner's disconnect may free the handle.
   const SOCKET s = AsSocket(socket_.load());
@@ -181,17 +195,29 @@ void RcpClient::Stop(bool sayBye) {
 }
 
 void RcpClient::ReportConnection(uint32_t word, uint32_t clientId, uint32_t error) {
-  std::lock_guard<std::recursive_mutex> guard(callbackLock_);
-  if (!connectionCallback_) return;
+  ConnectionCallback callback = nullptr;
+  void* context = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    callback = connectionCallback_;
+    context = connectionContext_;
+    if (!callback) return;
+    EnterCallback();
+  }
   RcpHeader header;
   header.word = word;
   header.clientId = clientId;
   header.error = error;
   RcpInputStream empty;
-  connectionCallback_(connectionContext_, &header, &empty);
+  struct Leave {
+    RcpClient* client;
+    ~Leave() { client->LeaveCallback(); }
+  } leave{this};
+  callback(context, &header, &empty);
 }
 
 void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
+  receiveThread_.store(std::this_thread::get_id());
   const SOCKET s = AsSocket(socket_);
   const uint32_t failureWord = (uint32_t{kConnectionTag} << 16) | 0x31;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -297,14 +323,29 @@ bool RtpStreamer::connectVideo(uint32_t timeoutMs, uint16_t coding, uint8_t valu
 }
 
 void RtpStreamer::registerReceiverCallback(bool enable, ReceiverCallback callback, void* context) {
-  std::lock_guard<std::recursive_mutex> guard(callbackLock_);
+  std::unique_lock<std::mutex> lock(callbackLock_);
   receiver_ = enable ? callback : nullptr;
   receiverContext_ = enable ? context : nullptr;
+  if (!receiver_) WaitForCallbacks(lock);
 }
 
 void RtpStreamer::OnPacket(uint8_t payloadType, const uint8_t* bytes, uint32_t length) {
-  std::lock_guard<std::recursive_mutex> guard(callbackLock_);
-  if (receiver_) receiver_(receiverContext_, payloadType, bytes, length);
+  ReceiverCallback callback = nullptr;
+  void* context = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    callback = receiver_;
+    context = receiverContext_;
+    if (!callback) return;
+    EnterCallback();
+  }
+  // The user's code (and through it the host's frame callback) runs without our lock, so a
+  // host that stops or pauses from another thread meanwhile only waits for this call to end.
+  struct Leave {
+    RtpStreamer* client;
+    ~Leave() { client->LeaveCallback(); }
+  } leave{this};
+  callback(context, payloadType, bytes, length);
 }
 
 uint32_t RtpStreamer::transmit(uint8_t payloadType, const uint8_t* data, uint32_t length,

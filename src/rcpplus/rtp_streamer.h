@@ -4,10 +4,15 @@
 // Threads: connectVideo makes the TCP connection and sends the request on the caller's thread;
 // one receive thread per connection (the library's own thread) then reads the camera's answer
 // and its packets and calls the connection and receiver callbacks. A callback never runs after
-// the call that removes it has returned, so a caller may free its context right after.
+// the call that removes it has returned, so a caller may free its context right after. No lock
+// of the library is held while a callback runs: the removal waits for a call in flight instead,
+// except on the receive thread itself (a callback that removes itself), which cannot wait for
+// the call it is in. Such a caller must not end or delete the client on that thread either
+// (isReceiveThread tells it so); another thread must.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -46,7 +51,8 @@ class RcpClient {
   RcpClient(const RcpClient&) = delete;
   RcpClient& operator=(const RcpClient&) = delete;
 
-  // Removes the connection callback if it is this pair; returns once no call of it runs.
+  // Removes the connection callback if it is this pair; returns once no call of it runs (at
+  // once on the receive thread).
   void unregisterCallback(ConnectionCallback callback, void* context);
   // Ends the connection: the receive thread is joined and the socket closed. Safe to repeat.
   void disconnect();
@@ -54,6 +60,8 @@ class RcpClient {
   // socket is shut down) and makes every later connect and send of this client fail at once.
   // Never blocks; the owner still calls disconnect.
   void abort();
+  // True on this client's receive thread (inside one of its callbacks).
+  bool isReceiveThread() const;
 
   uint32_t clientId() const { return clientId_; }
   // True once the camera ended the connection (closed it, refused the stream, sent garbage or
@@ -70,7 +78,17 @@ class RcpClient {
   bool Alive() const { return alive_.load() && !aborted_.load(); }
   void SetConnectionCallback(ConnectionCallback callback, void* context);
 
-  std::recursive_mutex callbackLock_;  // held while any callback of this client runs
+  // Guards the callbacks and their contexts; never held while one runs. A call in flight is
+  // counted, and a removal waits for the count to drop.
+  std::mutex callbackLock_;
+  std::condition_variable callbacksIdle_;
+  uint32_t callbacksInFlight_ = 0;  // guarded by callbackLock_
+  // Waits (callbackLock_ held through `lock`) until no callback runs, unless this is the
+  // receive thread, which would wait for itself.
+  void WaitForCallbacks(std::unique_lock<std::mutex>& lock);
+  // Brackets one callback call made without the lock.
+  void EnterCallback();
+  void LeaveCallback();
 
  private:
   void ReceiveLoop(uint32_t timeoutMs);
@@ -82,6 +100,7 @@ class RcpClient {
   std::atomic<bool> aborted_{false};
   std::mutex sendLock_;
   std::thread thread_;
+  std::atomic<std::thread::id> receiveThread_{};
   std::atomic<bool> stop_{false};
   std::atomic<bool> alive_{false};
   std::atomic<bool> ended_{false};                   // CONNECTED came with error 0 and the connection holds

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "foundation/teardown_queue.h"
 #include "support/fake_stream_camera.h"
 #include "support/winsock_test.h"
 
@@ -172,6 +174,46 @@ TEST_F(RcpStreamReceiverTest, VideoHandsOnMpeg4PayloadsOnly) {
   more.store(true);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(user.Count(), 2u) << "nothing after the disconnect";
+}
+
+// A pause from inside the frame callback disconnects on the streamer's own thread: the call
+// returns at once, nothing more reaches the user, and the streamer (still on that thread's
+// stack) is ended and freed by the tear-down queue, not under its own feet.
+TEST_F(RcpStreamReceiverTest, DisconnectFromInsideThePayloadCallbackDefersTheStreamer) {
+  FakeStreamCamera camera([](FakeStreamCamera& cam) {
+    uint32_t id;
+    if (!cam.ReadRequest(id)) return;
+    cam.Accept(id);
+    for (uint16_t i = 0; !cam.Stopping(); ++i) {
+      cam.SendRtp(i, true, 100);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  struct PausingUser final : IRcpStreamReceiverUser {
+    CRcpStreamReceiver* receiver = nullptr;
+    std::atomic<int> calls{0};
+    std::atomic<long long> disconnectMs{-1};
+    void OnRtpPayload(const uint8_t*, uint32_t, uint16_t, uint32_t, bool) override {
+      if (calls++ != 0) return;
+      const auto start = std::chrono::steady_clock::now();
+      receiver->Disconnect();
+      disconnectMs =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+              .count();
+    }
+  } user;
+  CRcpStreamReceiver receiver(DeviceFor(camera));
+  user.receiver = &receiver;
+  ASSERT_TRUE(receiver.ConnectVideo(&user, 1, 0, 0));
+  for (int i = 0; i < 500 && user.disconnectMs.load() < 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_GE(user.disconnectMs.load(), 0);
+  EXPECT_LT(user.disconnectMs.load(), 1000);
+  EXPECT_FALSE(receiver.IsConnected());
+  ASSERT_TRUE(CTeardownQueue::Drain(10000)) << "the streamer's end was left on the queue";
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(user.calls.load(), 1) << "nothing after the disconnect";
+  receiver.Disconnect();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "support/fake_stream_camera.h"
@@ -241,6 +242,66 @@ TEST_F(RtpStreamerTest, RemovedReceiverGetsNothingMore) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::lock_guard<std::mutex> guard(seen.lock);
   EXPECT_EQ(seen.packets.size(), after);
+}
+
+// The receiver callback runs without the library's lock: another thread may change the
+// callbacks while one runs (a host that takes its own lock in OnFrame and around a pause would
+// otherwise deadlock), and removing the receiver still waits for the call in flight.
+TEST_F(RtpStreamerTest, CallbacksRunWithoutTheLibraryLock) {
+  FakeStreamCamera camera([](FakeStreamCamera& cam) {
+    uint32_t id;
+    if (!cam.ReadRequest(id)) return;
+    cam.Accept(id);
+    for (uint16_t i = 0; !cam.Stopping(); ++i) {
+      cam.SendRtp(i, true, 200);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  struct Blocker {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    std::atomic<bool> returned{false};
+    std::atomic<bool> onReceiveThread{false};
+    RtpStreamer* streamer = nullptr;
+    static void OnPacket(void* context, uint8_t, const uint8_t*, uint32_t) {
+      auto* self = static_cast<Blocker*>(context);
+      if (self->entered.exchange(true)) return;
+      self->onReceiveThread = self->streamer->isReceiveThread();
+      const auto start = Clock::now();
+      while (!self->release.load() && MsSince(start) < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      self->returned = true;
+    }
+  } blocker;
+  RtpStreamer streamer(camera.Url().c_str(), RtpStreamer::kModeReceiver);
+  blocker.streamer = &streamer;
+  Observer seen;
+  streamer.registerReceiverCallback(true, &Blocker::OnPacket, &blocker);
+  ASSERT_TRUE(streamer.connectVideo(2000, 10, 1, 0, 1, &Observer::OnConnection, &seen));
+  for (auto start = Clock::now(); !blocker.entered.load() && MsSince(start) < 5000;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(blocker.entered.load());
+  EXPECT_TRUE(blocker.onReceiveThread.load());
+  EXPECT_FALSE(streamer.isReceiveThread());
+
+  // Swapping the receiver while the callback blocks returns at once.
+  auto start = Clock::now();
+  streamer.registerReceiverCallback(true, &Blocker::OnPacket, &blocker);
+  EXPECT_LT(MsSince(start), 1000) << "the callback held the library's lock";
+  EXPECT_FALSE(blocker.returned.load());
+
+  // Removing it waits for the call in flight.
+  std::atomic<bool> removed{false};
+  std::thread remover([&] {
+    streamer.registerReceiverCallback(true, nullptr, nullptr);
+    removed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(removed.load()) << "removal returned while the callback still ran";
+  blocker.release = true;
+  remover.join();
+  EXPECT_TRUE(blocker.returned.load());
+  streamer.disconnectVideo();
 }
 
 }  // namespace
