@@ -8,7 +8,8 @@
 #include "vantrel/ipcapture/audio_types.h"
 
 // Input: one byte choosing the format (bit 0: AAC, bits 1-3: bit rate, bit 4: stereo, bit 5:
-// a decoder configuration from the stream, bit 6: the host refuses every third frame), then
+// a decoder configuration from the stream, bit 6: the host refuses every third frame, bit 7:
+// another AU header layout and A-law), then
 // RFC 4571 framed RTP packets whose payloads go to the audio parser with their sequence
 // numbers. Checks that buffers stay inside their bounds and every frame is released.
 namespace {
@@ -93,10 +94,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     format.channels = (mode & 0x10) ? 2 : 1;
     parser.SetFormat(format);
     if (mode & 0x20) parser.SetDecoderConfig(std::vector<uint8_t>(data + 1, data + (size > 9 ? 9 : size)));
+    // Bit 7: the AU header layout of AAC-lbr (6/2/2) with CTS and DTS deltas; G.711 as A-law.
+    if (mode & 0x80) {
+      parser.SetAuHeaderLayout({6, 2, 2, 3, 3});
+      parser.SetALaw(true);
+    }
     vantrel::CRTPPacket packet;
     vantrel::fuzzing::ForEachFramedPacket(data + 1, size - 1, [&](const uint8_t* p, size_t n) {
       if (!packet.Parse(p, n)) return;
-      parser.ProcessData(packet.GetPayload(), packet.GetPayloadLength(), packet.GetSequenceNumber());
+      parser.ProcessPacket(packet.GetPayload(), packet.GetPayloadLength(), packet.GetSequenceNumber(),
+                           packet.GetPayloadType(), packet.GetSsrc());
       if (parser.BufferedAac() > parser.GetThreshold()) __builtin_trap();
       if (parser.BufferedSamples() >= parser.GetThreshold()) __builtin_trap();
     });

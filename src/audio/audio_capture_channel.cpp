@@ -16,25 +16,20 @@ CAudioCaptureChannel::CAudioCaptureChannel(IDriver* driver, uint32_t hostChannel
   (void)context_;
 }
 
-CAudioCaptureChannel::~CAudioCaptureChannel() { StopChannel(); }
-
-bool CAudioCaptureChannel::Stop() {
-  // A camera that does not answer would hold the worker in its request for a whole time-out.
-  GetStopEvent().Set();
-  rcp_.Abort();
-  return CBaseAudioRTSPChannel::Stop();
+CAudioCaptureChannel::~CAudioCaptureChannel() {
+  // Also the deferred end of a close made from inside a callback (on the tear-down queue): the
+  // threads that use the parser and rcp_ end before they go.
+  Stop();
 }
 
 bool CAudioCaptureChannel::EnableAudio() {
+  // Whatever still arrives from the previous session is dropped until this one's description.
+  parser_.Disarm();
   // An abort is kept until reset; Stop raises the stop event before it aborts, so a stop after
   // this reset still fails the request.
   rcp_.ResetAbort();
   if (GetStopEvent().IsSet()) return false;
-  if (!rcp_.SetRcpFlag(kAudioEnableCommand, 1, 0).IsSuccess()) return false;
-  parser_.SetFormat(format_);
-  parser_.SetDecoderConfig({});
-  parser_.Reset();
-  return true;
+  return rcp_.SetRcpFlag(kAudioEnableCommand, 1, 0).IsSuccess();
 }
 
 AudioFormatBlock CAudioCaptureChannel::FormatForDescription(const MediaDescription& media,
@@ -52,13 +47,28 @@ AudioFormatBlock CAudioCaptureChannel::FormatForDescription(const MediaDescripti
   return format;
 }
 
+bool CAudioCaptureChannel::IsALawDescription(const MediaDescription& media, const SdpAudioCodec& codec) {
+  if (codec.tag == SdpAudioCodec::kNone && media.encoding.empty())
+    return media.payloadType == CBaseRTPAudioParser::kPcmaPayloadType;
+  std::string encoding = media.encoding;
+  for (char& c : encoding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return encoding.rfind("pcma", 0) == 0;
+}
+
 void CAudioCaptureChannel::OnAudioDescription(const MediaDescription& media, const SdpAudioCodec& codec,
                                               const SdpMpeg4Audio& mpeg4) {
   const AudioFormatBlock format = FormatForDescription(media, codec);
-  if (format.tag != kAudioTagAac) return;
+  const bool aac = format.tag == kAudioTagAac;
+  parser_.SetDecoderConfig(aac ? mpeg4.config : std::vector<uint8_t>());
+  parser_.SetAuHeaderLayout({mpeg4.sizeLength, mpeg4.indexLength, mpeg4.indexDeltaLength,
+                             mpeg4.ctsDeltaLength, mpeg4.dtsDeltaLength});
+  const bool aLaw = !aac && IsALawDescription(media, codec);
+  parser_.SetALaw(aLaw);
+  if (aLaw)
+    Log(kLogInfo, "%s: the camera %s sends G.711 A-law audio; it is converted to mu-law for the host",
+        "vantrel::CAudioCaptureChannel::OnAudioDescription", deviceInfo_.address.c_str());
+  // Last: setting the format arms the parser for this session's payloads.
   parser_.SetFormat(format);
-  parser_.SetDecoderConfig(mpeg4.config);
-  parser_.Reset();
 }
 
 void CAudioCaptureChannel::ProcessData(const uint8_t* payload, uint32_t size, uint16_t sequenceNumber) {
@@ -66,6 +76,12 @@ void CAudioCaptureChannel::ProcessData(const uint8_t* payload, uint32_t size, ui
   // message about a frame nobody wants any more.
   if (GetStopEvent().IsSet()) return;
   parser_.ProcessData(payload, size, sequenceNumber);
+}
+
+void CAudioCaptureChannel::ProcessPacket(const CRTPPacket& packet) {
+  if (GetStopEvent().IsSet()) return;
+  parser_.ProcessPacket(packet.GetPayload(), packet.GetPayloadLength(), packet.GetSequenceNumber(),
+                        packet.GetPayloadType(), packet.GetSsrc());
 }
 
 }  // namespace vantrel

@@ -2,9 +2,9 @@
 // audio input, or AAC when the camera's session description names it, parsed into host audio
 // frames.
 //
-// Threads: as CBaseAudioRTSPChannel. The parser belongs to the packet thread once the session
-// runs; the worker sets its format before the session starts and the RTSP client thread, from
-// the session description, before the first payload of that session.
+// Threads: as CBaseAudioRTSPChannel. The worker disarms the parser before every session (a stale
+// stream's packets are dropped from then on) and the RTSP client thread sets it up from the
+// session's description, which arms it; the packet thread feeds it. The parser has its own lock.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +27,6 @@ class CAudioCaptureChannel : public CBaseAudioRTSPChannel, public IAudioParserCl
                        ipcapture::IIPAudioCallback* callback, uint64_t context);
   ~CAudioCaptureChannel() override;
 
-  bool Stop() override;
-
   // IAudioParserClient, on the packet thread.
   bool DeliverFrame(ipcapture::IIPAudioFrame* frame) override { return DeliverAudioFrame(frame); }
   bool IsTakingFrames() override { return !GetStopEvent().IsSet() && GetStatus() == kAudioRunning; }
@@ -36,15 +34,18 @@ class CAudioCaptureChannel : public CBaseAudioRTSPChannel, public IAudioParserCl
   // The format the parser gets for a session's description: the camera's default G.711, or
   // AAC with the description's rate, channels and configuration.
   static AudioFormatBlock FormatForDescription(const MediaDescription& media, const SdpAudioCodec& codec);
+  // The description names G.711 A-law (which the parser turns into the host's mu-law).
+  static bool IsALawDescription(const MediaDescription& media, const SdpAudioCodec& codec);
 
  protected:
   bool EnableAudio() override;
+  void AbortRequests() override { rcp_.Abort(); }
   void OnAudioDescription(const MediaDescription& media, const SdpAudioCodec& codec,
                           const SdpMpeg4Audio& mpeg4) override;
   void ProcessData(const uint8_t* payload, uint32_t size, uint16_t sequenceNumber) override;
+  void ProcessPacket(const CRTPPacket& packet) override;
 
  private:
-  const AudioFormatBlock format_ = G711AudioFormat();
   const uint64_t context_;
   CRcpHttp rcp_;  // worker thread; Stop may abort it
   CBaseRTPAudioParser parser_;

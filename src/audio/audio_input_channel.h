@@ -18,7 +18,9 @@ class IAudioInputChannel {
   virtual ~IAudioInputChannel() = default;
   // Starts the channel's worker; false when no thread could start.
   virtual bool Start() = 0;
-  // Ends the worker (bounded wait); always true.
+  // Ends the worker (bounded wait) and returns true: the owner may delete the channel. False
+  // when called from inside one of the channel's own host callbacks: no callback starts any
+  // more, but the threads still run, and the owner leaves the deletion to CTeardownQueue.
   virtual bool Stop() = 0;
   virtual uint32_t GetStatus() = 0;
 };

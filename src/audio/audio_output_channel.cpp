@@ -21,8 +21,22 @@ CAudioOutputChannel::CAudioOutputChannel(IDriver* driver, uint32_t channel, uint
       format_(G711AudioFormat()) {}
 
 CAudioOutputChannel::~CAudioOutputChannel() {
-  // The queue thread uses the receiver: it must end before the members go.
+  // The queue thread uses the receiver: it must end before the members go, however long that
+  // takes after a Stop that could not wait for it (this then runs on the tear-down queue).
   Stop();
+  JoinThread(kStopWaitMs);
+}
+
+bool CAudioOutputChannel::Start() {
+  // Aborts are kept until reset: a channel started again after a stop talks to the camera anew.
+  rcp_.ResetAbort();
+  receiver_.ClearAbort();
+  return CBaseAudioOutputChannel::Start();
+}
+
+void CAudioOutputChannel::AbortCamera() {
+  rcp_.Abort();
+  receiver_.Abort();
 }
 
 uint32_t CAudioOutputChannel::FormatTag() const { return format_.tag; }
@@ -46,9 +60,21 @@ bool CAudioOutputChannel::FrameMatchesFormat(ipcapture::IIPAudioFrame* frame) {
 }
 
 bool CAudioOutputChannel::EnableAudio() {
+  if (httpsOnly_.load() || IsStopRequested()) return false;
   if (!rcp_.SetRcpFlag(kRcpAudioEnable, 1, 0).IsSuccess()) return false;
-  if (!receiver_.ConnectAudioSend(rcp_.GetSender().IsSecure(), &GetStopEvent())) {
+  if (rcp_.GetSender().IsSecure()) {
+    // Retrying cannot help, and every attempt would write the camera's audio switch again.
+    httpsOnly_.store(true);
     if (GetDriver())
+      GetDriver()->Log(
+          kLogError, "%s: Audio output to %s requires HTTPS, which the streaming connection does not support",
+          "vantrel::CAudioOutputChannel::EnableAudio", device_.address.c_str());
+    return false;
+  }
+  if (IsStopRequested()) return false;
+  if (!receiver_.ConnectAudioSend(false, &GetStopEvent())) {
+    // A connect that a stop broke off is no news for the integrator.
+    if (GetDriver() && !IsStopRequested())
       GetDriver()->Log(kLogWarning, "%s: the camera %s did not accept the audio stream (error 0x%X)",
                        "vantrel::CAudioOutputChannel::EnableAudio", device_.address.c_str(),
                        receiver_.GetConnectError());
@@ -71,7 +97,18 @@ bool CAudioOutputChannel::SendFrame(ipcapture::IIPAudioFrame* frame) {
     }
     liveness_.Restart();
   }
+  if (IsStopRequested()) return false;
   return receiver_.Send(frame->GetData(), frame->GetDataSize(), &GetStopEvent());
+}
+
+bool CAudioOutputChannel::RefuseSecureTransport(bool secure) {
+  if (!secure) return false;
+  // Retrying cannot help, and every attempt would write the camera's audio switch again.
+  if (!httpsOnly_.exchange(true) && GetDriver())
+    GetDriver()->Log(kLogError,
+                     "%s: Audio output to %s requires HTTPS, which the streaming connection does not support",
+                     "vantrel::CAudioOutputChannel::EnableAudio", device_.address.c_str());
+  return true;
 }
 
 void CAudioOutputChannel::DisconnectStreamer() { receiver_.Disconnect(); }

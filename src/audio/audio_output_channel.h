@@ -2,6 +2,7 @@
 // RCP+ streaming library in 80 ms packets.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "audio/audio_format.h"
@@ -24,6 +25,7 @@ class CAudioOutputChannel : public CBaseAudioOutputChannel {
                       ipcapture::IIPAudioStatusCallback* callback, ipcapture::IIPAudioFormatList* formats);
   ~CAudioOutputChannel() override;
 
+  bool Start() override;
   bool GetAudioFormat(ipcapture::IIPAudioFormat* format) override;
   uint32_t FormatTag() const;
 
@@ -33,6 +35,10 @@ class CAudioOutputChannel : public CBaseAudioOutputChannel {
   bool FrameMatchesFormat(ipcapture::IIPAudioFrame* frame) override;
   bool SendFrame(ipcapture::IIPAudioFrame* frame) override;
   void DisconnectStreamer() override;
+  void AbortCamera() override;
+  bool CanConnect() override { return !httpsOnly_.load(); }
+  // The camera answered RCP+ only over HTTPS (`secure`): logs it once and gives up for good.
+  bool RefuseSecureTransport(bool secure);
 
  private:
   DEVICE_INFO device_;
@@ -40,6 +46,9 @@ class CAudioOutputChannel : public CBaseAudioOutputChannel {
   CRcpHttp rcp_;
   CTime liveness_;
   const AudioFormatBlock format_;
+  // The camera answers RCP+ over HTTPS only; the streaming connection has no TLS, so audio can
+  // never go out: logged once, never retried.
+  std::atomic<bool> httpsOnly_{false};
 };
 
 }  // namespace vantrel

@@ -22,7 +22,12 @@ CBaseAudioOutputChannel::CBaseAudioOutputChannel(uint32_t hostChannelIndex, IDri
       callback_(callback),
       formats_(formats) {}
 
-CBaseAudioOutputChannel::~CBaseAudioOutputChannel() { JoinThread(kStopWaitMs); }
+CBaseAudioOutputChannel::~CBaseAudioOutputChannel() {
+  // Reached from the tear-down queue too, after a Stop that could not wait: the thread may still
+  // be on its way out, and nothing it uses may go before it has.
+  GetStopEvent().Set();
+  JoinThread(kStopWaitMs);
+}
 
 bool CBaseAudioOutputChannel::ChangeStatus(std::initializer_list<uint32_t> from, uint32_t to) {
   {
@@ -32,11 +37,14 @@ bool CBaseAudioOutputChannel::ChangeStatus(std::initializer_list<uint32_t> from,
     if (!allowed || status_ == to) return false;
     status_ = to;
   }
-  // Outside the lock: the host may ask for the status from its callback.
+  // Outside the lock: the host may ask for the status, or close the channel, from its callback.
   if (callback_) {
-    try {
-      callback_->OnChannelStatus(hostChannelIndex_, to);
-    } catch (...) {
+    CCallbackGate::Scope scope(gate_);
+    if (scope) {
+      try {
+        callback_->OnChannelStatus(hostChannelIndex_, to);
+      } catch (...) {
+      }
     }
   }
   return true;
@@ -47,26 +55,67 @@ uint32_t CBaseAudioOutputChannel::GetStatus() {
   return status_;
 }
 
+void CBaseAudioOutputChannel::ThreadProc() {
+  CQueueThread<CAudioItem>::ThreadProc();
+  exited_.Set();
+}
+
 bool CBaseAudioOutputChannel::Start() {
-  CScopedLock guard(lock_);
-  if (!StartQueueThread("Base Audio Output Channel")) return false;
+  exited_.Reset();
+  gate_.Open();
+  if (!StartQueueThread("Base Audio Output Channel")) {
+    exited_.Set();
+    return false;
+  }
   if (ChangeStatus({kAudioStopped, kAudioSignalLost}, kAudioConnecting)) PostItem(new CAudioItem(), 0);
   return true;
 }
 
+bool CBaseAudioOutputChannel::WaitForExit(uint32_t timeoutMs) {
+  for (uint32_t waited = 0; waited < timeoutMs; waited += kAbortRepeatMs) {
+    if (exited_.Wait(kAbortRepeatMs)) return true;
+    AbortCamera();
+  }
+  return exited_.Wait(0);
+}
+
 bool CBaseAudioOutputChannel::Stop() {
   GetStopEvent().Set();
+  ClearQueue();
+  AbortCamera();
+  // From inside the channel's own status callback (on its thread) the thread cannot be waited
+  // for, and a report of "stopping" would re-enter the host's callback while it runs: the gate
+  // closes for later reports only, and the owner finishes the tear-down elsewhere.
+  const bool inside = IsCurrentThread() || gate_.IsInsideCallback();
+  if (inside) {
+    {
+      CScopedLock guard(statusLock_);
+      if (status_ == kAudioConnecting || status_ == kAudioRunning || status_ == kAudioSignalLost)
+        status_ = kAudioStopping;
+    }
+    gate_.Close();
+    return false;
+  }
   ChangeStatus({kAudioConnecting, kAudioRunning, kAudioSignalLost}, kAudioStopping);
-  CScopedLock guard(lock_);
-  // The thread goes first: it may be inside a send on the streamer that the disconnect frees.
-  const bool ended = StopQueueThread(kStopWaitMs);
-  DisconnectStreamer();
-  if (ended) ChangeStatus({kAudioStopping, kAudioError}, kAudioStopped);
+  const bool ended = !IsRunning() || WaitForExit(kStopWaitMs);
+  if (ended) {
+    // Only the last steps of the thread's exit remain.
+    JoinThread(kStopWaitMs);
+    DisconnectStreamer();
+    ChangeStatus({kAudioStopping, kAudioError}, kAudioStopped);
+  } else if (driver_) {
+    driver_->Log(kLogWarning,
+                 "%s: the audio output thread for %s did not end within %u ms; it is left to end",
+                 "vantrel::CBaseAudioOutputChannel::Stop", driver_->GetDeviceAddress().c_str(),
+                 static_cast<unsigned>(kStopWaitMs));
+  }
+  // A report already running on the channel thread is the host's own time: waited out.
+  gate_.Close();
   return ended;
 }
 
 bool CBaseAudioOutputChannel::SendAudio(ipcapture::IIPAudioFrame* frame) {
-  if (IsStopRequested() || !frame) return false;
+  if (IsStopRequested() || !frame || !gate_.IsOpen()) return false;
   ipcapture::IIPFrameAllocator* allocator = driver_ ? driver_->GetFrameAllocator() : nullptr;
   if (!allocator) return false;
   if (frame->GetData() == nullptr || frame->GetDataSize() == 0) return false;
@@ -80,7 +129,9 @@ bool CBaseAudioOutputChannel::SendAudio(ipcapture::IIPAudioFrame* frame) {
   return true;
 }
 
-void CBaseAudioOutputChannel::QueueRefresh() { PostItem(new CAudioRefreshItem(), 0); }
+void CBaseAudioOutputChannel::QueueRefresh() {
+  if (CanConnect()) PostItem(new CAudioRefreshItem(), 0);
+}
 
 void CBaseAudioOutputChannel::ProcessItem(CAudioItem* item) {
   if (IsStopRequested()) return;
@@ -124,7 +175,7 @@ void CBaseAudioOutputChannel::SendData(ipcapture::IIPAudioFrame* frame) {
       ChangeStatus({kAudioConnecting, kAudioRunning}, kAudioSignalLost);
       QueueRefresh();
     }
-  } else if (status == kAudioSignalLost) {
+  } else if (status == kAudioSignalLost && CanConnect()) {
     ChangeStatus({kAudioStopped, kAudioSignalLost}, kAudioConnecting);
     if (EnableAudio() && SendFrame(frame) && !IsStopRequested()) {
       ChangeStatus({kAudioConnecting}, kAudioRunning);
@@ -136,7 +187,7 @@ void CBaseAudioOutputChannel::SendData(ipcapture::IIPAudioFrame* frame) {
 }
 
 void CBaseAudioOutputChannel::Refresh() {
-  if (GetStatus() != kAudioSignalLost) return;
+  if (GetStatus() != kAudioSignalLost || !CanConnect()) return;
   if (GetStopEvent().Wait(kReconnectDelayMs)) return;
   ChangeStatus({kAudioStopped, kAudioSignalLost}, kAudioConnecting);
   if (EnableAudio()) {

@@ -6,6 +6,8 @@
 #include <initializer_list>
 
 #include "audio/audio_channel_status.h"
+#include "foundation/callback_gate.h"
+#include "foundation/event.h"
 #include "foundation/queue_thread.h"
 #include "foundation/recursive_lock.h"
 
@@ -26,6 +28,10 @@ class IAudioOutputChannel {
  public:
   virtual ~IAudioOutputChannel() = default;
   virtual bool Start() = 0;
+  // Bounded. True when the channel's thread has ended: the owner may delete the channel. False
+  // when it still runs (called from inside the channel's own status callback, or a thread that
+  // outlived the bound): no host callback of the channel starts any more, but the owner must
+  // leave the deletion to CTeardownQueue, whose wait for the thread is then unbounded.
   virtual bool Stop() = 0;
   virtual uint32_t GetStatus() = 0;
   virtual bool GetAudioFormat(ipcapture::IIPAudioFormat* format) = 0;
@@ -71,10 +77,16 @@ class CAudioRefreshItem : public CAudioItem {
   CAudioRefreshItem() : CAudioItem(kRefresh) {}
 };
 
+// Threads: the host calls Start, Stop, SendAudio and GetStatus (the sender serialises Start and
+// Stop); the channel's queue thread carries out the items and reports status changes. Every
+// status report goes through gate_, so none starts after Stop returned.
 class CBaseAudioOutputChannel : public CQueueThread<CAudioItem>, public IAudioOutputChannel {
  public:
   static constexpr uint32_t kStopWaitMs = 5000;
   static constexpr uint32_t kReconnectDelayMs = 1500;
+  // How often Stop repeats its abort while it waits: an abort that came just before the thread
+  // began its next network call would otherwise miss that call.
+  static constexpr uint32_t kAbortRepeatMs = 100;
 
   // `driver`, `callback` and `formats` are borrowed; the host keeps the last two until it
   // closes the channel.
@@ -92,8 +104,17 @@ class CBaseAudioOutputChannel : public CQueueThread<CAudioItem>, public IAudioOu
   uint32_t GetChannel() const { return channel_; }
 
  protected:
+  void ThreadProc() override;
   // On the channel thread.
   void ProcessItem(CAudioItem* item) override;
+  // Only host frames give way to a newer one: a connect or reconnect request that gave way
+  // would leave the channel unconnected for good.
+  bool IsDiscardable(const CAudioItem* item) const override { return item->GetType() == CAudioItem::kData; }
+  // From Stop, on the host's thread: breaks the network call the channel thread is blocked in.
+  virtual void AbortCamera() {}
+  // False for a camera the channel can never reach (a failure that retrying does not mend): no
+  // more attempts, no reconnect items.
+  virtual bool CanConnect() { return true; }
   virtual bool EnableAudio() { return false; }
   virtual bool IsEntryUsable(ipcapture::IIPAudioFormatEntry*) { return false; }
   virtual bool FrameMatchesFormat(ipcapture::IIPAudioFrame*) { return false; }
@@ -115,9 +136,12 @@ class CBaseAudioOutputChannel : public CQueueThread<CAudioItem>, public IAudioOu
   const uint32_t channel_;
   ipcapture::IIPAudioStatusCallback* const callback_;
   ipcapture::IIPAudioFormatList* const formats_;
-  CRecursiveLock lock_;
+  bool WaitForExit(uint32_t timeoutMs);
+
   CRecursiveLock statusLock_;
   uint32_t status_ = kAudioStopped;  // guarded by statusLock_
+  CCallbackGate gate_;
+  CManualEvent exited_;  // the queue thread returned from ThreadProc
 };
 
 }  // namespace vantrel

@@ -28,10 +28,30 @@ CBaseAudioRTSPChannel::CBaseAudioRTSPChannel(IDriver* driver, uint32_t hostChann
 
 CBaseAudioRTSPChannel::~CBaseAudioRTSPChannel() { StopChannel(); }
 
-bool CBaseAudioRTSPChannel::Start() { return StartChannel("Audio RTSP Channel"); }
+bool CBaseAudioRTSPChannel::Start() {
+  gate_.Open();
+  return StartChannel("Audio RTSP Channel");
+}
 
 bool CBaseAudioRTSPChannel::Stop() {
+  GetStopEvent().Set();
+  AbortRequests();
+  // From inside the host's own frame or status callback: the threads that run it cannot be
+  // waited for here. Later callbacks are refused; the owner tears the channel down elsewhere.
+  if (gate_.IsInsideCallback() || IsCurrentThread()) {
+    gate_.Close();
+    return false;
+  }
+  // A request started just after an abort would miss it: repeat it until the worker is out.
+  CManualEvent pause;  // never set
+  for (uint32_t waited = 0; IsRunning() && waited < 2 * deviceInfo_.timeout; waited += kAbortRepeatMs) {
+    pause.Wait(kAbortRepeatMs);
+    AbortRequests();
+  }
   StopChannel();
+  // Every thread of the channel has ended; this only waits for nothing, and refuses what might
+  // still try after a restart of the threads.
+  gate_.Close();
   return true;
 }
 
@@ -56,10 +76,13 @@ bool CBaseAudioRTSPChannel::SetStatus(uint32_t status, uint32_t from) {
     if (current > kAudioSignalLost || (from & Bit(current)) == 0) return false;
   } while (!status_.compare_exchange_weak(current, status));
   if (callback_) {
-    try {
-      callback_->OnChannelStatus(hostChannelIndex_, status);
-    } catch (...) {
-      // The host's trouble is not the channel's.
+    CCallbackGate::Scope scope(gate_);
+    if (scope) {
+      try {
+        callback_->OnChannelStatus(hostChannelIndex_, status);
+      } catch (...) {
+        // The host's trouble is not the channel's.
+      }
     }
   }
   return true;
@@ -217,7 +240,10 @@ bool CBaseAudioRTSPChannel::DeliverAudioFrame(ipcapture::IIPAudioFrame* frame) {
     monitor->OnNewestFrameTime(GetChannel(), SystemTimeToFileTimeValue(captured));
   }
   if (status_.load() != kAudioRunning || !callback_) return false;
-  if (!callback_->OnAudioFrame(frame)) return false;
+  {
+    CCallbackGate::Scope scope(gate_);
+    if (!scope || !callback_->OnAudioFrame(frame)) return false;
+  }
   lastData_.Restart();
   SetDeviceState(true);
   return true;

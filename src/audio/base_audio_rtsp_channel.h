@@ -7,6 +7,8 @@
 // (serialised by its lock); the worker runs the connect loop; the RTSP client thread calls
 // SdpInfoReceived, OnInterleavedPacket and OnSessionEnded; the RTP queue thread calls
 // ProcessData and, through the parser, DeliverFrame. Status and the monitor pointer are atomic.
+// Every call into the host (frames, status) goes through gate_: none starts after Stop returned,
+// and Stop waits for one in flight unless it is called from inside it.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,7 @@
 #include "channels/base_rtp_data_channel.h"
 #include "channels/camera_channel.h"
 #include "core/logger_instance.h"
+#include "foundation/callback_gate.h"
 #include "foundation/event.h"
 #include "foundation/time_value.h"
 #include "streaming/base_rtsp_client.h"
@@ -39,6 +42,8 @@ class CBaseAudioRTSPChannel : public CBaseRTPDataChannel,
   static constexpr uint32_t kRtspBufferSize = 0x10000;
   static constexpr uint32_t kSlowPollMs = 2000;
   static constexpr uint32_t kFastPollMs = 20;
+  // How often a stop repeats the abort of the worker's request while it waits for the worker.
+  static constexpr uint32_t kAbortRepeatMs = 20;
 
   // `driver` and `callback` are borrowed: the driver outlives the channel, the host keeps the
   // callback until it closes the channel.
@@ -70,6 +75,8 @@ class CBaseAudioRTSPChannel : public CBaseRTPDataChannel,
  protected:
   // Switches audio on in the camera and readies the parser; false fails the connect.
   virtual bool EnableAudio() = 0;
+  // From Stop, on the host's thread: breaks the camera request the worker is blocked in.
+  virtual void AbortRequests() {}
   // The audio codec the session description names, before any payload of the session arrives.
   virtual void OnAudioDescription(const MediaDescription& media, const SdpAudioCodec& codec,
                                   const SdpMpeg4Audio& mpeg4) = 0;
@@ -110,6 +117,7 @@ class CBaseAudioRTSPChannel : public CBaseRTPDataChannel,
   // An RTCP BYE is no reason to restart: a camera that serves one multicast group to several
   // receivers says BYE for receivers that leave.
   CManualEvent sessionEvent_;
+  CCallbackGate gate_;
 };
 
 }  // namespace vantrel

@@ -2,6 +2,8 @@
 
 #include "audio/base_audio_output_channel.h"
 #include "core/audio_channel_creator.h"
+#include "foundation/event.h"
+#include "foundation/teardown_queue.h"
 
 namespace vantrel {
 
@@ -9,12 +11,50 @@ CIPAudioSender::CIPAudioSender(IAudioChannelCreator* creator, uint32_t maxChanne
     : creator_(creator), maxChannels_(maxChannels) {}
 
 CIPAudioSender::~CIPAudioSender() {
-  CScopedLock guard(lock_);
-  for (auto& [number, channel] : channels_) {
-    channel->Stop();
-    delete channel;
+  std::map<uint32_t, IAudioOutputChannel*> doomed;
+  {
+    CScopedLock guard(lock_);
+    doomed.swap(channels_);
   }
-  channels_.clear();
+  for (auto& [number, channel] : doomed) {
+    WaitUnused(channel);
+    Dispose(channel, channel->Stop());
+  }
+}
+
+IAudioOutputChannel* CIPAudioSender::Use(uint32_t channel) {
+  CScopedLock guard(lock_);
+  auto it = channels_.find(channel);
+  if (it == channels_.end()) return nullptr;
+  ++inUse_[it->second];
+  return it->second;
+}
+
+void CIPAudioSender::Unuse(IAudioOutputChannel* channel) {
+  CScopedLock guard(lock_);
+  auto it = inUse_.find(channel);
+  if (it != inUse_.end() && --it->second == 0) inUse_.erase(it);
+}
+
+void CIPAudioSender::WaitUnused(IAudioOutputChannel* channel) {
+  CManualEvent pause;  // never set
+  for (;;) {
+    {
+      CScopedLock guard(lock_);
+      if (inUse_.count(channel) == 0) return;
+    }
+    pause.Wait(1);
+  }
+}
+
+void CIPAudioSender::Dispose(IAudioOutputChannel* channel, bool stopped) {
+  if (stopped) {
+    delete channel;
+    return;
+  }
+  // The channel's destructor waits for its thread without limit: the host's callback that
+  // asked for the close is then still on that thread's stack.
+  CTeardownQueue::Post([channel] { delete channel; });
 }
 
 void* CIPAudioSender::ScalarDeletingDestructor(unsigned int flags) {
@@ -34,42 +74,57 @@ uint32_t CIPAudioSender::GetChannelCount() {
 bool CIPAudioSender::OpenChannel(uint32_t channel, uint32_t parameter,
                                  ipcapture::IIPAudioStatusCallback* callback,
                                  ipcapture::IIPAudioFormatList* formats) {
-  CScopedLock guard(lock_);
-  if (channels_.count(channel)) return true;
-  if (channels_.size() >= maxChannels_ || !creator_) return false;
-  IAudioOutputChannel* made = creator_->CreateAudioOutputChannel(channel, parameter, callback, formats);
-  if (!made) return false;
-  if (!made->Start()) {
-    made->Stop();
-    delete made;
-    return false;
+  {
+    CScopedLock guard(lock_);
+    if (channels_.count(channel) || opening_.count(channel)) return true;
+    if (channels_.size() + opening_.size() >= maxChannels_ || !creator_) return false;
+    opening_.insert(channel);
   }
-  channels_[channel] = made;
-  return true;
+  // Outside the lock: the start reports "connecting" to the host's callback.
+  IAudioOutputChannel* made = creator_->CreateAudioOutputChannel(channel, parameter, callback, formats);
+  const bool started = made && made->Start();
+  {
+    CScopedLock guard(lock_);
+    opening_.erase(channel);
+    if (started) {
+      channels_[channel] = made;
+      return true;
+    }
+  }
+  if (made) Dispose(made, made->Stop());
+  return false;
 }
 
 bool CIPAudioSender::CloseChannel(uint32_t channel) {
-  CScopedLock guard(lock_);
-  auto it = channels_.find(channel);
-  if (it == channels_.end()) return false;
-  IAudioOutputChannel* closing = it->second;
-  channels_.erase(it);
+  IAudioOutputChannel* closing = nullptr;
+  {
+    CScopedLock guard(lock_);
+    auto it = channels_.find(channel);
+    if (it == channels_.end()) return false;
+    closing = it->second;
+    channels_.erase(it);
+  }
+  WaitUnused(closing);
   const bool stopped = closing->Stop();
-  delete closing;
+  Dispose(closing, stopped);
   return stopped;
 }
 
 bool CIPAudioSender::Send(ipcapture::IIPAudioFrame* frame) {
   if (!frame) return false;
-  CScopedLock guard(lock_);
-  auto it = channels_.find(frame->GetChannel() & 0xFF);
-  return it != channels_.end() && it->second->SendAudio(frame);
+  IAudioOutputChannel* target = Use(frame->GetChannel() & 0xFF);
+  if (!target) return false;
+  const bool sent = target->SendAudio(frame);
+  Unuse(target);
+  return sent;
 }
 
 bool CIPAudioSender::GetAudioFormat(uint32_t channel, ipcapture::IIPAudioFormat* format) {
-  CScopedLock guard(lock_);
-  auto it = channels_.find(channel);
-  return it != channels_.end() && it->second->GetAudioFormat(format);
+  IAudioOutputChannel* target = Use(channel);
+  if (!target) return false;
+  const bool filled = target->GetAudioFormat(format);
+  Unuse(target);
+  return filled;
 }
 
 uint32_t CIPAudioSender::GetChannelStatus(uint32_t channel) {

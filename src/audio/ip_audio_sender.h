@@ -1,9 +1,14 @@
 // The audio sender the host reaches through the driver: one output channel per opened camera
 // output, each made by the driver.
+//
+// Threads: any host thread. A channel is unlinked from the map before it is stopped, so no
+// later call reaches it; CloseChannel returns within the channel's stop bound (5000 ms plus a
+// status callback already running).
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <set>
 
 #include "foundation/recursive_lock.h"
 #include "vantrel/ipcapture/audio_sender.h"
@@ -33,10 +38,25 @@ class CIPAudioSender : public ipcapture::IIPAudioSender {
   bool Unsupported8() override { return false; }
 
  private:
+  // Deletes a stopped channel now, or leaves it to the tear-down queue when its Stop could not
+  // wait for its thread (a close from inside its own callback, or a thread past the bound).
+  static void Dispose(IAudioOutputChannel* channel, bool stopped);
+  // A channel in use by a host call that reaches the host itself (a frame given back to the
+  // allocator, the host's format object filled): the call runs outside lock_, and a close waits
+  // for it (it is the host's own time) before the channel stops.
+  IAudioOutputChannel* Use(uint32_t channel);
+  void Unuse(IAudioOutputChannel* channel);
+  void WaitUnused(IAudioOutputChannel* channel);
+
   IAudioChannelCreator* const creator_;
   const uint32_t maxChannels_;
+  // Guards the map only: never held while a channel starts or stops, so that the host's other
+  // channels (Send, GetChannelStatus) never wait for a camera, and a channel's status callback
+  // may call back in.
   CRecursiveLock lock_;
   std::map<uint32_t, IAudioOutputChannel*> channels_;  // owned; guarded by lock_
+  std::set<uint32_t> opening_;                         // being made and started; guarded by lock_
+  std::map<IAudioOutputChannel*, uint32_t> inUse_;     // calls in flight; guarded by lock_
 };
 
 }  // namespace vantrel

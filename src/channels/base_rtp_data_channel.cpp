@@ -100,7 +100,7 @@ void CBaseRTPDataChannel::HandleRtpPacket(const CRTPPacket& packet) {
   if (filter < kAnyPayload && packet.GetPayloadType() != filter) return;
   reception_.GetRtcpHandler().UpdateSequence(packet.GetSequenceNumber());
   try {
-    ProcessData(packet.GetPayload(), packet.GetPayloadLength(), packet.GetSequenceNumber());
+    ProcessPacket(packet);
   } catch (...) {
     // A broken payload ends its own processing only; the stream goes on.
   }

@@ -61,6 +61,11 @@ class CBaseRTPDataChannel : private CBaseThread, public IRTPReceiverUser, public
   }
   // Every payload from the camera that passed the filters, on the packet thread.
   virtual void ProcessData(const uint8_t* payload, uint32_t size, uint16_t sequenceNumber) = 0;
+  // The packet around it, for a derived class that needs its payload type or sender; by
+  // default its payload goes to ProcessData.
+  virtual void ProcessPacket(const CRTPPacket& packet) {
+    ProcessData(packet.GetPayload(), packet.GetPayloadLength(), packet.GetSequenceNumber());
+  }
   // Tears the receivers down; derived classes close their session first.
   virtual void Disconnect();
 
@@ -71,6 +76,8 @@ class CBaseRTPDataChannel : private CBaseThread, public IRTPReceiverUser, public
   void HandleRtpPacket(const CRTPPacket& packet);
 
   using CBaseThread::GetStopEvent;
+  using CBaseThread::IsCurrentThread;
+  using CBaseThread::IsRunning;
   using CBaseThread::IsStopRequested;
   IDriver* GetDriver() const { return driver_; }
   uint32_t GetChannel() const { return channel_; }

@@ -39,6 +39,7 @@ bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t inst
   std::unique_ptr<rcpplus::RtpStreamer> streamer =
       MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
   if (!streamer) return false;
+  Track(streamer.get());
   uint16_t coding = transport == kTransportMulticast ? 0 : 8;
   switch (mode_.load()) {
     case 1:
@@ -80,6 +81,7 @@ bool CRcpStreamReceiver::ConnectAudioSend(bool secure, CEvent* stopEvent) {
   connectedEvent_.Reset();
   std::unique_ptr<rcpplus::RtpStreamer> streamer = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
   if (!streamer) return false;
+  Track(streamer.get());
   bool connected = streamer->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this);
   if (connected) {
     CScopedLock streamerGuard(streamerLock_);
@@ -155,8 +157,24 @@ void CRcpStreamReceiver::Disconnect() {
   TearDown(std::move(streamer));
 }
 
+void CRcpStreamReceiver::Track(rcpplus::RtpStreamer* streamer) {
+  CScopedLock guard(abortLock_);
+  abortable_ = streamer;
+  if (streamer && aborted_.load()) streamer->abort();
+}
+
+void CRcpStreamReceiver::Abort() {
+  CScopedLock guard(abortLock_);
+  aborted_.store(true);
+  if (abortable_) abortable_->abort();
+}
+
 void CRcpStreamReceiver::TearDown(std::unique_ptr<rcpplus::RtpStreamer> streamer) {
   if (!streamer) return;
+  {
+    CScopedLock guard(abortLock_);
+    if (abortable_ == streamer.get()) abortable_ = nullptr;
+  }
   // Both removals wait for a call of ours in flight on the streamer's thread: once they
   // returned, neither this object nor its user is reached through this streamer again.
   streamer->registerReceiverCallback(true, nullptr, nullptr);

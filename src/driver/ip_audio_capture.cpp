@@ -2,6 +2,7 @@
 
 #include "audio/audio_input_channel.h"
 #include "driver/channel_creators.h"
+#include "foundation/teardown_queue.h"
 
 namespace vantrel {
 
@@ -9,12 +10,22 @@ CIPAudioCapture::CIPAudioCapture(IAudioChannelCreator* creator, uint32_t maxChan
     : creator_(creator), maxChannels_(maxChannels) {}
 
 CIPAudioCapture::~CIPAudioCapture() {
-  CScopedLock guard(lock_);
-  for (auto& entry : channels_) {
-    entry.second->Stop();
-    delete entry.second;
+  std::map<uint32_t, IAudioInputChannel*> doomed;
+  {
+    CScopedLock guard(lock_);
+    doomed.swap(channels_);
   }
-  channels_.clear();
+  for (auto& entry : doomed) Dispose(entry.second, entry.second->Stop());
+}
+
+void CIPAudioCapture::Dispose(IAudioInputChannel* channel, bool stopped) {
+  if (stopped) {
+    delete channel;
+    return;
+  }
+  // The channel's destructor waits for its threads, one of which is still in the host's
+  // callback that asked for the close.
+  CTeardownQueue::Post([channel] { delete channel; });
 }
 
 void* CIPAudioCapture::ScalarDeletingDestructor(unsigned int flags) {
@@ -33,35 +44,44 @@ uint32_t CIPAudioCapture::GetChannelCount() {
 
 bool CIPAudioCapture::OpenChannel(uint32_t channel, uint32_t hostChannelIndex,
                                   ipcapture::IIPAudioCallback* callback, uint64_t context) {
-  CScopedLock guard(lock_);
-  if (channels_.count(channel) != 0) return true;
-  if (channels_.size() >= maxChannels_ || !creator_) return false;
+  {
+    CScopedLock guard(lock_);
+    if (channels_.count(channel) != 0 || opening_.count(channel) != 0) return true;
+    if (channels_.size() + opening_.size() >= maxChannels_ || !creator_) return false;
+    opening_.insert(channel);
+  }
   IAudioInputChannel* created = nullptr;
+  bool kept = false;
   try {
     created = creator_->CreateAudioInputChannel(channel, hostChannelIndex, callback, context);
-    if (!created) return false;
-    if (created->Start()) {
+    if (created && created->Start()) {
+      CScopedLock guard(lock_);
       channels_.emplace(channel, created);
-      return true;
+      kept = true;
     }
   } catch (...) {
     // Out of memory while keeping it: the channel goes below like a failed start.
   }
-  if (created) {
-    created->Stop();
-    delete created;
+  {
+    CScopedLock guard(lock_);
+    opening_.erase(channel);
   }
+  if (kept) return true;
+  if (created) Dispose(created, created->Stop());
   return false;
 }
 
 bool CIPAudioCapture::CloseChannel(uint32_t channel) {
-  CScopedLock guard(lock_);
-  auto it = channels_.find(channel);
-  if (it == channels_.end()) return false;
-  IAudioInputChannel* closing = it->second;
-  channels_.erase(it);
+  IAudioInputChannel* closing = nullptr;
+  {
+    CScopedLock guard(lock_);
+    auto it = channels_.find(channel);
+    if (it == channels_.end()) return false;
+    closing = it->second;
+    channels_.erase(it);
+  }
   const bool stopped = closing->Stop();
-  delete closing;
+  Dispose(closing, stopped);
   return stopped;
 }
 

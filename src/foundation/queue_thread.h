@@ -27,29 +27,45 @@ class CQueueThread : public CBaseThread {
   }
 
   // Takes ownership of `item` whatever the result. `limit` 0 means unbounded; otherwise the
-  // oldest items are dropped so that at most `limit` remain after the append. Refused (and the
-  // item deleted) while the thread is stopped, and for a null item.
+  // oldest discardable items (IsDiscardable) are dropped so that at most `limit` of them remain
+  // after the append; items that are not discardable are never dropped and do not count.
+  // Refused (and the item deleted) while the thread is stopped, and for a null item.
   bool PostItem(T* item, uint32_t limit) {
     if (!item) return false;
     if (IsStopRequested()) {
       delete item;
       return false;
     }
+    std::deque<T*> dropped;
+    bool queued = true;
     {
       CScopedLock guard(queueLock_);
       if (limit != 0) {
-        while (!queue_.empty() && queue_.size() >= limit) {
-          OnItemDropped(queue_.front());
-          delete queue_.front();
-          queue_.pop_front();
+        size_t discardable = 0;
+        for (T* waiting : queue_) discardable += IsDiscardable(waiting) ? 1 : 0;
+        for (auto it = queue_.begin(); it != queue_.end() && discardable >= limit;) {
+          if (!IsDiscardable(*it)) {
+            ++it;
+            continue;
+          }
+          OnItemDropped(*it);
+          dropped.push_back(*it);
+          it = queue_.erase(it);
+          --discardable;
         }
       }
       try {
         queue_.push_back(item);
       } catch (const std::bad_alloc&) {
-        delete item;
-        return false;
+        queued = false;
       }
+    }
+    // Outside the lock, as in ClearQueue: an item's destructor may call out (a host frame goes
+    // back to the host's allocator).
+    for (T* doomed : dropped) delete doomed;
+    if (!queued) {
+      delete item;
+      return false;
     }
     itemEvent_.Set();
     return true;
@@ -87,6 +103,8 @@ class CQueueThread : public CBaseThread {
   // An item pushed out by a post's limit, just before it is deleted; runs on the posting thread
   // under the queue lock, so it must not post to this queue.
   virtual void OnItemDropped(T* /*item*/) {}
+  // Whether a post's limit may push `item` out; runs under the queue lock.
+  virtual bool IsDiscardable(const T* /*item*/) const { return true; }
 
  public:
   virtual bool StartQueueThread(const std::string& name) {

@@ -27,8 +27,10 @@ void SetSendTimeout(SOCKET s, uint32_t ms) {
   setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value), sizeof(value));
 }
 
-// Non-blocking connect bounded by `timeoutMs`, then back to blocking mode.
-SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs) {
+// Non-blocking connect bounded by `timeoutMs`, then back to blocking mode. `aborted` is looked
+// at between short waits, so an abort from another thread ends the attempt within kPollMs.
+SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs,
+                     const std::atomic<bool>& aborted) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -46,14 +48,21 @@ SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs)
   bool connected = connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
   freeaddrinfo(found);
   if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval tv{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
-    connected = select(0, nullptr, &writable, &failed, &tv) == 1 && FD_ISSET(s, &writable);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!aborted.load() && std::chrono::steady_clock::now() < deadline) {
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(s, &writable);
+      FD_SET(s, &failed);
+      timeval tv{0, static_cast<long>(kPollMs * 1000)};
+      const int ready = select(0, nullptr, &writable, &failed, &tv);
+      if (ready == 0) continue;
+      connected = ready == 1 && FD_ISSET(s, &writable);
+      break;
+    }
   }
+  if (aborted.load()) connected = false;
   if (!connected) {
     closesocket(s);
     return INVALID_SOCKET;
@@ -109,13 +118,27 @@ void RcpClient::LeaveCallback() {
 
 void RcpClient::disconnect() { Stop(false); }
 
+void RcpClient::abort() {
+  aborted_.store(true);
+  // Shut down, not closed: the owner's thread may be inside send or recv on it, and only the
+  // owner's disconnect may free the handle.
+  const SOCKET s = AsSocket(socket_.load());
+  if (s != INVALID_SOCKET) shutdown(s, SD_BOTH);
+}
+
 bool RcpClient::Open(const std::string& host, uint16_t port, uint32_t timeoutMs, const std::string& request) {
-  if (!winsockStarted_ || AsSocket(socket_) != INVALID_SOCKET) return false;
-  SOCKET s = ConnectWithin(host, port, timeoutMs);
+  if (!winsockStarted_ || aborted_.load() || AsSocket(socket_) != INVALID_SOCKET) return false;
+  SOCKET s = ConnectWithin(host, port, timeoutMs, aborted_);
   if (s == INVALID_SOCKET) return false;
   // A camera that stops reading must not hold a sender longer than the connection's time-out.
   SetSendTimeout(s, timeoutMs);
   socket_ = static_cast<uintptr_t>(s);
+  // An abort that ran before the socket was published could not shut it down.
+  if (aborted_.load()) {
+    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
+    closesocket(s);
+    return false;
+  }
   if (!SendAll(reinterpret_cast<const uint8_t*>(request.data()), request.size())) {
     closesocket(s);
     socket_ = static_cast<uintptr_t>(INVALID_SOCKET);

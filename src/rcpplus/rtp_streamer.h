@@ -56,6 +56,10 @@ class RcpClient {
   void unregisterCallback(ConnectionCallback callback, void* context);
   // Ends the connection: the receive thread is joined and the socket closed. Safe to repeat.
   void disconnect();
+  // From any thread: breaks a connect or a send in progress on another thread (the connection's
+  // socket is shut down) and makes every later connect and send of this client fail at once.
+  // Never blocks; the owner still calls disconnect.
+  void abort();
   // True on this client's receive thread (inside one of its callbacks).
   bool isReceiveThread() const;
 
@@ -71,7 +75,7 @@ class RcpClient {
   bool Open(const std::string& host, uint16_t port, uint32_t timeoutMs, const std::string& request);
   bool SendAll(const uint8_t* data, size_t size);
   void Stop(bool sayBye);
-  bool Alive() const { return alive_.load(); }
+  bool Alive() const { return alive_.load() && !aborted_.load(); }
   void SetConnectionCallback(ConnectionCallback callback, void* context);
 
   // Guards the callbacks and their contexts; never held while one runs. A call in flight is
@@ -92,7 +96,8 @@ class RcpClient {
 
   const uint32_t clientId_;
   bool winsockStarted_ = false;
-  uintptr_t socket_;  // SOCKET; INVALID_SOCKET when closed
+  std::atomic<uintptr_t> socket_;  // SOCKET; INVALID_SOCKET when closed
+  std::atomic<bool> aborted_{false};
   std::mutex sendLock_;
   std::thread thread_;
   std::atomic<std::thread::id> receiveThread_{};

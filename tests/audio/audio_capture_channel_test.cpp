@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/fake_audio_objects.h"
@@ -99,6 +102,31 @@ TEST_F(AudioChannelTest, FormatFromTheSessionDescription) {
     EXPECT_EQ(f.sampleRate, c.expectedRate);
     EXPECT_EQ(f.channels, c.expectedChannels);
     EXPECT_EQ(f.bitsPerSample, 16u);
+  }
+}
+
+TEST_F(AudioChannelTest, ALawIsRecognisedFromTheDescription) {
+  struct Case {
+    const char* encoding;
+    uint8_t payloadType;
+    uint32_t tag;
+    bool aLaw;
+  };
+  const Case cases[] = {
+      {"PCMA/8000", 8, MakeAudioTag("711A"), true}, {"pcma/8000", 97, MakeAudioTag("711A"), true},
+      {"", 8, SdpAudioCodec::kNone, true},  // the static payload type without an rtpmap
+      {"PCMU/8000", 0, kAudioTagG711MuLaw, false},  {"", 0, SdpAudioCodec::kNone, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    MediaDescription media;
+    media.encoding = c.encoding;
+    media.payloadType = c.payloadType;
+    SdpAudioCodec codec;
+    codec.tag = c.tag;
+    EXPECT_EQ(CAudioCaptureChannel::IsALawDescription(media, codec), c.aLaw);
+    EXPECT_EQ(CAudioCaptureChannel::FormatForDescription(media, codec).tag, kAudioTagG711MuLaw)
+        << "the host gets mu-law";
   }
 }
 
@@ -200,6 +228,72 @@ TEST_F(AudioChannelTest, UnreachableCameraFailsEachConnectAndStopsCleanly) {
   ASSERT_TRUE(WaitUntil([&] { return channel.GetStatus() == kAudioSignalLost; }, 5000));
   EXPECT_TRUE(channel.Stop());
   EXPECT_EQ(channel.GetStatus(), kAudioStopped);
+}
+
+// A host callback that stops the channel from inside (the recorder's CloseChannel from its
+// OnAudioFrame or status callback), or that blocks for seconds.
+class HostileCallback final : public ipcapture::IIPAudioCallback {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  bool OnAudioFrame(ipcapture::IIPAudioFrame*) override {
+    ++frames;
+    if (stopped) ++late;
+    if (blockMs) {
+      entered = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(blockMs));
+      left = true;
+    }
+    if (channel) stopResult = channel->Stop() ? 1 : 0;
+    return true;
+  }
+  void OnChannelStatus(uint32_t, uint32_t) override {
+    if (stopped) ++late;
+  }
+  IAudioInputChannel* channel = nullptr;
+  int blockMs = 0;
+  std::atomic<int> frames{0}, late{0}, stopResult{-1};
+  std::atomic<bool> entered{false}, left{false}, stopped{false};
+};
+
+TEST_F(AudioChannelTest, StopFromInsideTheFrameCallbackReturnsAtOnce) {
+  HostileCallback host;
+  auto* channel = new TestAudioChannel(&driver, &host);
+  host.channel = channel;
+  ASSERT_TRUE(channel->SetStatus(kAudioConnecting, TestAudioChannel::Bit(kAudioStopped)));
+  ASSERT_TRUE(channel->SetStatus(kAudioRunning, TestAudioChannel::Bit(kAudioConnecting)));
+  FakeAudioFrame frame(kAudioTagG711MuLaw, 4000);
+  // On a thread of its own, as the packet thread delivers.
+  std::thread packets([&] { channel->DeliverFrame(&frame); });
+  packets.join();
+  EXPECT_EQ(host.stopResult.load(), 0) << "inside its own callback the stop cannot wait: it says so";
+  host.stopped = true;
+  host.channel = nullptr;
+  EXPECT_FALSE(channel->DeliverFrame(&frame)) << "no callback after the stop";
+  EXPECT_EQ(host.frames.load(), 1);
+  std::thread teardown([&] { delete channel; });  // as the tear-down queue does
+  teardown.join();
+  EXPECT_EQ(host.late.load(), 0);
+}
+
+TEST_F(AudioChannelTest, StopWaitsOutACallbackThatBlocks) {
+  HostileCallback host;
+  host.blockMs = 3000;
+  TestAudioChannel channel(&driver, &host);
+  ASSERT_TRUE(channel.SetStatus(kAudioConnecting, TestAudioChannel::Bit(kAudioStopped)));
+  ASSERT_TRUE(channel.SetStatus(kAudioRunning, TestAudioChannel::Bit(kAudioConnecting)));
+  FakeAudioFrame frame(kAudioTagG711MuLaw, 4000);
+  std::thread packets([&] { channel.DeliverFrame(&frame); });
+  ASSERT_TRUE(WaitUntil([&] { return host.entered.load(); }, 5000));
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_TRUE(channel.Stop());
+  host.stopped = true;
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+  std::printf("stop behind a 3 s frame callback: %lld ms\n", static_cast<long long>(ms));
+  EXPECT_TRUE(host.left.load()) << "the stop returned while the host's callback ran";
+  packets.join();
+  EXPECT_FALSE(channel.DeliverFrame(&frame));
+  EXPECT_EQ(host.late.load(), 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "audio/base_audio_output_channel.h"
 #include "audio/ip_audio_sender.h"
 #include "core/audio_channel_creator.h"
+#include "foundation/teardown_queue.h"
 #include "support/fake_driver.h"
 #include "vantrel/ipcapture/audio_types.h"
 #include "vantrel/ipcapture/host_objects.h"
@@ -66,9 +67,11 @@ class CountingAllocator final : public ipcapture::IIPFrameAllocator {
   void Reserved4() override {}
   void Reserved5() override {}
   void Release(void* frame) override {
+    if (frame == slow) std::this_thread::sleep_for(1000ms);
     std::lock_guard<std::mutex> guard(lock);
     released.push_back(frame);
   }
+  std::atomic<void*> slow{nullptr};  // its release blocks for a second, as a busy host may
   size_t TimesReleased(void* frame) {
     std::lock_guard<std::mutex> guard(lock);
     return static_cast<size_t>(std::count(released.begin(), released.end(), frame));
@@ -130,9 +133,29 @@ class StatusRecorder final : public ipcapture::IIPAudioStatusCallback {
 class ScriptedChannel final : public CBaseAudioOutputChannel {
  public:
   ScriptedChannel(IDriver* driver, ipcapture::IIPAudioStatusCallback* callback,
-                  ipcapture::IIPAudioFormatList* formats)
-      : CBaseAudioOutputChannel(7, driver, 0, callback, formats) {}
-  ~ScriptedChannel() override { Stop(); }
+                  ipcapture::IIPAudioFormatList* formats, std::atomic<int>* deletions = nullptr)
+      : CBaseAudioOutputChannel(7, driver, 0, callback, formats), deletions_(deletions) {}
+  ~ScriptedChannel() override {
+    Stop();
+    JoinThread(kStopWaitMs);
+    if (deletions_) ++*deletions_;
+  }
+
+  // The first start only pretends, so that the test can post behind the connect item before
+  // the thread could take it.
+  std::atomic<bool> holdFirstStart{false};
+  bool StartQueueThread(const std::string& name) override {
+    if (holdFirstStart.exchange(false)) return true;
+    return CBaseAudioOutputChannel::StartQueueThread(name);
+  }
+  bool ReleaseStart() { return CBaseAudioOutputChannel::StartQueueThread("Base Audio Output Channel"); }
+
+  // A camera that never answers the enable: blocks until aborted, or for enableBlockMs whatever
+  // the abort when ignoresAbort is set.
+  std::atomic<int> enableBlockMs{0};
+  std::atomic<bool> ignoresAbort{false};
+  std::atomic<int> aborts{0};
+  std::atomic<bool> permanent{false};
 
   std::atomic<int> enableFailures{0};  // the next this many enables fail
   std::atomic<int> enables{0};
@@ -143,8 +166,20 @@ class ScriptedChannel final : public CBaseAudioOutputChannel {
   std::vector<std::chrono::steady_clock::time_point> enableTimes;
 
  protected:
+  void AbortCamera() override {
+    aborts++;
+    abortEvent_.Set();
+  }
+  bool CanConnect() override { return !permanent.load(); }
   bool EnableAudio() override {
     enables++;
+    if (enableBlockMs.load()) {
+      if (ignoresAbort.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(enableBlockMs.load()));
+      } else if (abortEvent_.Wait(static_cast<uint32_t>(enableBlockMs.load()))) {
+        return false;
+      }
+    }
     {
       std::lock_guard<std::mutex> guard(timesLock);
       enableTimes.push_back(std::chrono::steady_clock::now());
@@ -164,7 +199,16 @@ class ScriptedChannel final : public CBaseAudioOutputChannel {
     if (sendMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(sendMs.load()));
     return sendOk.load();
   }
+
+ private:
+  std::atomic<int>* const deletions_;
+  CManualEvent abortEvent_;
 };
+
+using Clock = std::chrono::steady_clock;
+long long MsSince(Clock::time_point begin) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
+}
 
 struct AudioOutputTest : ::testing::Test {
   AudioOutputTest() {
@@ -185,6 +229,106 @@ TEST_F(AudioOutputTest, StartRunsAndStopEndsAtZero) {
   EXPECT_TRUE(channel.Stop());
   EXPECT_EQ(status.Get(), std::vector<uint32_t>({1, 2, 3, 0}));
   EXPECT_EQ(channel.GetStatus(), 0u);
+}
+
+// The host's first frame right after the open must not push out the waiting connect: the
+// channel would never connect and drop every frame without a word.
+TEST_F(AudioOutputTest, ASendRightAfterStartKeepsTheConnect) {
+  ScriptedChannel channel(&driver, &status, &formats);
+  channel.holdFirstStart = true;
+  ASSERT_TRUE(channel.Start());
+  FakeAudioFrame first(640), second(640);
+  ASSERT_TRUE(channel.SendAudio(&first));
+  ASSERT_TRUE(channel.SendAudio(&second));
+  EXPECT_EQ(channel.GetQueuedCount(), 2u) << "the connect and the newest frame";
+  EXPECT_EQ(allocator.TimesReleased(&first), 1u) << "the older frame gave way";
+  ASSERT_TRUE(channel.ReleaseStart());
+  EXPECT_TRUE(status.WaitFor({1, 2}));
+  for (int i = 0; i < 200 && channel.sends.load() == 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(channel.enables.load(), 1);
+  EXPECT_EQ(channel.sends.load(), 1) << "the frame behind the connect is sent once connected";
+  channel.Stop();
+  EXPECT_EQ(allocator.TimesReleased(&second), 1u);
+}
+
+// Stops against a camera that does not answer: the request in flight is aborted, so the stop
+// is quick; a thread that ignores the abort is given up on after the bound, honestly.
+TEST_F(AudioOutputTest, StopAbortsTheRequestInFlightAndIsBounded) {
+  {
+    ScriptedChannel channel(&driver, &status, &formats);
+    channel.enableBlockMs = 20000;
+    ASSERT_TRUE(channel.Start());
+    for (int i = 0; i < 400 && channel.enables.load() == 0; ++i) std::this_thread::sleep_for(5ms);
+    const auto begin = Clock::now();
+    EXPECT_TRUE(channel.Stop());
+    const long long ms = MsSince(begin);
+    std::printf("stop during a silent enable: %lld ms\n", ms);
+    EXPECT_LT(ms, 2000) << "aborted, not waited out";
+    EXPECT_EQ(channel.GetStatus(), 0u);
+    EXPECT_GE(channel.aborts.load(), 1);
+  }
+  {
+    std::atomic<int> deletions{0};
+    auto* channel = new ScriptedChannel(&driver, &status, &formats, &deletions);
+    channel->enableBlockMs = 7000;
+    channel->ignoresAbort = true;
+    ASSERT_TRUE(channel->Start());
+    for (int i = 0; i < 400 && channel->enables.load() == 0; ++i) std::this_thread::sleep_for(5ms);
+    const auto begin = Clock::now();
+    EXPECT_FALSE(channel->Stop()) << "the thread did not end: the stop says so";
+    const long long ms = MsSince(begin);
+    std::printf("stop with a thread past the bound: %lld ms\n", ms);
+    EXPECT_GE(ms, 4900);
+    EXPECT_LT(ms, 6500);
+    const size_t reports = status.Get().size();
+    delete channel;  // waits for the thread
+    EXPECT_EQ(deletions.load(), 1);
+    EXPECT_EQ(status.Get().size(), reports) << "no status report after the stop returned";
+  }
+}
+
+// A status callback that blocks for 3 s is waited out, and nothing is reported after the stop.
+TEST_F(AudioOutputTest, StopWaitsOutABlockingStatusCallback) {
+  struct Blocking final : ipcapture::IIPAudioStatusCallback {
+    void* ScalarDeletingDestructor(unsigned int) override { return this; }
+    void OnChannelStatus(uint32_t, uint32_t s) override {
+      if (s == 2) {
+        entered = true;
+        std::this_thread::sleep_for(3000ms);
+        left = true;
+      }
+      if (stopped) late++;
+    }
+    std::atomic<bool> entered{false}, left{false}, stopped{false};
+    std::atomic<int> late{0};
+  } blocking;
+  ScriptedChannel channel(&driver, &blocking, &formats);
+  ASSERT_TRUE(channel.Start());
+  for (int i = 0; i < 400 && !blocking.entered; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(blocking.entered);
+  const auto begin = Clock::now();
+  EXPECT_TRUE(channel.Stop());
+  blocking.stopped = true;
+  const long long ms = MsSince(begin);
+  std::printf("stop behind a 3 s status callback: %lld ms\n", ms);
+  EXPECT_TRUE(blocking.left) << "the stop returned while the host's callback still ran";
+  EXPECT_LT(ms, 5500);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(blocking.late.load(), 0);
+}
+
+TEST_F(AudioOutputTest, APermanentFailureIsNotRetried) {
+  ScriptedChannel channel(&driver, &status, &formats);
+  channel.enableFailures = 100;
+  channel.permanent = true;
+  ASSERT_TRUE(channel.Start());
+  EXPECT_TRUE(status.WaitFor({1, 5}));
+  FakeAudioFrame frame(640);
+  EXPECT_TRUE(channel.SendAudio(&frame));
+  std::this_thread::sleep_for(1800ms);
+  EXPECT_EQ(channel.enables.load(), 1) << "no reconnect item, no reconnect for a frame";
+  EXPECT_EQ(status.Get(), std::vector<uint32_t>({1, 5}));
+  EXPECT_EQ(allocator.TimesReleased(&frame), 1u);
 }
 
 TEST_F(AudioOutputTest, NoCommonFormatIsAnErrorWithoutRetry) {
@@ -278,6 +422,35 @@ TEST_F(AudioOutputTest, OutputChannelFormat) {
   EXPECT_FALSE(channel.GetAudioFormat(nullptr));
 }
 
+// A camera reached over HTTPS only: the streaming connection has no TLS. One clear line, no
+// retries, and the address without the credentials the streamer's URL would carry.
+TEST_F(AudioOutputTest, HttpsOnlyCameraIsSaidOnceAndNotRetried) {
+  struct Channel final : CAudioOutputChannel {
+    using CAudioOutputChannel::CanConnect;
+    using CAudioOutputChannel::CAudioOutputChannel;
+    using CAudioOutputChannel::RefuseSecureTransport;
+  };
+  driver.info.address = "127.0.0.13";
+  driver.info.port = 443;
+  driver.info.user = "service";
+  driver.info.password = "s3cret";
+  Channel channel(&driver, 0, 7, &status, &formats);
+  EXPECT_FALSE(channel.RefuseSecureTransport(false));
+  EXPECT_TRUE(channel.CanConnect());
+  EXPECT_TRUE(channel.RefuseSecureTransport(true));
+  EXPECT_TRUE(channel.RefuseSecureTransport(true));
+  EXPECT_FALSE(channel.CanConnect()) << "never retried";
+  int lines = 0;
+  for (const auto& l : driver.Lines()) {
+    EXPECT_EQ(l.text.find("s3cret"), std::string::npos) << l.text;
+    lines += l.level == kLogError &&
+             l.text ==
+                 "vantrel::CAudioOutputChannel::EnableAudio: Audio output to 127.0.0.13 requires HTTPS, "
+                 "which the streaming connection does not support";
+  }
+  EXPECT_EQ(lines, 1);
+}
+
 // ---- the host-facing sender ----
 
 class FakeOutput final : public IAudioOutputChannel {
@@ -358,7 +531,120 @@ TEST(IPAudioSender, ChannelsOpenOnceUpToTheMaximum) {
   EXPECT_FALSE(host->CloseChannel(1)) << "not open any more";
   EXPECT_EQ(host->GetChannelCount(), 1u);
   host->ScalarDeletingDestructor(1);
+  // The channel whose stop did not end its thread is deleted on the tear-down queue.
+  EXPECT_TRUE(CTeardownQueue::Drain(5000));
   EXPECT_EQ(creator.deletedStops, std::vector<int>({1, 1, 1})) << "every channel stopped, then deleted";
+}
+
+// Real channels behind the sender, with scripted cameras.
+class ScriptedCreator final : public IAudioChannelCreator {
+ public:
+  ScriptedCreator(IDriver* driver, ipcapture::IIPAudioFormatList* formats)
+      : driver_(driver), formats_(formats) {}
+  IAudioInputChannel* CreateAudioInputChannel(uint32_t, uint32_t, void*, uint64_t) override {
+    return nullptr;
+  }
+  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t channel, uint32_t, void* callback, void*) override {
+    auto* made = new ScriptedChannel(driver_, static_cast<ipcapture::IIPAudioStatusCallback*>(callback),
+                                     formats_, &deletions);
+    made->enableBlockMs = enableBlockMs[channel];
+    made->ignoresAbort = true;
+    last = made;
+    return made;
+  }
+  std::map<uint32_t, int> enableBlockMs;
+  std::atomic<int> deletions{0};
+  std::atomic<ScriptedChannel*> last{nullptr};
+
+ private:
+  IDriver* const driver_;
+  ipcapture::IIPAudioFormatList* const formats_;
+};
+
+// CloseChannel from inside the channel's own status callback: no deadlock, nothing freed under
+// the callback, no report after the close returned, the channel deleted later.
+TEST_F(AudioOutputTest, CloseFromInsideTheStatusCallback) {
+  ScriptedCreator creator(&driver, &formats);
+  CIPAudioSender sender(&creator, 2);
+  struct Closing final : ipcapture::IIPAudioStatusCallback {
+    void* ScalarDeletingDestructor(unsigned int) override { return this; }
+    void OnChannelStatus(uint32_t, uint32_t s) override {
+      if (closed) late++;
+      if (s != 2) return;
+      result = sender->CloseChannel(0) ? 1 : 0;
+      closed = true;
+    }
+    ipcapture::IIPAudioSender* sender = nullptr;
+    std::atomic<int> result{-1}, late{0};
+    std::atomic<bool> closed{false};
+  } closing;
+  closing.sender = &sender;
+  ASSERT_TRUE(sender.OpenChannel(0, 7, &closing, &formats));
+  for (int i = 0; i < 600 && !closing.closed; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(closing.closed) << "the close from the callback returned";
+  EXPECT_EQ(closing.result.load(), 0) << "the thread was still running: not reported as ended";
+  EXPECT_EQ(sender.GetChannelCount(), 0u) << "unlinked at once";
+  EXPECT_TRUE(CTeardownQueue::Drain(10000));
+  EXPECT_EQ(creator.deletions.load(), 1);
+  EXPECT_EQ(closing.late.load(), 0);
+}
+
+// One channel's close waits for its camera; the host's other channels do not wait with it.
+TEST_F(AudioOutputTest, AClosingChannelDoesNotStallTheOthers) {
+  ScriptedCreator creator(&driver, &formats);
+  creator.enableBlockMs[0] = 3000;  // a camera that ignores the abort
+  CIPAudioSender sender(&creator, 2);
+  StatusRecorder other;
+  ASSERT_TRUE(sender.OpenChannel(1, 7, &other, &formats));
+  ASSERT_TRUE(other.WaitFor({1, 2}));
+  ASSERT_TRUE(sender.OpenChannel(0, 7, &status, &formats));
+  std::this_thread::sleep_for(100ms);
+  std::atomic<bool> closed{false};
+  std::thread closer([&] {
+    sender.CloseChannel(0);
+    closed = true;
+  });
+  std::this_thread::sleep_for(200ms);
+  long long worst = 0;
+  FakeAudioFrame frame(640);
+  frame.channel = 1;
+  for (int i = 0; i < 10 && !closed; ++i) {
+    const auto begin = Clock::now();
+    EXPECT_EQ(sender.GetChannelStatus(1), 2u);
+    if (i == 0) {
+      EXPECT_TRUE(sender.Send(&frame));
+    }
+    worst = std::max(worst, MsSince(begin));
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_FALSE(closed.load()) << "the close was still waiting meanwhile";
+  closer.join();
+  std::printf("other channel's calls during a close: worst %lld ms\n", worst);
+  EXPECT_LT(worst, 500);
+}
+
+// A frame handed back to the host's allocator (one that gave way to a newer frame) is a call
+// into the host: the sender's lock is not held across it.
+TEST_F(AudioOutputTest, AFrameGivenBackDoesNotHoldTheSendersLock) {
+  ScriptedCreator creator(&driver, &formats);
+  CIPAudioSender sender(&creator, 1);
+  ASSERT_TRUE(sender.OpenChannel(0, 7, &status, &formats));
+  ASSERT_TRUE(status.WaitFor({1, 2}));
+  FakeAudioFrame busy(640), waiting(640), newest(640);
+  allocator.slow = &waiting;
+  auto* channel = static_cast<ScriptedChannel*>(creator.last.load());
+  channel->sendMs = 1500;
+  ASSERT_TRUE(sender.Send(&busy));
+  std::this_thread::sleep_for(100ms);  // the thread is in its send now
+  ASSERT_TRUE(sender.Send(&waiting));
+  std::thread host([&] { EXPECT_TRUE(sender.Send(&newest)); });  // pushes `waiting` out
+  std::this_thread::sleep_for(200ms);
+  const auto begin = Clock::now();
+  EXPECT_EQ(sender.GetChannelStatus(0), 2u);
+  const long long ms = MsSince(begin);
+  host.join();
+  EXPECT_LT(ms, 500) << "the status waited for the host's allocator";
+  EXPECT_EQ(allocator.TimesReleased(&waiting), 1u);
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/fake_audio_objects.h"
@@ -187,24 +190,102 @@ TEST_F(AudioParserTest, AacUnitsCarryTheirConfiguration) {
   }
 }
 
-TEST_F(AudioParserTest, AacUnitsAcrossAndWithinPayloads) {
+// RFC 3640 AAC-hbr packet: the AU-headers-length, one 16-bit header per unit (13-bit size,
+// 3-bit index 0 then index-delta 0), then the units. `sizes` overrides the announced sizes.
+std::vector<uint8_t> AacPacket(const std::vector<std::vector<uint8_t>>& units,
+                               std::vector<size_t> sizes = {}) {
+  if (sizes.empty())
+    for (const auto& u : units) sizes.push_back(u.size());
+  const size_t bits = 16 * sizes.size();
+  std::vector<uint8_t> p{static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
+  for (size_t n : sizes) {
+    p.push_back(static_cast<uint8_t>(n >> 5));
+    p.push_back(static_cast<uint8_t>((n & 0x1F) << 3));
+  }
+  for (const auto& u : units) p.insert(p.end(), u.begin(), u.end());
+  return p;
+}
+
+TEST_F(AudioParserTest, AacEveryUnitOfAPacketAndFragmentedUnits) {
   parser.SetFormat(AacFormat(16000, 1));
   const auto a = Bytes(300, 1), b = Bytes(200, 50), c = Bytes(17, 90);
-  // A unit split over two packets.
-  auto first = AacPayload(a);
-  Feed(std::vector<uint8_t>(first.begin(), first.begin() + 100));
+  struct Case {
+    const char* name;
+    std::vector<std::vector<uint8_t>> packets;
+    std::vector<std::vector<uint8_t>> frames;
+  };
+  // A unit in three fragments: each packet's one header gives the whole unit's size.
+  const std::vector<uint8_t> a1(a.begin(), a.begin() + 120), a2(a.begin() + 120, a.begin() + 240),
+      a3(a.begin() + 240, a.end());
+  const Case cases[] = {
+      {"three units in one packet (AU-headers-length 48)", {AacPacket({a, b, c})}, {a, b, c}},
+      {"two units, then one", {AacPacket({b, c}), AacPacket({a})}, {b, c, a}},
+      {"a unit in three fragments",
+       {AacPacket({a1}, {300}), AacPacket({a2}, {300}), AacPacket({a3}, {300})},
+       {a}},
+      {"a unit in two fragments, then a whole unit",
+       {AacPacket({a1}, {300}), AacPacket({a2, a3}, {300}), AacPacket({c})},
+       {a, c}},
+      {"a fragmented unit whose end never came is dropped",
+       {AacPacket({a1}, {300}), AacPacket({b, c})},
+       {b, c}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    parser.Reset();
+    client.frames.clear();
+    for (const auto& packet : k.packets) Feed(packet);
+    ASSERT_EQ(client.frames.size(), k.frames.size());
+    for (size_t i = 0; i < k.frames.size(); ++i) EXPECT_EQ(client.frames[i].bytes, k.frames[i]) << i;
+    EXPECT_EQ(parser.BufferedAac(), 0u);
+  }
+  // Fragments behind a lost packet are not glued to the ones before it.
+  client.frames.clear();
+  Feed(AacPacket({a1}, {300}));
+  ++sequence;
+  Feed(AacPacket({a2}, {300}));
+  Feed(AacPacket({a3}, {300}));
   EXPECT_TRUE(client.frames.empty());
-  Feed(std::vector<uint8_t>(first.begin() + 100, first.end()));
-  // Two packets' worth in one payload.
-  auto two = AacPayload(b);
-  auto more = AacPayload(c);
-  two.insert(two.end(), more.begin(), more.end());
-  Feed(two);
-  ASSERT_EQ(client.frames.size(), 3u);
+  for (const auto& l : driver.Lines()) EXPECT_NE(l.level, kLogError) << l.text;
+}
+
+// What the parser cannot take apart is dropped and said once, at level 2; the stream goes on.
+TEST_F(AudioParserTest, AacWhatCannotBeTakenApartIsSaidOnce) {
+  parser.SetFormat(AacFormat(16000, 1));
+  const auto unit = Bytes(40, 3);
+  const std::vector<std::vector<uint8_t>> bad = {
+      {0x00, 0x00, 1, 2, 3},              // no AU headers
+      {0x00, 0x40, 0x01, 0x40},           // 64 bits of headers in a 4-byte packet
+      AacPacket({unit, unit}, {40, 60}),  // the second unit runs past the end
+      {0x00},                             // shorter than the length field
+  };
+  for (const auto& packet : bad) Feed(packet);
+  int warnings = 0;
+  for (const auto& l : driver.Lines()) warnings += l.level == kLogWarning;
+  EXPECT_EQ(warnings, 1);
+  EXPECT_EQ(client.frames.size(), 1u) << "the first unit of the packet whose second overran";
+  Feed(AacPacket({unit}));
+  EXPECT_EQ(client.frames.size(), 2u);
+  // Interleaved units are delivered in packet order, said once as well.
+  auto interleaved = AacPacket({unit, unit});
+  interleaved[5] |= 0x01;  // index-delta 1
+  parser.SetFormat(AacFormat(16000, 1));
+  Feed(interleaved);
+  EXPECT_EQ(client.frames.size(), 4u);
+}
+
+TEST_F(AudioParserTest, AacHeaderLayoutFromTheDescription) {
+  parser.SetFormat(AacFormat(16000, 1));
+  // AAC-lbr: 6-bit size, 2-bit index: one byte per header.
+  parser.SetAuHeaderLayout({6, 2, 2, 0, 0});
+  const auto a = Bytes(20, 1), b = Bytes(33, 2);
+  std::vector<uint8_t> packet{0x00, 0x10, static_cast<uint8_t>(20 << 2), static_cast<uint8_t>(33 << 2)};
+  packet.insert(packet.end(), a.begin(), a.end());
+  packet.insert(packet.end(), b.begin(), b.end());
+  Feed(packet);
+  ASSERT_EQ(client.frames.size(), 2u);
   EXPECT_EQ(client.frames[0].bytes, a);
   EXPECT_EQ(client.frames[1].bytes, b);
-  EXPECT_EQ(client.frames[2].bytes, c);
-  EXPECT_EQ(parser.BufferedAac(), 0u);
 }
 
 TEST_F(AudioParserTest, AacResynchronisesAfterLossAndForeignHeaders) {
@@ -296,6 +377,116 @@ TEST_F(AudioParserTest, AFrameRefusedWhileStoppingIsNoError) {
   EXPECT_EQ(client.frames.size(), 1u);
   for (const auto& l : driver.Lines()) EXPECT_NE(l.level, kLogError) << l.text;
   EXPECT_EQ(allocator.allocated, allocator.released);
+}
+
+int MuLawToLinear(uint8_t u) {
+  u = static_cast<uint8_t>(~u);
+  const int t = (((u & 0x0F) << 3) + 0x84) << ((u & 0x70) >> 4);
+  return (u & 0x80) ? 0x84 - t : t - 0x84;
+}
+
+int ALawToLinearForTest(uint8_t a) {
+  a ^= 0x55;
+  int t = (a & 0x0F) << 4;
+  const int seg = (a & 0x70) >> 4;
+  t = seg == 0 ? t + 8 : (t + 0x108) << (seg - 1);
+  return (a & 0x80) ? t : -t;
+}
+
+// A-law reaches the host as mu-law of (nearly) the same samples, never as A-law bytes under the
+// mu-law tag: by the payload type (8) or by the description.
+TEST_F(AudioParserTest, ALawBecomesMuLaw) {
+  for (int a = 0; a < 256; ++a) {
+    const int want = ALawToLinearForTest(static_cast<uint8_t>(a));
+    const int got = MuLawToLinear(ALawToMuLaw(static_cast<uint8_t>(a)));
+    // Mu-law's step at this level: 1/16 of the value's power-of-two segment, at least 2.
+    const int step = std::max(2, std::abs(want) / 16);
+    EXPECT_LE(std::abs(got - want), step) << "A-law 0x" << std::hex << a << " = " << std::dec << want;
+    EXPECT_EQ(got < 0, want < 0) << a;
+  }
+  EXPECT_EQ(ALawToMuLaw(0xD5), 0xFE) << "A-law's smallest positive step is mu-law's";
+  EXPECT_EQ(ALawToMuLaw(0xAA), 0x80) << "full scale stays full scale";
+
+  std::vector<uint8_t> aLaw(4000);
+  for (size_t i = 0; i < aLaw.size(); ++i) aLaw[i] = static_cast<uint8_t>(i * 7);
+  std::vector<uint8_t> expected(aLaw.size());
+  for (size_t i = 0; i < aLaw.size(); ++i) expected[i] = ALawToMuLaw(aLaw[i]);
+  struct Case {
+    const char* name;
+    uint8_t payloadType;
+    bool described;
+    bool converted;
+  };
+  const Case cases[] = {
+      {"payload type 8", 8, false, true},
+      {"described as PCMA with a dynamic payload type", 97, true, true},
+      {"payload type 0 is mu-law already", 0, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    parser.SetFormat(G711AudioFormat());
+    parser.SetALaw(c.described);
+    client.frames.clear();
+    parser.ProcessPacket(aLaw.data(), static_cast<uint32_t>(aLaw.size()), sequence++, c.payloadType, 1u);
+    ASSERT_EQ(client.frames.size(), 1u);
+    EXPECT_EQ(client.frames[0].fourcc, kAudioTagG711MuLaw);
+    EXPECT_EQ(client.frames[0].bytes, c.converted ? expected : aLaw);
+  }
+}
+
+// Between sessions nothing is taken; within one, a second sender (an earlier session's stream
+// still reaching a reused port) is dropped until the first has been silent a while.
+TEST_F(AudioParserTest, StaleStreamsAreDropped) {
+  const auto samples = Bytes(2000);
+  parser.Disarm();
+  EXPECT_FALSE(parser.IsArmed());
+  parser.ProcessPacket(samples.data(), 2000, 1, 0, 0x1111u);
+  parser.ProcessPacket(samples.data(), 2000, 2, 0, 0x1111u);
+  EXPECT_TRUE(client.frames.empty()) << "a disarmed parser takes nothing";
+  EXPECT_EQ(parser.BufferedSamples(), 0u);
+
+  parser.SetFormat(G711AudioFormat());
+  parser.ProcessPacket(samples.data(), 2000, 10, 0, 0x2222u);
+  parser.ProcessPacket(samples.data(), 2000, 3, 0, 0x1111u);  // the stale one
+  parser.ProcessPacket(samples.data(), 2000, 11, 0, 0x2222u);
+  ASSERT_EQ(client.frames.size(), 1u) << "the stale sender neither joined nor broke the sequence";
+  EXPECT_EQ(client.frames[0].bytes.size(), 4000u);
+  // The kept sender went quiet; the other one is a restarted stream.
+  parser.now += CBaseRTPAudioParser::kSenderSilenceMs;
+  parser.ProcessPacket(samples.data(), 2000, 4, 0, 0x1111u);
+  parser.ProcessPacket(samples.data(), 2000, 5, 0, 0x1111u);
+  EXPECT_EQ(client.frames.size(), 2u);
+}
+
+// Set-up from the worker and the RTSP thread racing the packet thread: every frame is whole and
+// in one format (run under ASan/UBSan natively).
+TEST_F(AudioParserTest, SetUpRacingTheDataPath) {
+  std::atomic<bool> done{false};
+  std::thread setUp([&] {
+    for (int i = 0; i < 2000; ++i) {
+      parser.Disarm();
+      parser.SetDecoderConfig(i % 2 ? std::vector<uint8_t>{0x14, 0x08} : std::vector<uint8_t>());
+      parser.SetFormat(i % 2 ? AacFormat(16000, 1) : G711AudioFormat());
+    }
+    done = true;
+  });
+  const auto unit = Bytes(100, 5);
+  const auto aac = AacPacket({unit, unit});
+  const auto g711 = Bytes(4000);
+  uint16_t seq = 0;
+  while (!done) {
+    parser.ProcessPacket(aac.data(), static_cast<uint32_t>(aac.size()), seq++, 96, 7u);
+    parser.ProcessPacket(g711.data(), static_cast<uint32_t>(g711.size()), seq++, 0, 7u);
+  }
+  setUp.join();
+  for (const auto& f : client.frames) {
+    if (f.fourcc == kAudioTagAac) {
+      EXPECT_EQ(f.bytes, unit);
+    } else {
+      EXPECT_EQ(f.fourcc, kAudioTagG711MuLaw);
+      EXPECT_GE(f.bytes.size(), 4000u);
+    }
+  }
 }
 
 TEST(AudioCaptureTime, CivilDatesFromUnixTime) {

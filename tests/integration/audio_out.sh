@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Audio from the host reaches the camera byte for byte, in 640-byte packets about 80 ms apart;
 # frames in another format are refused; a host that offers no format of the camera's gets the
-# "no common format" status (4) and nothing is sent.
+# "no common format" status (4) and nothing is sent; a host that sends from the moment the open
+# returned still gets the camera connected.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.31
 dev="$(host_device $cam) -p 102=Count=1;IsStereo=0"
@@ -53,4 +54,14 @@ expect_line formats "^AUDIO_STATUS index=7 status=4$" "no common format: status 
 reject_line formats "^AUDIO_STATUS index=7 status=2$" "never running without a common format"
 expect_line formats "^LOG level=1 .*no common audio format" "one clear log line"
 [ "$(received 'len(s["connections"])')" = 0 ] && pass "no stream asked for" || fail "a stream was asked for"
+
+clear
+# shellcheck disable=SC2086
+host_run nowait 60 $dev audio-out tone.wav --audio-no-wait || fail "host exit code $?"
+expect_line nowait "^AUDIO_OUT frames=26 refused=0 .* last_status=2 closed=true lost=0 errors=0$" \
+  "frames sent right after the open: running until closed"
+expect_line nowait "^AUDIO running=true$" "the first frame did not push out the connect"
+[ "$(received 'len(got) >= len(data) // 2 and got[:640] in data')" = True ] &&
+  pass "the camera got the samples (at most a frame given way while connecting)" ||
+  fail "the camera got $(received 'len(got)') bytes"
 finish

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -215,6 +216,43 @@ TEST_F(RtpStreamerTest, TransmitFailsOnADeadCamera) {
     streamer.disconnectVideo();
     EXPECT_LT(MsSince(teardown), 1000);
   }
+}
+
+// A stop on another thread breaks a send blocked on a camera that stopped reading, long before
+// the connection's time-out, and an aborted client connects no more.
+TEST_F(RtpStreamerTest, AbortBreaksASendInProgress) {
+  FakeStreamCamera camera([&](FakeStreamCamera& cam) {
+    uint32_t id;
+    if (!cam.ReadRequest(id)) return;
+    cam.Accept(id);
+    cam.Stall();
+  });
+  Observer seen;
+  RtpStreamer streamer(camera.Url().c_str(), RtpStreamer::kModeSender);
+  ASSERT_TRUE(streamer.connectVideo(20000, 1, 0, 2, 0, &Observer::OnConnection, &seen));
+  ASSERT_TRUE(seen.WaitConnection(3000));
+  std::atomic<bool> ended{false};
+  std::thread sender([&] {
+    std::vector<uint8_t> audio(640, 0x7F);
+    while (streamer.transmit(0, audio.data(), 640, 0) == 640) {
+    }
+    ended = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto start = Clock::now();
+  streamer.abort();
+  while (!ended && MsSince(start) < 15000) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const long long ms = MsSince(start);
+  sender.join();
+  std::printf("send broken by abort after %lld ms\n", ms);
+  EXPECT_LT(ms, 2000) << "the send waited for the 20 s time-out";
+  streamer.disconnectVideo();
+
+  RtpStreamer later(camera.Url().c_str(), RtpStreamer::kModeSender);
+  later.abort();
+  const auto connect = Clock::now();
+  EXPECT_FALSE(later.connectVideo(20000, 1, 0, 2, 0, &Observer::OnConnection, &seen));
+  EXPECT_LT(MsSince(connect), 1000);
 }
 
 // Once the receiver is removed no packet reaches the old context, even while the camera sends.

@@ -24,6 +24,8 @@ if(LUMIVAR_WINDOWS)
     motion_mode 150
     audio_g711 150
     audio_aac 150
+    audio_alaw 150
+    audio_aac_fragments 150
     audio_signal_loss 180
     audio_multicast 240
     audio_cycles 600

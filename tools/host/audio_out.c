@@ -249,6 +249,11 @@ bool ParseAudioOption(const char* arg, const char* value, AudioOutOptions* audio
     *takesValue = false;
     return true;
   }
+  if (strcmp(arg, "--audio-no-wait") == 0) {
+    audio->noWait = true;
+    *takesValue = false;
+    return true;
+  }
   if (!value) return false;
   char* end = NULL;
   unsigned long v = strtoul(value, &end, 10);
@@ -300,7 +305,8 @@ bool ModeAudioOut(Session* session) {
     HostPrint("AUDIO format tag=%s rate=%u bitrate=%u stereo=%d", tag, format.sampleRate, format.bitRate,
               format.stereo ? 1 : 0);
   }
-  bool running = opened && WaitStatus(&status, 2, 15000);
+  /* A recorder may send its first frame the moment the open returned, before "running". */
+  bool running = opened && (opt->noWait || WaitStatus(&status, 2, 15000));
   if (!running) HostPrint("AUDIO not running: status %u", sender->vtbl->GetChannelStatus(sender, 0));
 
   unsigned long long sentBytes = 0;
@@ -326,6 +332,8 @@ bool ModeAudioOut(Session* session) {
   }
   /* The channel sends what it holds 80 ms a packet; let it finish before closing. */
   if (running) Sleep(1500);
+  if (opt->noWait && opened)
+    HostPrint("AUDIO running=%s", WaitStatus(&status, 2, 5000) ? "true" : "false");
   uint32_t last = sender->vtbl->GetChannelStatus(sender, 0);
   bool closed = opened && sender->vtbl->CloseChannel(sender, 0);
   HostPrint("AUDIO_OUT frames=%u refused=%u bytes=%llu last_status=%u closed=%s lost=%ld errors=%ld", frames,

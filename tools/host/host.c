@@ -61,6 +61,7 @@
  *     --audio-formats T,..  format tags the host offers ("711M")
  *     --audio-seconds S     send the file again and again for S seconds (0: once)
  *     --audio-out           cycles mode: open and close an audio output channel per cycle
+ *     --audio-no-wait       audio-out: send from right after the open, not after "running"
  *
  * The last line is a summary; the exit code is 0 when every step ran as required. */
 #include <stdbool.h>
@@ -158,7 +159,7 @@ static void Usage(void) {
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
       "                    [--edge-storage] [--replay-file FILE]\n"
       "                    [--frame-bytes N] [--frame-ms MS] [--audio-bitrate B] [--audio-formats T,...]\n"
-      "                    [--audio-seconds S] [--audio-out]\n"
+      "                    [--audio-seconds S] [--audio-out] [--audio-no-wait]\n"
       "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query|audio-out "
       "FILE.wav]\n");
 }

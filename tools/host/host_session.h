@@ -58,6 +58,7 @@ typedef struct AudioOutOptions {
   const char* formats; /* the host's offered format tags, comma-separated ("711M") */
   uint32_t seconds;    /* send the file again and again this long; 0: once */
   bool cycles;         /* cycles mode: open and close an audio output channel instead */
+  bool noWait;         /* send from right after the open, without waiting for "running" */
 } AudioOutOptions;
 
 typedef struct HostOptions {
