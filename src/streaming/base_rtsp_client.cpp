@@ -69,6 +69,7 @@ bool CBaseRTSPClient::Start(const RTSPConnectionParams& params, IRTSPClientUser*
                             uint32_t transportMode) {
   // A second Start without Disconnect would leak the first socket under a running thread.
   if (IsConnected() || IsRunning()) Disconnect();
+  connectAborted_.store(false);
   parser_.Reset();
   reader_.Clear();
   connectionClosed_ = false;
@@ -140,7 +141,8 @@ bool CBaseRTSPClient::Connect() {
   if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
     // Polled in short steps so a refused or failed connect is noticed at once (Windows reports
     // it in the except set) while a slow one may take up to the connect time-out.
-    for (uint32_t polls = params_.connectTimeoutMs / kConnectPollMs; polls > 0; --polls) {
+    for (uint32_t polls = params_.connectTimeoutMs / kConnectPollMs; polls > 0 && !connectAborted_.load();
+         --polls) {
       fd_set writable, failed;
       FD_ZERO(&writable);
       FD_ZERO(&failed);

@@ -105,6 +105,8 @@ class CBaseRTSPClient : public CBaseThread {
   bool Start(const RTSPConnectionParams& params, IRTSPClientUser* user, uint32_t transportMode);
   // Ends the session (TEARDOWN is sent by the thread on its way out) and releases the socket.
   void Disconnect();
+  // Any thread: a Start waiting for its TCP connection gives up at once.
+  void AbortConnect() { connectAborted_.store(true); }
   // The owner's wish outlives the session it was made for: a session opened after a request
   // starts paused or playing accordingly, so a request that meets a reconnect is not lost.
   void RequestPause() {
@@ -186,6 +188,7 @@ class CBaseRTSPClient : public CBaseThread {
   bool failureLogged_ = false;       // one line per run of failures, not one per reconnect
   uint64_t lastKeepAlive_ = 0;       // FILETIME of the last keep-alive; client thread
   IRTSPClientUser* user_ = nullptr;  // borrowed from Start until Disconnect
+  std::atomic<bool> connectAborted_{false};
   uint32_t transportMode_ = kRtspTransportUdp;
   CEvent pauseEvent_;
   CEvent playEvent_;
