@@ -26,6 +26,10 @@ bool CAudioCaptureChannel::Stop() {
 }
 
 bool CAudioCaptureChannel::EnableAudio() {
+  // An abort is kept until reset; Stop raises the stop event before it aborts, so a stop after
+  // this reset still fails the request.
+  rcp_.ResetAbort();
+  if (GetStopEvent().IsSet()) return false;
   if (!rcp_.SetRcpFlag(kAudioEnableCommand, 1, 0).IsSuccess()) return false;
   parser_.SetFormat(format_);
   parser_.SetDecoderConfig({});

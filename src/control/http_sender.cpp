@@ -119,7 +119,13 @@ void CHttpSender::Abort() {
 }
 
 bool CHttpSender::SendRequest(const HttpRequest& request) {
-  aborted_ = false;
+  if (aborted_) {
+    CloseRequest();
+    statusCode_ = 0;
+    contentLength_ = 0;
+    lastError_ = ERROR_WINHTTP_OPERATION_CANCELLED;
+    return false;
+  }
   // Two passes at most: the second only after a 401 taught us the camera's scheme, and a
   // learned scheme never asks for a third.
   for (int pass = 0; pass < 2; ++pass) {

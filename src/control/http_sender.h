@@ -1,6 +1,7 @@
 // The driver's only HTTP client, on WinHTTP in synchronous mode. One sender talks to one
-// camera and is used by one thread at a time; Abort may come from any thread and breaks a
-// call that is blocked in WinHTTP.
+// camera and is used by one thread at a time; Abort may come from any thread, breaks a call
+// that is blocked in WinHTTP and makes every later request fail at once until ResetAbort: an
+// abort that lands between two requests of a thread is not lost.
 #pragma once
 
 #include <windows.h>
@@ -75,7 +76,10 @@ class CHttpSender : public CBaseHttpSender {
   CHttpSender& operator=(const CHttpSender&) = delete;
 
   bool SendRequest(const HttpRequest& request) override;
+  // Any thread: closes the request in flight and refuses every later one until ResetAbort.
   void Abort() override;
+  // The owner, before it uses the sender again after a stop (a channel resumed or restarted).
+  void ResetAbort() { aborted_ = false; }
   uint32_t GetAvailableData() override;
   uint32_t ReceiveAll(std::vector<uint8_t>& data) override;
   uint32_t Receive(std::vector<uint8_t>& data, uint32_t maxCount, bool clear) override;

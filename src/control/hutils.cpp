@@ -31,7 +31,7 @@ CResultDef RequestGetRD(Web::CHttpSender& sender, const std::string& path, std::
     }
     buffer.push_back(0);
   }
-  sender.Abort();
+  sender.CloseRequest();
   return result;
 }
 

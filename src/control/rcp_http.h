@@ -2,7 +2,8 @@
 // "/rcp.xml" with the command in the query, and comes back as a small XML document.
 //
 // One CRcpHttp per object that talks to the camera, used by that object's thread; Abort may
-// come from any thread and ends the request in progress. Writes report a CResultDef (code 0
+// come from any thread, ends the request in progress and fails every later one at once until
+// ResetAbort. Writes report a CResultDef (code 0
 // on success, 3 bad argument, 9 not sent, 6 HTTP status, 10 unusable reply, 11 camera error);
 // reads report the value, with 0 / empty meaning failure, and optionally whether the read
 // worked at all (for callers to whom 0 is a valid answer).
@@ -66,8 +67,11 @@ class CRcpHttp {
   bool WriteRcpSession(uint16_t command, const std::string& type, const std::string& payload,
                        uint32_t session);
 
-  // Ends the request in progress (any thread).
+  // Any thread: ends the request in progress and fails every later one until ResetAbort.
   void Abort() { sender_.Abort(); }
+  // The owner, before it talks to the camera again after a stop.
+  void ResetAbort() { sender_.ResetAbort(); }
+  bool IsAborted() const { return sender_.IsAborted(); }
   // HTTP status of the last request; 0 when the camera did not answer.
   uint32_t GetLastStatusCode() const { return sender_.GetStatusCode(); }
   Web::CHttpSender& GetSender() { return sender_; }

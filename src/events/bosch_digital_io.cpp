@@ -14,6 +14,8 @@ CBoschDigitalIO::CBoschDigitalIO(IDriver* driver)
 CBoschDigitalIO::~CBoschDigitalIO() { StopIO(); }
 
 bool CBoschDigitalIO::LoadIODescription(uint32_t& inputCount, uint32_t& outputCount) {
+  // An abort is kept until reset: the one of an earlier StopIO must not fail this start.
+  descriptionRcp_.ResetAbort();
   bool inputsOk = false, outputsOk = false;
   const uint32_t inputs = descriptionRcp_.GetRcpULong(kInputCountCommand, &inputsOk);
   if (!inputsOk) return false;
@@ -50,6 +52,8 @@ bool CBoschDigitalIO::SetOutputStateOnDevice(uint32_t index, uint32_t state) {
 }
 
 void CBoschDigitalIO::PrepareDevice() {
+  inputRcp_.ResetAbort();
+  outputRcp_.ResetAbort();
   // Runs on the host's thread inside StartIO: a camera that answers nothing at all (not even an
   // error) would otherwise hold the host for one time-out per request, so the set-up ends there
   // and the threads report the failure as they poll.

@@ -10,6 +10,9 @@ CMotionChannel::CMotionChannel(uint32_t channel, IDriver* driver, ipcapture::IIP
 CMotionChannel::~CMotionChannel() { Stop(); }
 
 void CMotionChannel::ThreadProc() {
+  // An abort is kept until reset; Stop raises the stop event before it aborts, so one raised
+  // after this reset still ends the loop below.
+  rcp_.ResetAbort();
   while (!IsStopRequested()) {
     try {
       CLoggerInstance::Reset();

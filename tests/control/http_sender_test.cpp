@@ -214,19 +214,36 @@ TEST(HttpSenderTest, AbortFromAnotherThreadEndsAHangingRequest) {
   CHttpSender sender(Camera(80, "secret", kTimeoutMs));
   const auto start = std::chrono::steady_clock::now();
   auto sending = std::async(std::launch::async, [&] { return sender.SendRequest(Get("/hang")); });
-  // SendRequest clears an earlier abort when it starts, so keep aborting until it returns.
-  bool finished = false;
-  while (!finished && std::chrono::steady_clock::now() - start < 20s) {
-    sender.Abort();
-    finished = sending.wait_for(100ms) == std::future_status::ready;
-  }
-  ASSERT_TRUE(finished) << "SendRequest still blocked after Abort";
+  // One abort is enough, whether it lands before the request starts or while it waits.
+  std::this_thread::sleep_for(200ms);
+  sender.Abort();
+  ASSERT_EQ(sending.wait_for(20s), std::future_status::ready) << "SendRequest still blocked after Abort";
   EXPECT_FALSE(sending.get());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTimeoutMs + 2000));
   EXPECT_TRUE(sender.IsAborted());
-  // The sender stays usable after an abort.
+  // The sender is usable again once its owner resets the abort.
+  sender.ResetAbort();
   EXPECT_TRUE(sender.SendRequest(Get("/status/200")));
   EXPECT_FALSE(sender.IsAborted());
+}
+
+// A stop that aborts between two requests of the owner's thread must not be lost: the next
+// request fails at once instead of waiting out a silent camera, and so does every later one
+// until the owner resets the abort.
+TEST(HttpSenderTest, AnAbortBetweenRequestsFailsTheNextOnesAtOnce) {
+  CHttpSender sender(Camera(80, "secret", 5000));
+  ASSERT_TRUE(sender.SendRequest(Get("/status/200")));
+  sender.Abort();
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(sender.SendRequest(Get("/hang")));
+    EXPECT_EQ(sender.GetStatusCode(), 0u);
+    EXPECT_EQ(sender.GetLastErrorCode(), static_cast<uint32_t>(ERROR_WINHTTP_OPERATION_CANCELLED));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  sender.ResetAbort();
+  EXPECT_TRUE(sender.SendRequest(Get("/status/200")));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
 }
 
 TEST(HttpSenderTest, AbortDuringReceiveAll) {
@@ -236,12 +253,9 @@ TEST(HttpSenderTest, AbortDuringReceiveAll) {
   std::vector<uint8_t> body;
   const auto start = std::chrono::steady_clock::now();
   auto receiving = std::async(std::launch::async, [&] { return sender.ReceiveAll(body); });
-  bool finished = false;
-  while (!finished && std::chrono::steady_clock::now() - start < 20s) {
-    sender.Abort();
-    finished = receiving.wait_for(100ms) == std::future_status::ready;
-  }
-  ASSERT_TRUE(finished) << "ReceiveAll still blocked after Abort";
+  std::this_thread::sleep_for(200ms);
+  sender.Abort();
+  ASSERT_EQ(receiving.wait_for(20s), std::future_status::ready) << "ReceiveAll still blocked after Abort";
   EXPECT_LE(receiving.get(), 10u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTimeoutMs + 2000));
   EXPECT_EQ(sender.GetAvailableData(), 0u);
