@@ -43,7 +43,7 @@ void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
     CScopedLock guard(tableLock_);
     auto it = channels_.find(number);
     if (it == channels_.end()) {
-      channels_[number] = ChannelEntry{callback, 1, 0, std::make_shared<CCallbackGate>()};
+      channels_[number] = ChannelEntry{callback, 1, 0, 0, 0, std::make_shared<CCallbackGate>()};
       // The item of a channel restarted during its replay goes on with the channel.
       if (IEdgeStorageTask* task = GetTask()) task->ResumeChannel(number);
       std::vector<PendingItem> resumed;
@@ -133,7 +133,7 @@ size_t CBaseEdgeStorageHandler::GetPendingCount() {
   return pending_.size();
 }
 
-void CBaseEdgeStorageHandler::OnFrameSeen(uint32_t channel, uint64_t time) {
+void CBaseEdgeStorageHandler::OnFrameSeen(uint32_t channel, uint64_t time, uint64_t cameraTime) {
   {
     CScopedLock guard(tableLock_);
     auto it = channels_.find(channel);
@@ -142,7 +142,10 @@ void CBaseEdgeStorageHandler::OnFrameSeen(uint32_t channel, uint64_t time) {
         CScopedLock reconnectGuard(reconnectLock_);
         if (reconnectTime_ == 0) reconnectTime_ = time;
       }
+      const uint64_t mark = cameraTime != 0 ? cameraTime : time;
+      if (it->second.reconnectMark == 0) it->second.reconnectMark = mark;
       it->second.lastAlive = time;
+      it->second.lastMark = mark;
       aliveEvent_.Set();
     }
   }
@@ -170,12 +173,18 @@ void CBaseEdgeStorageHandler::SynchroniseClock() {
 
 void CBaseEdgeStorageHandler::OnSignalLost(uint32_t /*channel*/) { wakeEvent_.Set(); }
 
-std::map<uint32_t, uint64_t> CBaseEdgeStorageHandler::SnapshotAliveTimes() {
-  std::map<uint32_t, uint64_t> snapshot;
+std::map<uint32_t, CBaseEdgeStorageHandler::AliveSnapshot> CBaseEdgeStorageHandler::SnapshotAliveTimes() {
+  std::map<uint32_t, AliveSnapshot> snapshot;
   CScopedLock guard(tableLock_);
   for (const auto& [number, entry] : channels_)
-    if (entry.lastAlive != 0) snapshot[number] = entry.lastAlive;
+    if (entry.lastAlive != 0) snapshot[number] = {entry.lastAlive, entry.lastMark};
   return snapshot;
+}
+
+uint64_t CBaseEdgeStorageHandler::ReconnectMark(uint32_t channel, uint64_t fallback) {
+  CScopedLock guard(tableLock_);
+  auto it = channels_.find(channel);
+  return it != channels_.end() && it->second.reconnectMark != 0 ? it->second.reconnectMark : fallback;
 }
 
 bool CBaseEdgeStorageHandler::QueueItem(uint32_t channel, uint64_t begin, uint64_t end) {
@@ -189,7 +198,7 @@ bool CBaseEdgeStorageHandler::QueueItem(uint32_t channel, uint64_t begin, uint64
 }
 
 void CBaseEdgeStorageHandler::ThreadProc() {
-  std::map<uint32_t, uint64_t> snapshot;
+  std::map<uint32_t, AliveSnapshot> snapshot;
   for (;;) {
     for (;;) {
       CEvent* events[] = {&GetStopEvent(), &aliveEvent_, &syncEvent_};
@@ -207,8 +216,11 @@ void CBaseEdgeStorageHandler::ThreadProc() {
       end = reconnectTime_;
     }
     if (end == 0) end = Now();
-    for (const auto& [number, last] : snapshot)
-      if (last != 0 && last < end) QueueItem(number, last, end);
+    for (const auto& [number, last] : snapshot) {
+      // A channel that has not reported yet ends its gap where the first one did.
+      const uint64_t edge = ReconnectMark(number, end);
+      if (last.mark != 0 && last.mark < edge) QueueItem(number, last.mark, edge);
+    }
     snapshot.clear();
 
     wakeEvent_.Reset();
@@ -221,10 +233,14 @@ void CBaseEdgeStorageHandler::ThreadProc() {
       if (r == 2) SynchroniseClock();
       snapshot = SnapshotAliveTimes();
       uint64_t newest = 0;
-      for (const auto& entry : snapshot) newest = std::max(newest, entry.second);
+      for (const auto& entry : snapshot) newest = std::max(newest, entry.second.alive);
       const uint64_t now = Now();
       if (newest != 0 && now > newest && now - newest > uint64_t{timeout} * kFileTimeTicksPerMs) break;
       snapshot.clear();
+    }
+    {
+      CScopedLock guard(tableLock_);
+      for (auto& [number, entry] : channels_) entry.reconnectMark = 0;
     }
     {
       CScopedLock guard(reconnectLock_);
@@ -294,7 +310,8 @@ void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(uint32_t channel, uint6
     task->TakeItem(channel, begin, end);
     const std::string address = driver_ ? driver_->GetDeviceAddress() : std::string();
     uint64_t position = 0;
-    uint32_t failedRuns = 0;
+    uint32_t failedRuns = 0;  // runs the camera answered
+    uint32_t retries = 0;     // every failed run: the pause grows with these
     uint32_t pauseMs = 0;
     auto ended = [&] {
       if (driver_)
@@ -329,12 +346,13 @@ void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(uint32_t channel, uint6
         }
         // A run cut short by the channel's own restart is no failure of the replay.
         if (GetStopCount(channel) == stops) {
-          if (++failedRuns >= maxFailedRuns_) {
+          ++retries;
+          if (task->LastRunAnswered() && ++failedRuns >= maxFailedRuns_) {
             LogGivenUp(channel, std::max(begin, position), end, failedRuns);
             break;
           }
           pauseMs = firstRetryPauseMs_;
-          for (uint32_t i = 1; i < failedRuns && pauseMs < maxRetryPauseMs_; ++i) pauseMs *= 2;
+          for (uint32_t i = 1; i < retries && pauseMs < maxRetryPauseMs_; ++i) pauseMs *= 2;
           pauseMs = std::min(pauseMs, maxRetryPauseMs_);
         }
       }

@@ -59,8 +59,9 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
   static constexpr uint32_t kTimeSyncRetryMs = 10000;
   // A replay that fails is tried again after a pause that doubles up to the cap; after this
   // many failed runs the gap is given up (logged at warning level with its interval). Runs cut
-  // short by the channel's own restart do not count.
-  static constexpr uint32_t kMaxFailedRuns = 6;
+  // short by the channel's own restart, and runs that got no answer from the camera at all (its
+  // network, not its storage), do not count.
+  static constexpr uint32_t kMaxFailedRuns = 5;
   static constexpr uint32_t kFirstRetryPauseMs = 2000;
   static constexpr uint32_t kMaxRetryPauseMs = 30000;
 
@@ -78,7 +79,7 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
   bool DeliverReplayedFrame(uint32_t channel, ipcapture::IIPFrame* frame);
 
   // IEdgeStorageCallback
-  void OnFrameSeen(uint32_t channel, uint64_t time) override;
+  void OnFrameSeen(uint32_t channel, uint64_t time, uint64_t cameraTime) override;
   void OnSignalLost(uint32_t channel) override;
   void OnNewestFrameTime(uint32_t, uint64_t) override {}
   void OnDataSignalLost(uint32_t) override {}
@@ -116,6 +117,10 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
     ipcapture::IIPVideoCallback* callback = nullptr;  // the host's, borrowed while registered
     uint32_t count = 0;
     uint64_t lastAlive = 0;
+    // The gap's edges: the camera's capture time of the frame when known (replayed frames carry
+    // the camera's times, and the host's frame times lag them), else the host's frame time.
+    uint64_t lastMark = 0;
+    uint64_t reconnectMark = 0;  // first frame after the outage being watched; 0 = none yet
     // Shared with a delivery in progress, which may outlast the entry.
     std::shared_ptr<CCallbackGate> gate;
   };
@@ -132,8 +137,14 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
   void LogGivenUp(uint32_t channel, uint64_t begin, uint64_t end, uint32_t runs);
   // On the monitor thread.
   void SynchroniseClock();
+  struct AliveSnapshot {
+    uint64_t alive = 0;
+    uint64_t mark = 0;
+  };
   // Newest report of every channel that has reported; empty when none has.
-  std::map<uint32_t, uint64_t> SnapshotAliveTimes();
+  std::map<uint32_t, AliveSnapshot> SnapshotAliveTimes();
+  // The edge of the gap after an outage on `channel`: its first frame after it, or `fallback`.
+  uint64_t ReconnectMark(uint32_t channel, uint64_t fallback);
 
   IDriver* const driver_;  // borrowed: outlives the handler
   const uint32_t queueLimit_;

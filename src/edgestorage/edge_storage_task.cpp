@@ -199,7 +199,13 @@ bool CEdgeStorageTask::WriteSession(uint16_t command, const char* type, const st
   return rcp_.WriteRcpSession(command, type, payload, session);
 }
 
-bool CEdgeStorageTask::SyncronizeTime() { return SetCameraClock(clockRcp_); }
+bool CEdgeStorageTask::SyncronizeTime() {
+  // Only a stop aborts the clock's requests, and for good: the monitor thread is ending.
+  if (stopped_.load()) return false;
+  clockRcp_.ResetAbort();
+  if (stopped_.load()) clockRcp_.Abort();
+  return SetCameraClock(clockRcp_);
+}
 
 bool CEdgeStorageTask::SetCameraClock(CRcpHttp& rcp) {
   if (synchronised_.load()) return true;
@@ -231,6 +237,9 @@ int CEdgeStorageTask::CheckStorage() {
 bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
   constexpr char kMethod[] = "vantrel::CEdgeStorageTask::ProcessTaskItem";
   BeginRun();
+  // An abandonment from here on aborts this run's requests; one from before is over.
+  rcp_.ResetAbort();
+  if (IsAbandoned()) rcp_.Abort();
   playStarted_.store(false);
   dataEvent_.Reset();
   sessionClosedEvent_.Reset();
@@ -289,8 +298,10 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     return report(true);
   }
   if (!GetStorageIntervals(begin, end)) {
-    Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
-        Text(begin).c_str(), Text(end).c_str(), address.c_str());
+    // A run the channel's stop cut short is no error of the camera.
+    if (!IsAbandoned())
+      Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
+          Text(begin).c_str(), Text(end).c_str(), address.c_str());
     CloseSession();
     return report(false);
   }

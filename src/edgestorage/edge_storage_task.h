@@ -137,6 +137,7 @@ class CEdgeStorageTask : public CBaseRTSPEdgeStorageTask {
 
   bool ProcessTaskItem(uint64_t* position) override;
   bool SyncronizeTime() override;
+  bool LastRunAnswered() override { return rcp_.GetLastStatusCode() != 0; }
 
  private:
   // 1 present, 0 absent, -1 the camera did not say.

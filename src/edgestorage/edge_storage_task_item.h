@@ -23,6 +23,9 @@ class IEdgeStorageTask {
   // True when the item is done (replayed, or impossible for good); `position` gets the newest
   // replayed frame time.
   virtual bool ProcessTaskItem(uint64_t* position) = 0;
+  // Whether the camera answered the last run's last request over HTTP: a run that could not
+  // reach the camera at all says nothing about whether the replay can ever finish.
+  virtual bool LastRunAnswered() = 0;
   // Ends the current item early when it belongs to `channel` (any thread): requests in flight
   // are aborted, and the run under way reports "not done" even if the channel comes back.
   virtual void AbandonChannel(uint32_t channel) = 0;

@@ -404,6 +404,7 @@ void CBaseRTSPClient::AnswerSenderReports(const std::string& compound) {
     if (packet.type != rtcp::kTypeSenderReport) continue;
     const auto report = rtcp::ReadSenderReport(packet);
     if (!report) continue;
+    if (user_) user_->OnSenderReport(report->ntp, report->rtpTimestamp);
     rtcp::ReceiverReportFields fields;
     fields.versionBits = report->versionBits;
     fields.ownSsrc = ownSsrc_;
@@ -571,6 +572,12 @@ void CBaseRTSPClient::ThreadProc() {
       // What arrived behind the last awaited response is already read: hand it on before
       // waiting, since the socket will not signal those bytes again.
       while (std::optional<RtspMessage> message = reader_.Next()) Dispatch(*message);
+      // A connection that closed while a response was read (a camera that answers PLAY and
+      // hangs up) is no longer watched: in mode 2 it was the media path, so the session ends.
+      if (connectionClosed_ && transportMode_ == kRtspTransportInterleaved) {
+        lastRequestAnswered_.store(false);
+        break;
+      }
       // The connection is watched as long as it is open: the server may send requests of its
       // own, and in mode 2 it carries the media.
       const DWORD count = connectionClosed_ ? 3 : 4;

@@ -71,6 +71,7 @@ class FakeTask final : public IEdgeStorageTask {
   }
   void AbandonChannel(uint32_t channel) override { abandoned.push_back(channel); }
   void ResumeChannel(uint32_t channel) override { resumed.push_back(channel); }
+  bool LastRunAnswered() override { return answered.load(); }
   void Stop() override {}
   bool SyncronizeTime() override {
     if (syncDelayMs) Sleep(syncDelayMs);
@@ -94,6 +95,7 @@ class FakeTask final : public IEdgeStorageTask {
   std::atomic<int> syncs{0};
   std::atomic<bool> done{true};
   std::atomic<bool> syncResult{true};
+  std::atomic<bool> answered{true};
   std::atomic<uint64_t> reportPosition{0};
 };
 
@@ -124,7 +126,7 @@ class EdgeStorageHandlerTest : public ::testing::Test {
   bool FeedFrames(IEdgeStorageCallback* handler, uint32_t channel, uint32_t ms, Pred until) {
     for (uint32_t waited = 0; waited < ms; waited += 20) {
       if (until()) return true;
-      handler->OnFrameSeen(channel, GetCurrentFileTime());
+      handler->OnFrameSeen(channel, GetCurrentFileTime(), cameraLag ? GetCurrentFileTime() - cameraLag : 0);
       Sleep(20);
     }
     return until();
@@ -138,6 +140,7 @@ class EdgeStorageHandlerTest : public ::testing::Test {
   FakeDriver driver;
   FakeTask task;
   NullCallback callback;
+  uint64_t cameraLag = 0;  // FeedFrames: the camera's capture time lies this far before the host's
 };
 
 TEST_F(EdgeStorageHandlerTest, RegistrationsAreCountedAndTheLastOneRemovesTheChannel) {
@@ -176,11 +179,11 @@ TEST_F(EdgeStorageHandlerTest, AnOutageQueuesOneItemPerReportingChannelFromItsLa
   // Frames flowing without a pause give no work.
   ASSERT_FALSE(FeedFrames(&handler, 0, 1000, [&] { return !task.Taken().empty(); }));
   const uint64_t last = GetCurrentFileTime();
-  handler.OnFrameSeen(0, last);
+  handler.OnFrameSeen(0, last, 0);
   handler.OnSignalLost(0);
   Sleep(900);  // silent for three signal time-outs
   const uint64_t back = GetCurrentFileTime();
-  handler.OnFrameSeen(0, back);
+  handler.OnFrameSeen(0, back, 0);
   ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] { return task.runs.load() > 0; }));
   const std::vector<TakenItem> taken = task.Taken();
   ASSERT_EQ(taken.size(), 1u) << "channel 1 never reported a frame, so it has no gap";
@@ -191,6 +194,27 @@ TEST_F(EdgeStorageHandlerTest, AnOutageQueuesOneItemPerReportingChannelFromItsLa
   EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, last, back, "started.")));
   EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, last, back, "finished.")));
   EXPECT_GE(task.syncs.load(), 1);
+}
+
+TEST_F(EdgeStorageHandlerTest, AGapRunsBetweenTheCamerasCaptureTimesOfItsEdgeFramesWhenKnown) {
+  driver.info.signalTimeout = 300;
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  cameraLag = 40 * kMs;  // the host's frame times come a little after the camera's
+  ASSERT_FALSE(FeedFrames(&handler, 0, 400, [&] { return !task.Taken().empty(); }));
+  const uint64_t last = GetCurrentFileTime();
+  handler.OnFrameSeen(0, last, last - cameraLag);
+  handler.OnSignalLost(0);
+  Sleep(900);
+  const uint64_t back = GetCurrentFileTime();
+  handler.OnFrameSeen(0, back, back - cameraLag);
+  ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] { return task.runs.load() > 0; }));
+  const std::vector<TakenItem> taken = task.Taken();
+  ASSERT_EQ(taken.size(), 1u);
+  // The recorded copies of both edge frames carry these times: neither is replayed again.
+  EXPECT_EQ(taken[0].begin, last - cameraLag);
+  EXPECT_EQ(taken[0].end, back - cameraLag);
 }
 
 TEST_F(EdgeStorageHandlerTest, TheQueueKeepsOnlyTheNewestItemsBeyondItsLimit) {
@@ -258,7 +282,7 @@ TEST_F(EdgeStorageHandlerTest, AClockTheCameraRefusesIsNotAskedForOnEveryFrame) 
   TestHandler handler(&driver, &task, 10);
   FakeChannel video(0, &callback);
   handler.RegisterChannel(&video);
-  for (int i = 0; i < 50; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i);
+  for (int i = 0; i < 50; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i, 0);
   for (int i = 0; i < 100 && task.syncs.load() == 0; ++i) Sleep(20);
   Sleep(200);
   EXPECT_EQ(task.syncs.load(), 1);
@@ -270,7 +294,7 @@ TEST_F(EdgeStorageHandlerTest, TheClockIsSetOffTheFrameThread) {
   FakeChannel video(0, &callback);
   handler.RegisterChannel(&video);
   const uint64_t before = GetCurrentFileTime();
-  for (int i = 0; i < 20; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i);
+  for (int i = 0; i < 20; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i, 0);
   EXPECT_LT(GetCurrentFileTime() - before, 500 * kMs) << "a live frame waited for the camera's clock";
   for (int i = 0; i < 200 && task.syncs.load() == 0; ++i) Sleep(20);
   EXPECT_EQ(task.syncs.load(), 1);
@@ -304,6 +328,27 @@ TEST_F(EdgeStorageHandlerTest, AReplayThatNeverFinishesIsRetriedAfterGrowingPaus
   const uint64_t pauses[] = {150, 300, 600};
   for (size_t i = 1; i < times.size(); ++i)
     EXPECT_GE(times[i] - times[i - 1], (pauses[i - 1] - 30) * kMs) << "pause " << i;
+  handler.UnregisterChannel(&video);
+}
+
+TEST_F(EdgeStorageHandlerTest, RunsThatCannotReachTheCameraAreRetriedWithoutGivingUp) {
+  task.done = false;
+  task.answered = false;  // the camera's network is down: no HTTP answer at all
+  TestHandler handler(&driver, &task, 10);
+  handler.SetRetryPolicy(2, 50, 100);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  const uint64_t now = GetCurrentFileTime();
+  handler.QueueItem(0, now - 9000 * kMs, now - 1000 * kMs);
+  ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] { return task.runs.load() >= 5; }));
+  for (const auto& line : driver.Lines())
+    EXPECT_EQ(line.text.find("given up"), std::string::npos) << line.text;
+  task.answered = true;  // the camera answers, and still cannot replay: now the runs count
+  ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] {
+    for (const auto& line : driver.Lines())
+      if (line.text.find("was given up after 2 failed replays") != std::string::npos) return true;
+    return false;
+  }));
   handler.UnregisterChannel(&video);
 }
 
@@ -389,6 +434,7 @@ class AbandonProbe final : public CBaseEdgeStorageTask {
   using CBaseEdgeStorageTask::IsAbandoned;
   bool ProcessTaskItem(uint64_t*) override { return false; }
   bool SyncronizeTime() override { return true; }
+  bool LastRunAnswered() override { return true; }
 
  protected:
   bool IsCurrentFrameKey() override { return true; }
