@@ -222,7 +222,7 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IIPFrame* frame) {
     frame->GetTime(&time);
     IEdgeStorageCallback* monitor = edgeMonitor_.load();
     if (!monitor) return;
-    monitor->OnFrameSeen(channel_, SystemTimeToFileTimeValue(time));
+    monitor->OnFrameSeen(channel_, SystemTimeToFileTimeValue(time), frameCameraTime_.load());
   } catch (...) {
     if (driver_)
       driver_->Log(kLogError, "%s: Unhandled exception in driver instance for device %s",

@@ -52,6 +52,9 @@ class CBaseCameraChannel : public ICameraChannel {
   ipcapture::IIPVideoCallback* GetCallback() override { return callback_; }
   uint32_t GetMonitorValue2() override { return 0; }
   void SetEdgeMonitor(IEdgeStorageCallback* monitor) override { edgeMonitor_.store(monitor); }
+  // The camera's own capture time of the frame about to be delivered (0 = not known), for the
+  // edge monitor: replayed recordings carry the camera's times.
+  void SetFrameCameraTime(uint64_t time) { frameCameraTime_.store(time); }
 
   // ICameraChannel
   bool Start(const VideoSettings& settings) override;
@@ -118,6 +121,7 @@ class CBaseCameraChannel : public ICameraChannel {
 
   ipcapture::IIPVideoCallback* const callback_;
   std::atomic<IEdgeStorageCallback*> edgeMonitor_{nullptr};  // borrowed: the handler outlives us
+  std::atomic<uint64_t> frameCameraTime_{0};
   const uint32_t channel_;
   IDriver* const driver_;
   VideoSettings settings_;

@@ -12,6 +12,7 @@
 
 #include "core/driver_services.h"
 #include "foundation/hand_over_clock.h"
+#include "streaming/rtcp_packet.h"
 
 namespace vantrel {
 
@@ -332,9 +333,17 @@ std::string CBaseRTPChannel::GetStreamName() {
   return name + StreamNameSuffix(GetSettings().streamIndex);
 }
 
+void CBaseRTPChannel::RTCPSenderReportReceived(uint64_t ntp, uint32_t rtpTimestamp) {
+  CScopedLock guard(timeLock_);
+  reportNtp_ = ntp;
+  reportRtp_ = rtpTimestamp;
+}
+
 void CBaseRTPChannel::GetFrameTime(uint32_t rtpTimestamp, SYSTEMTIME* time) {
   if (!time) return;
   CScopedLock guard(timeLock_);
+  SetFrameCameraTime(reportNtp_ != 0 ? rtcp::SenderTimeOfRtp(reportNtp_, reportRtp_, rtpTimestamp, 90000)
+                                     : 0);
   if (useConverter_) {
     converter_.ConvertSmoothed(rtpTimestamp);
     converter_.GetSystemTime(*time);
@@ -360,6 +369,7 @@ void CBaseRTPChannel::ClearTimeConversion() {
   baseTime_ = 0;
   lastTimestamp_ = 0;
   useConverter_ = true;
+  reportNtp_ = 0;
 }
 
 void CBaseRTPChannel::SetTimeBase(uint64_t fileTime) {

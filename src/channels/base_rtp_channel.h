@@ -104,6 +104,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
 
   // IRTCPHandlerUser, on the RTCP socket's thread.
   void RTCPByeReceived() override;
+  void RTCPSenderReportReceived(uint64_t ntp, uint32_t rtpTimestamp) override;
 
   // IMediaParserClient, on the packet thread.
   bool OnFrame(ipcapture::IIPFrame* frame) override;
@@ -190,6 +191,8 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   uint64_t baseTime_ = 0;       // 0 = none
   uint32_t lastTimestamp_ = 0;  // 0 = none
   bool useConverter_ = true;
+  uint64_t reportNtp_ = 0;  // the stream's last sender report; 0 = none this session
+  uint32_t reportRtp_ = 0;
 
   CRtpReception reception_;
   std::atomic<uint8_t> payloadFilter_{kAnyPayload};

@@ -39,6 +39,9 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   bool SdpInfoReceived(const SdpInfo& info) override;
   void OnInterleavedPacket(const CRTPPacket& packet) override;
   void OnSessionEnded() override;
+  void OnSenderReport(uint64_t ntp, uint32_t rtpTimestamp) override {
+    RTCPSenderReportReceived(ntp, rtpTimestamp);
+  }
 
   // The parser the description selected; empty before the first description or after a refusal.
   TSmartPtr<CRTPMediaParser> GetParser();

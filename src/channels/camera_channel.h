@@ -30,8 +30,9 @@ enum CameraState : uint32_t {
 class IEdgeStorageCallback {
  public:
   virtual ~IEdgeStorageCallback() = default;
-  // The channel delivered a frame taken at `time` (UTC FILETIME value).
-  virtual void OnFrameSeen(uint32_t channel, uint64_t time) = 0;
+  // The channel delivered a frame taken at `time` (UTC FILETIME value); `cameraTime` is the
+  // camera's own capture time of it (from the stream's sender reports), 0 when not known.
+  virtual void OnFrameSeen(uint32_t channel, uint64_t time, uint64_t cameraTime) = 0;
   // The channel lost its signal; the handler uses it to look for an outage at once.
   virtual void OnSignalLost(uint32_t channel) = 0;
   // Newest live frame time and signal loss as data channels (audio) report them.

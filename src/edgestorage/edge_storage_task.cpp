@@ -1,8 +1,10 @@
 #include "edgestorage/edge_storage_task.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "core/driver_services.h"
+#include "edgestorage/base_edge_storage_handler.h"
 #include "foundation/filetime_math.h"
 #include "foundation/text_format.h"
 #include "streaming/sdp_info.h"
@@ -32,12 +34,12 @@ std::string Text(uint64_t fileTime) { return FormatLocalTime(fileTime); }
 
 CBaseEdgeStorageTask::CBaseEdgeStorageTask(IDriver* driver) : CLoggerInstance(driver), driver_(driver) {}
 
-void CBaseEdgeStorageTask::SetHandler(IEdgeStorageHandler* handler) {
+void CBaseEdgeStorageTask::SetHandler(CBaseEdgeStorageHandler* handler) {
   CScopedLock guard(handlerLock_);
   handler_ = handler;
 }
 
-void CBaseEdgeStorageTask::ReleaseHandler(IEdgeStorageHandler* handler) {
+void CBaseEdgeStorageTask::ReleaseHandler(CBaseEdgeStorageHandler* handler) {
   CScopedLock guard(handlerLock_);
   if (handler_ == handler) handler_ = nullptr;
 }
@@ -50,15 +52,31 @@ bool CBaseEdgeStorageTask::HasHandler() {
 void CBaseEdgeStorageTask::TakeItem(uint32_t channel, uint64_t begin, uint64_t end) {
   channel_.store(channel);
   filter_.SetItem(begin, end);
+  stopped_.store(false);
   abandonEvent_.Reset();
+  BeginRun();
   sessionKey_.store(channel + kSessionKeyBase);
 }
 
 void CBaseEdgeStorageTask::AbandonChannel(uint32_t channel) {
-  if (channel_.load() == channel) abandonEvent_.Set();
+  if (channel_.load() != channel) return;
+  abandons_.fetch_add(1);
+  abandonEvent_.Set();
+  AbortRequests();
 }
 
-void CBaseEdgeStorageTask::Stop() { abandonEvent_.Set(); }
+void CBaseEdgeStorageTask::ResumeChannel(uint32_t channel) {
+  // Without this the abandon state outlived a quick restart: every later run opened a replay
+  // session only to see it and give up, at the rate of the live frames.
+  if (channel_.load() == channel && !stopped_.load()) abandonEvent_.Reset();
+}
+
+void CBaseEdgeStorageTask::Stop() {
+  stopped_.store(true);
+  abandons_.fetch_add(1);
+  abandonEvent_.Set();
+  AbortRequests();
+}
 
 bool CBaseEdgeStorageTask::OnFrame(ipcapture::IIPFrame* frame) {
   lastFrameTimer_.Restart();
@@ -76,19 +94,22 @@ bool CBaseEdgeStorageTask::OnFrame(ipcapture::IIPFrame* frame) {
 }
 
 bool CBaseEdgeStorageTask::CaptureFrameCallback(ipcapture::IIPFrame* frame) {
-  ipcapture::IIPVideoCallback* callback = nullptr;
+  CBaseEdgeStorageHandler* handler = nullptr;
   {
     CScopedLock guard(handlerLock_);
-    if (handler_) callback = handler_->GetChannelCallback(channel_.load());
+    handler = handler_;
   }
-  if (!callback) return false;
+  // The handler outlives every replay session: it stops the queue thread, which closes the
+  // session and with it this thread, before it goes.
+  if (!handler) return false;
+  bool delivered = false;
   try {
-    return callback->OnFrame(frame);
+    delivered = handler->DeliverReplayedFrame(channel_.load(), frame);
   } catch (...) {
     Log(kLogError, "%s: Unhandled exception during processing frame from device %s",
         "vantrel::CBaseEdgeStorageTask::CaptureFrameCallback", driver_->GetDeviceAddress().c_str());
   }
-  return false;
+  return delivered;
 }
 
 void CBaseEdgeStorageTask::GetRequestedSize(uint32_t& width, uint32_t& height) {
@@ -132,6 +153,8 @@ bool CBaseRTSPEdgeStorageTask::OpenSession() {
   return rtspClient_.Start(params, this, kRtspTransportInterleaved);
 }
 
+void CBaseRTSPEdgeStorageTask::AbortRequests() { rtspClient_.AbortConnect(); }
+
 void CBaseRTSPEdgeStorageTask::CloseSession() {
   playStarted_.store(false);
   rtspClient_.Disconnect();
@@ -159,17 +182,32 @@ bool CBaseRTSPEdgeStorageTask::IsCurrentFrameKey() { return IsH264KeyFrame(parse
 // ---------------------------------------------------------------------------------------------
 
 CEdgeStorageTask::CEdgeStorageTask(IDriver* driver)
-    : CBaseRTSPEdgeStorageTask(driver), rcp_(driver->GetDeviceInfo()) {}
+    : CBaseRTSPEdgeStorageTask(driver), rcp_(driver->GetDeviceInfo()), clockRcp_(driver->GetDeviceInfo()) {}
 
 CEdgeStorageTask::~CEdgeStorageTask() { Stop(); }
 
+void CEdgeStorageTask::AbortRequests() {
+  rcp_.Abort();
+  if (stopped_.load()) clockRcp_.Abort();
+  CBaseRTSPEdgeStorageTask::AbortRequests();
+}
+
 bool CEdgeStorageTask::WriteSession(uint16_t command, const char* type, const std::string& payload,
                                     uint32_t session) {
-  CScopedLock guard(rcpLock_);
+  // A request begun after the abort would not see it: the abandon state is checked first.
+  if (IsAbandoned()) return false;
   return rcp_.WriteRcpSession(command, type, payload, session);
 }
 
 bool CEdgeStorageTask::SyncronizeTime() {
+  // Only a stop aborts the clock's requests, and for good: the monitor thread is ending.
+  if (stopped_.load()) return false;
+  clockRcp_.ResetAbort();
+  if (stopped_.load()) clockRcp_.Abort();
+  return SetCameraClock(clockRcp_);
+}
+
+bool CEdgeStorageTask::SetCameraClock(CRcpHttp& rcp) {
   if (synchronised_.load()) return true;
   SYSTEMTIME now{};
   if (!FileTimeToSystemTimeValue(GetCurrentFileTime(), now)) return false;
@@ -178,11 +216,7 @@ bool CEdgeStorageTask::SyncronizeTime() {
       static_cast<uint8_t>(now.wMonth),     static_cast<uint8_t>(now.wDay),
       static_cast<uint8_t>(now.wHour),      static_cast<uint8_t>(now.wMinute),
       static_cast<uint8_t>(now.wSecond)};
-  CResultDef result;
-  {
-    CScopedLock guard(rcpLock_);
-    result = rcp_.SetRcpOctets(kRcpCameraTime, bytes, 0);
-  }
+  const CResultDef result = rcp.SetRcpOctets(kRcpCameraTime, bytes, 0);
   if (!result.IsSuccess()) {
     Log(kLogError, "%s: Update camera time failed, device %s", "vantrel::CEdgeStorageTask::SyncronizeTime",
         driver_->GetDeviceAddress().c_str());
@@ -193,7 +227,7 @@ bool CEdgeStorageTask::SyncronizeTime() {
 }
 
 int CEdgeStorageTask::CheckStorage() {
-  CScopedLock guard(rcpLock_);
+  if (IsAbandoned()) return -1;
   const std::vector<uint8_t> bytes = rcp_.GetRcpOctets(kRcpStorage, 0);
   for (uint8_t b : bytes)
     if (b != 0) return 1;
@@ -202,6 +236,10 @@ int CEdgeStorageTask::CheckStorage() {
 
 bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
   constexpr char kMethod[] = "vantrel::CEdgeStorageTask::ProcessTaskItem";
+  BeginRun();
+  // An abandonment from here on aborts this run's requests; one from before is over.
+  rcp_.ResetAbort();
+  if (IsAbandoned()) rcp_.Abort();
   playStarted_.store(false);
   dataEvent_.Reset();
   sessionClosedEvent_.Reset();
@@ -213,10 +251,7 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     if (position) *position = filter_.GetPosition();
     return done;
   };
-  auto answered = [&] {
-    CScopedLock guard(rcpLock_);
-    return rcp_.GetLastStatusCode() != 0;
-  };
+  auto answered = [&] { return rcp_.GetLastStatusCode() != 0; };
 
   const int storage = CheckStorage();
   if (storage == 0) {
@@ -224,9 +259,13 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     Log(kLogError, kStorageUnavailable, kMethod, Text(begin).c_str(), Text(end).c_str(), address.c_str());
     return report(true);
   }
-  if (storage < 0 || !SyncronizeTime()) {
+  if (storage < 0 || IsAbandoned() || !SetCameraClock(rcp_)) {
     CloseSession();
     return report(answered() && !IsAbandoned());
+  }
+  if (IsAbandoned()) {
+    CloseSession();
+    return report(false);
   }
   if (!OpenSession()) {
     // The camera answers, yet its replay session does not open: typically its link dropped
@@ -259,24 +298,23 @@ bool CEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
     return report(true);
   }
   if (!GetStorageIntervals(begin, end)) {
-    Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
-        Text(begin).c_str(), Text(end).c_str(), address.c_str());
+    // A run the channel's stop cut short is no error of the camera.
+    if (!IsAbandoned())
+      Log(kLogError, "%s: Recorded interval (start: %s, end: %s) processing ERROR, device %s", kMethod,
+          Text(begin).c_str(), Text(end).c_str(), address.c_str());
     CloseSession();
     return report(false);
   }
   CloseSession();
-  return report(answered());
+  return report(answered() && !IsAbandoned());
 }
 
 bool CEdgeStorageTask::GetStorageIntervals(uint64_t begin, uint64_t end) {
   constexpr char kMethod[] = "vantrel::CEdgeStorageTask::GetStorageIntervals";
   const std::string address = driver_->GetDeviceAddress();
-  uint32_t session = 0;
-  {
-    CScopedLock guard(rcpLock_);
-    session = rcp_.GetRcpDwordHex(kRcpReplaySessionId, sessionKey_.load());
-  }
-  if (session == 0) {
+  if (IsAbandoned()) return false;
+  const uint32_t session = rcp_.GetRcpDwordHex(kRcpReplaySessionId, sessionKey_.load());
+  if (session == 0 && !IsAbandoned()) {
     Log(kLogError, "%s: Session id for play interval (start: %s, end: %s) is 0, device %s", kMethod,
         Text(begin).c_str(), Text(end).c_str(), address.c_str());
     return false;
@@ -289,11 +327,7 @@ bool CEdgeStorageTask::GetStorageIntervals(uint64_t begin, uint64_t end) {
   const std::string payload = FormatText("0x%.4X%.4X0000099900000000", FileTimeToSecondsSince2000(begin),
                                          FileTimeToSecondsSince2000(end));
   std::vector<uint8_t> bytes;
-  bool listed = false;
-  {
-    CScopedLock guard(rcpLock_);
-    listed = rcp_.ReadRcpSession(kRcpTypeOctets, payload, session, bytes);
-  }
+  const bool listed = !IsAbandoned() && rcp_.ReadRcpSession(kRcpTypeOctets, payload, session, bytes);
   if (!listed || IsAbandoned()) {
     Log(kLogError, "%s: Parse files info for interval (start: %s, end: %s) ERROR, device %s", kMethod,
         Text(begin).c_str(), Text(end).c_str(), address.c_str());
@@ -333,6 +367,7 @@ bool CEdgeStorageTask::ProcessFiles(uint32_t session) {
     Log(kLogInfo, "%s: Play interval (start: %s, end: %s), device %s", kMethod, Text(r.start).c_str(),
         Text(r.end).c_str(), address.c_str());
     if (!WaitFileProcessing(r.end)) {
+      if (IsAbandoned()) return false;
       Log(kLogError, "%s: Play interval (start: %s, end: %s) ERROR, device %s", kMethod,
           Text(r.start).c_str(), Text(r.end).c_str(), address.c_str());
       return false;
@@ -355,8 +390,13 @@ bool CEdgeStorageTask::WaitFileProcessing(uint64_t end) {
   progressTimer_.Restart();
   lastFrameTimer_.Restart();
   uint64_t lastPosition = filter_.GetPosition();
+  // The camera has played the recording when its stream ends this close to the listed end.
+  auto endedByCamera = [&](uint64_t position) {
+    const uint64_t last = std::min(end, filter_.GetEnd());
+    return position < last && last - position <= uint64_t{kEndToleranceMs} * kFileTimeTicksPerMs;
+  };
   for (;;) {
-    if (IsAbandoned()) return true;
+    if (IsAbandoned()) return false;
     const uint64_t position = filter_.GetPosition();
     // Frames that never move the position (repeats, timestamps out of sequence) are no
     // progress: without this, such a stream would hold the queue forever.
@@ -367,12 +407,18 @@ bool CEdgeStorageTask::WaitFileProcessing(uint64_t end) {
     // Past the gap's end nothing more is delivered: waiting for the rest of the recording
     // would only hold the queue up.
     if (position >= end || position >= filter_.GetEnd()) return true;
+    const bool closed = sessionClosedEvent_.IsSet();
+    if ((closed || lastFrameTimer_.ElapsedMs() > kEndQuietMs) && endedByCamera(position)) {
+      Log(kLogInfo, "%s: Play interval ended by the camera at %s, device %s", kMethod, Text(position).c_str(),
+          driver_->GetDeviceAddress().c_str());
+      return true;
+    }
     if (lastFrameTimer_.ElapsedMs() > signalTimeout || progressTimer_.ElapsedMs() > signalTimeout) {
       Log(kLogError, "%s: Play interval ERROR, signal timeout, device %s", kMethod,
           driver_->GetDeviceAddress().c_str());
       return false;
     }
-    if (sessionClosedEvent_.IsSet()) {
+    if (closed) {
       Log(kLogError, "%s: Play interval ERROR, RTSP session was closed, device %s", kMethod,
           driver_->GetDeviceAddress().c_str());
       return false;

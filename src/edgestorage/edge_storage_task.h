@@ -4,8 +4,10 @@
 // handing the host only the frames it lacks.
 //
 // Threads: the handler's queue thread runs ProcessTaskItem; replayed packets arrive on the RTSP
-// client thread (which also runs the parser and the frame path); AbandonChannel and Stop come
-// from channel, host and shutdown threads; SyncronizeTime also from a live frame thread.
+// client thread (which also runs the parser and the frame path); AbandonChannel, ResumeChannel
+// and Stop come from channel, host and shutdown threads and abort the requests in flight;
+// SyncronizeTime also runs on the handler's monitor thread, with an HTTP client of its own, so
+// no lock is held while either waits on the camera.
 #pragma once
 
 #include <atomic>
@@ -30,6 +32,7 @@
 namespace vantrel {
 
 class IDriver;
+class CBaseEdgeStorageHandler;
 
 // The item, the frame filter and the time base, and delivery to the channel's host callback.
 class CBaseEdgeStorageTask : public CLoggerInstance, public IEdgeStorageTask, public IMediaParserClient {
@@ -41,14 +44,15 @@ class CBaseEdgeStorageTask : public CLoggerInstance, public IEdgeStorageTask, pu
   ~CBaseEdgeStorageTask() override = default;
 
   // The handler whose channel callbacks get the replayed frames; borrowed until released.
-  void SetHandler(IEdgeStorageHandler* handler);
+  void SetHandler(CBaseEdgeStorageHandler* handler);
   // Forgets `handler` if it is the one linked (the handler is going away).
-  void ReleaseHandler(IEdgeStorageHandler* handler);
+  void ReleaseHandler(CBaseEdgeStorageHandler* handler);
   bool HasHandler();
 
   // IEdgeStorageTask
   void TakeItem(uint32_t channel, uint64_t begin, uint64_t end) override;
   void AbandonChannel(uint32_t channel) override;
+  void ResumeChannel(uint32_t channel) override;
   void Stop() override;
 
   // IMediaParserClient, on the RTSP client thread.
@@ -63,7 +67,13 @@ class CBaseEdgeStorageTask : public CLoggerInstance, public IEdgeStorageTask, pu
   // Whether the access unit being delivered is a key frame (asked from inside OnFrame).
   virtual bool IsCurrentFrameKey() = 0;
   bool CaptureFrameCallback(ipcapture::IIPFrame* frame);
-  bool IsAbandoned() { return abandonEvent_.IsSet(); }
+  // True once the current run must end: the channel went (even if it is back already) or the
+  // handler stops. A run that met a channel restart replays what it skipped at the next run.
+  bool IsAbandoned() { return abandonEvent_.IsSet() || abandons_.load() != runAbandons_.load(); }
+  // Marks the start of a run: abandonments before it no longer end it.
+  void BeginRun() { runAbandons_.store(abandons_.load()); }
+  // Breaks off what the queue thread waits for on the camera (requests, the replay session).
+  virtual void AbortRequests() {}
 
   IDriver* const driver_;
   std::atomic<uint32_t> channel_{0};
@@ -72,13 +82,16 @@ class CBaseEdgeStorageTask : public CLoggerInstance, public IEdgeStorageTask, pu
   CReplayTimeBase timeBase_;
   CTime lastFrameTimer_;
   CManualEvent abandonEvent_;
+  std::atomic<uint32_t> abandons_{0};     // every abandonment and stop counts one
+  std::atomic<uint32_t> runAbandons_{0};  // abandons_ when the current run began
+  std::atomic<bool> stopped_{false};
   // Set once the camera was told to play a recording: only then do frames carry its times.
   std::atomic<bool> playStarted_{false};
 
  private:
   CRecursiveLock handlerLock_;
-  IEdgeStorageHandler* handler_ = nullptr;  // guarded by handlerLock_
-  bool lastFrameTimed_ = false;             // RTSP client thread only
+  CBaseEdgeStorageHandler* handler_ = nullptr;  // guarded by handlerLock_
+  bool lastFrameTimed_ = false;                 // RTSP client thread only
 };
 
 // The replay session: RTSP with RTP interleaved, and the H.264 depacketizer.
@@ -96,6 +109,7 @@ class CBaseRTSPEdgeStorageTask : public CBaseEdgeStorageTask, public IRTSPClient
   bool OpenSession();
   void CloseSession();
   bool IsCurrentFrameKey() override;
+  void AbortRequests() override;
 
   CManualEvent dataEvent_;
   CManualEvent sessionClosedEvent_;
@@ -112,12 +126,18 @@ class CEdgeStorageTask : public CBaseRTSPEdgeStorageTask {
   // After a stop, the stream counts as quiet once nothing came for this long.
   static constexpr uint32_t kQuietStreamMs = 300;
   static constexpr uint32_t kMaxQuietWaitMs = 3000;
+  // A camera ends the replay of a recording a little before its listed end (the list has whole
+  // seconds, the last frame may lie up to a frame interval before that): a stream that stops
+  // or closes this close to the end has played the whole recording.
+  static constexpr uint32_t kEndToleranceMs = 2000;
+  static constexpr uint32_t kEndQuietMs = 2000;
 
   explicit CEdgeStorageTask(IDriver* driver);
   ~CEdgeStorageTask() override;
 
   bool ProcessTaskItem(uint64_t* position) override;
   bool SyncronizeTime() override;
+  bool LastRunAnswered() override { return rcp_.GetLastStatusCode() != 0; }
 
  private:
   // 1 present, 0 absent, -1 the camera did not say.
@@ -127,9 +147,11 @@ class CEdgeStorageTask : public CBaseRTSPEdgeStorageTask {
   bool WaitFileProcessing(uint64_t end);
   void WaitForQuietStream();
   bool WriteSession(uint16_t command, const char* type, const std::string& payload, uint32_t session);
+  bool SetCameraClock(CRcpHttp& rcp);
+  void AbortRequests() override;
 
-  CRecursiveLock rcpLock_;  // the queue thread and a live frame thread may both talk to the camera
-  CRcpHttp rcp_;            // guarded by rcpLock_
+  CRcpHttp rcp_;                              // queue thread; Abort from any thread
+  CRcpHttp clockRcp_;                         // SyncronizeTime from the monitor thread; Abort from any thread
   std::vector<RecordedInterval> recordings_;  // queue thread
   std::atomic<bool> synchronised_{false};
   CTime progressTimer_;  // restarted when a replayed frame moves the position; queue thread

@@ -65,6 +65,7 @@ bool CReplayTimeBase::FrameTime(uint32_t ts, uint64_t& time) {
 void CReplayFrameFilter::SetItem(uint64_t begin, uint64_t end) {
   std::lock_guard guard(lock_);
   position_ = begin;
+  begin_ = begin;
   end_ = end;
   skipUntilKeyFrame_ = true;
   frames_ = 0;
@@ -77,12 +78,12 @@ void CReplayFrameFilter::StartRecording() {
 
 CReplayFrameFilter::Verdict CReplayFrameFilter::Take(uint64_t time, bool keyFrame) {
   std::lock_guard guard(lock_);
-  if (time <= position_) return Verdict::kOld;
+  if (time <= position_ + (position_ == begin_ ? kSamePictureTicks : 0)) return Verdict::kOld;
   if (keyFrame) skipUntilKeyFrame_ = false;
   ++frames_;
   position_ = time;
   // The end is the first frame the host got live again: that one it already has.
-  if (skipUntilKeyFrame_ || time >= end_) return Verdict::kHeld;
+  if (skipUntilKeyFrame_ || time + kSamePictureTicks >= end_) return Verdict::kHeld;
   return Verdict::kDeliver;
 }
 

@@ -56,6 +56,11 @@ class CReplayTimeBase {
 class CReplayFrameFilter {
  public:
   enum class Verdict { kOld, kHeld, kDeliver };
+  // The gap's edges are the camera's capture times of the host's last frame before it and its
+  // first after it, mapped from the live stream's sender reports; the recorded copies of those
+  // frames carry the same times up to rounding and the report's own precision. Times this close
+  // are the same picture (less than half a frame interval at 60 frames per second).
+  static constexpr uint64_t kSamePictureTicks = 80000;  // 8 ms
 
   // A new work item: the position starts at the last frame the host has.
   void SetItem(uint64_t begin, uint64_t end);
@@ -71,6 +76,7 @@ class CReplayFrameFilter {
  private:
   std::mutex lock_;
   uint64_t position_ = 0;  // guarded by lock_
+  uint64_t begin_ = 0;     // the host's last frame before the gap
   uint64_t end_ = 0;
   bool skipUntilKeyFrame_ = true;
   uint32_t frames_ = 0;

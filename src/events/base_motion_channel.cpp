@@ -111,7 +111,7 @@ void CBaseMotionChannel::Notify_MotionDataReceived() {
   IEdgeStorageCallback* monitor = edgeMonitor_.load();
   if (!monitor) return;
   try {
-    monitor->OnFrameSeen(channel_, GetCurrentFileTime());
+    monitor->OnFrameSeen(channel_, GetCurrentFileTime(), 0);
   } catch (...) {
     driver_->Log(kLogError, "%s: Unhandled exception in driver instance for device %s",
                  "vantrel::CBaseMotionChannel::Notify_MotionDataReceived",

@@ -71,6 +71,7 @@ bool CBaseRTSPClient::Start(const RTSPConnectionParams& params, IRTSPClientUser*
                             uint32_t transportMode) {
   // A second Start without Disconnect would leak the first socket under a running thread.
   if (IsConnected() || IsRunning()) Disconnect();
+  connectAborted_.store(false);
   if (aborted_.load()) return false;
   parser_.Reset();
   reader_.Clear();
@@ -143,7 +144,8 @@ bool CBaseRTSPClient::Connect() {
   if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
     // Polled in short steps so a refused or failed connect is noticed at once (Windows reports
     // it in the except set) while a slow one may take up to the connect time-out.
-    for (uint32_t polls = params_.connectTimeoutMs / kConnectPollMs; polls > 0 && !aborted_.load(); --polls) {
+    for (uint32_t polls = params_.connectTimeoutMs / kConnectPollMs;
+         polls > 0 && !aborted_.load() && !connectAborted_.load(); --polls) {
       fd_set writable, failed;
       FD_ZERO(&writable);
       FD_ZERO(&failed);
@@ -409,6 +411,7 @@ void CBaseRTSPClient::AnswerSenderReports(const std::string& compound) {
     if (packet.type != rtcp::kTypeSenderReport) continue;
     const auto report = rtcp::ReadSenderReport(packet);
     if (!report) continue;
+    if (user_) user_->OnSenderReport(report->ntp, report->rtpTimestamp);
     rtcp::ReceiverReportFields fields;
     fields.versionBits = report->versionBits;
     fields.ownSsrc = ownSsrc_;
@@ -605,6 +608,12 @@ void CBaseRTSPClient::ThreadProc() {
       // What arrived behind the last awaited response is already read: hand it on before
       // waiting, since the socket will not signal those bytes again.
       while (std::optional<RtspMessage> message = reader_.Next()) Dispatch(*message);
+      // A connection that closed while a response was read (a camera that answers PLAY and
+      // hangs up) is no longer watched: in mode 2 it was the media path, so the session ends.
+      if (connectionClosed_ && transportMode_ == kRtspTransportInterleaved) {
+        lastRequestAnswered_.store(false);
+        break;
+      }
       // The connection is watched as long as it is open: the server may send requests of its
       // own, and in mode 2 it carries the media.
       const DWORD count = connectionClosed_ ? 3 : 4;

@@ -113,6 +113,9 @@ class CBaseRTSPClient : public CBaseThread {
     GetStopEvent().Set();
   }
   void ResetAbort() { aborted_.store(false); }
+  // Any thread: a Start waiting for its TCP connection gives up at once; the next Start tries
+  // again (a replay session opened anew for every work item).
+  void AbortConnect() { connectAborted_.store(true); }
   // The owner's wish outlives the session it was made for: a session opened after a request
   // starts paused or playing accordingly, so a request that meets a reconnect is not lost.
   void RequestPause() {
@@ -199,6 +202,7 @@ class CBaseRTSPClient : public CBaseThread {
   bool otherKeepAliveTried_ = false;         // client thread, from session start
   uint32_t responseStatus_ = 0;              // of the last request; 0: no response
   IRTSPClientUser* user_ = nullptr;          // borrowed from Start until Disconnect
+  std::atomic<bool> connectAborted_{false};  // AbortConnect until the next Start
   uint32_t transportMode_ = kRtspTransportUdp;
   CEvent pauseEvent_;
   CEvent playEvent_;

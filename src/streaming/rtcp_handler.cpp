@@ -139,6 +139,8 @@ void CRTCPHandler::DatagramReceived(IRTPClient*, const sockaddr_in* sender, cons
         arrivalKnown_ = true;
       }
       reportEvent_.Set();
+      if (IRTCPHandlerUser* user = user_.load())
+        user->RTCPSenderReportReceived(report->ntp, report->rtpTimestamp);
     } else if (packet.type == rtcp::kTypeBye) {
       bool seen = false;
       {

@@ -22,6 +22,10 @@ class IRTCPHandlerUser {
   virtual ~IRTCPHandlerUser() = default;
   // Called on the RTCP socket's receive thread.
   virtual void RTCPByeReceived() = 0;
+  // A sender report: `ntp` (the sender's wall clock) is the instant of `rtpTimestamp`.
+  virtual void RTCPSenderReportReceived(uint64_t ntp, uint32_t rtpTimestamp) {
+    (void)ntp, (void)rtpTimestamp;
+  }
 };
 
 class CRTCPHandler : public CBaseThread, public IRTPClientUser {

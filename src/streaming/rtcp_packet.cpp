@@ -33,9 +33,28 @@ std::optional<SenderReportInfo> ReadSenderReport(const PacketView& packet) {
   ByteReader reader(packet.bytes);
   SenderReportInfo info;
   info.versionBits = static_cast<uint8_t>(packet.firstByte & kVersionMask);
-  if (!reader.Skip(4) || !reader.ReadU32(info.senderSsrc) || !reader.Skip(2) || !reader.ReadU32(info.lsr))
+  uint32_t ntpSeconds = 0, ntpFraction = 0;
+  if (!reader.Skip(4) || !reader.ReadU32(info.senderSsrc) || !reader.ReadU32(ntpSeconds) ||
+      !reader.ReadU32(ntpFraction) || !reader.ReadU32(info.rtpTimestamp))
     return std::nullopt;
+  info.ntp = (uint64_t{ntpSeconds} << 32) | ntpFraction;
+  info.lsr = static_cast<uint32_t>(info.ntp >> 16);
   return info;
+}
+
+uint64_t SenderTimeOfRtp(uint64_t ntp, uint32_t reportRtp, uint32_t rtpTimestamp, uint32_t clockRate) {
+  constexpr uint64_t kTicksPerSecond = 10000000;          // FILETIME: 100 ns
+  constexpr uint64_t kSeconds1601To1900 = 9435484800ULL;  // 299 years, 72 of them leap years
+  uint64_t seconds = ntp >> 32;
+  if (seconds == 0 || clockRate == 0) return 0;
+  // NTP's first era ends in February 2036; values below 2^31 s belong to the next one.
+  if (seconds < 0x80000000ULL) seconds += 0x100000000ULL;
+  const uint64_t fraction = ntp & 0xFFFFFFFFULL;
+  const uint64_t base =
+      (seconds + kSeconds1601To1900) * kTicksPerSecond + ((fraction * kTicksPerSecond) >> 32);
+  const int64_t delta = static_cast<int32_t>(rtpTimestamp - reportRtp);
+  const int64_t offset = delta * static_cast<int64_t>(kTicksPerSecond) / static_cast<int64_t>(clockRate);
+  return static_cast<uint64_t>(static_cast<int64_t>(base) + offset);
 }
 
 void SequenceState::Init(uint16_t seq) {

@@ -75,11 +75,18 @@ class CCompoundReader {
 struct SenderReportInfo {
   uint8_t versionBits = 0;  // first byte masked with kVersionMask
   uint32_t senderSsrc = 0;
-  uint32_t lsr = 0;  // middle 32 bits of the NTP timestamp
+  uint32_t lsr = 0;           // middle 32 bits of the NTP timestamp
+  uint64_t ntp = 0;           // the sender's wall clock: seconds since 1900 (high word), fraction (low)
+  uint32_t rtpTimestamp = 0;  // the same instant on the stream's RTP clock
 };
 
 // nullopt when the packet is not a sender report or is too short to be one.
 std::optional<SenderReportInfo> ReadSenderReport(const PacketView& packet);
+
+// The sender's wall-clock time (UTC FILETIME value) of `rtpTimestamp`, from a sender report
+// of the same stream: the camera's own capture time of a frame. 0 when the report holds no time.
+// Timestamps up to 2^31 ticks either side of the report's are placed correctly.
+uint64_t SenderTimeOfRtp(uint64_t ntp, uint32_t reportRtp, uint32_t rtpTimestamp, uint32_t clockRate);
 
 // RTP sequence bookkeeping for the receiver report (RFC 3550 appendix A.1).
 struct SequenceState {

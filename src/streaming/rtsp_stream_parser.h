@@ -30,6 +30,8 @@ class IRTSPClientUser {
   virtual void OnInterleavedPacket(const CRTPPacket& packet) = 0;
   // The session has ended, or failed to start.
   virtual void OnSessionEnded() = 0;
+  // A sender report on the RTCP channel (transport mode 2): `ntp` is the instant of `rtpTimestamp`.
+  virtual void OnSenderReport(uint64_t ntp, uint32_t rtpTimestamp) { (void)ntp, (void)rtpTimestamp; }
 };
 
 class CRTSPStreamParser {

@@ -36,7 +36,7 @@ class TestAudioChannel : public CAudioCaptureChannel {
 
 class Monitor final : public IEdgeStorageCallback {
  public:
-  void OnFrameSeen(uint32_t, uint64_t) override {}
+  void OnFrameSeen(uint32_t, uint64_t, uint64_t) override {}
   void OnSignalLost(uint32_t) override {}
   void OnNewestFrameTime(uint32_t channel, uint64_t time) override {
     lastChannel = channel;

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+#include "edgestorage/edge_storage_task.h"
 #include "foundation/time_value.h"
 #include "support/fake_driver.h"
 #include "vantrel/ipcapture/video_capture.h"
@@ -57,13 +60,21 @@ class FakeTask final : public IEdgeStorageTask {
     taken_event.Set();
   }
   bool ProcessTaskItem(uint64_t* position) override {
+    {
+      std::lock_guard guard(mutex);
+      runTimes.push_back(GetCurrentFileTime());
+    }
     ++runs;
+    if (duringRun) duringRun();
     if (position) *position = reportPosition.load();
     return done.load();
   }
   void AbandonChannel(uint32_t channel) override { abandoned.push_back(channel); }
+  void ResumeChannel(uint32_t channel) override { resumed.push_back(channel); }
+  bool LastRunAnswered() override { return answered.load(); }
   void Stop() override {}
   bool SyncronizeTime() override {
+    if (syncDelayMs) Sleep(syncDelayMs);
     ++syncs;
     return syncResult.load();
   }
@@ -76,10 +87,15 @@ class FakeTask final : public IEdgeStorageTask {
   std::vector<TakenItem> taken;
   CEvent taken_event;
   std::vector<uint32_t> abandoned;
+  std::vector<uint32_t> resumed;
+  std::vector<uint64_t> runTimes;  // guarded by mutex
+  std::function<void()> duringRun;
+  uint32_t syncDelayMs = 0;
   std::atomic<int> runs{0};
   std::atomic<int> syncs{0};
   std::atomic<bool> done{true};
   std::atomic<bool> syncResult{true};
+  std::atomic<bool> answered{true};
   std::atomic<uint64_t> reportPosition{0};
 };
 
@@ -110,7 +126,7 @@ class EdgeStorageHandlerTest : public ::testing::Test {
   bool FeedFrames(IEdgeStorageCallback* handler, uint32_t channel, uint32_t ms, Pred until) {
     for (uint32_t waited = 0; waited < ms; waited += 20) {
       if (until()) return true;
-      handler->OnFrameSeen(channel, GetCurrentFileTime());
+      handler->OnFrameSeen(channel, GetCurrentFileTime(), cameraLag ? GetCurrentFileTime() - cameraLag : 0);
       Sleep(20);
     }
     return until();
@@ -124,6 +140,7 @@ class EdgeStorageHandlerTest : public ::testing::Test {
   FakeDriver driver;
   FakeTask task;
   NullCallback callback;
+  uint64_t cameraLag = 0;  // FeedFrames: the camera's capture time lies this far before the host's
 };
 
 TEST_F(EdgeStorageHandlerTest, RegistrationsAreCountedAndTheLastOneRemovesTheChannel) {
@@ -162,11 +179,11 @@ TEST_F(EdgeStorageHandlerTest, AnOutageQueuesOneItemPerReportingChannelFromItsLa
   // Frames flowing without a pause give no work.
   ASSERT_FALSE(FeedFrames(&handler, 0, 1000, [&] { return !task.Taken().empty(); }));
   const uint64_t last = GetCurrentFileTime();
-  handler.OnFrameSeen(0, last);
+  handler.OnFrameSeen(0, last, 0);
   handler.OnSignalLost(0);
   Sleep(900);  // silent for three signal time-outs
   const uint64_t back = GetCurrentFileTime();
-  handler.OnFrameSeen(0, back);
+  handler.OnFrameSeen(0, back, 0);
   ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] { return task.runs.load() > 0; }));
   const std::vector<TakenItem> taken = task.Taken();
   ASSERT_EQ(taken.size(), 1u) << "channel 1 never reported a frame, so it has no gap";
@@ -177,6 +194,27 @@ TEST_F(EdgeStorageHandlerTest, AnOutageQueuesOneItemPerReportingChannelFromItsLa
   EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, last, back, "started.")));
   EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, last, back, "finished.")));
   EXPECT_GE(task.syncs.load(), 1);
+}
+
+TEST_F(EdgeStorageHandlerTest, AGapRunsBetweenTheCamerasCaptureTimesOfItsEdgeFramesWhenKnown) {
+  driver.info.signalTimeout = 300;
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  cameraLag = 40 * kMs;  // the host's frame times come a little after the camera's
+  ASSERT_FALSE(FeedFrames(&handler, 0, 400, [&] { return !task.Taken().empty(); }));
+  const uint64_t last = GetCurrentFileTime();
+  handler.OnFrameSeen(0, last, last - cameraLag);
+  handler.OnSignalLost(0);
+  Sleep(900);
+  const uint64_t back = GetCurrentFileTime();
+  handler.OnFrameSeen(0, back, back - cameraLag);
+  ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] { return task.runs.load() > 0; }));
+  const std::vector<TakenItem> taken = task.Taken();
+  ASSERT_EQ(taken.size(), 1u);
+  // The recorded copies of both edge frames carry these times: neither is replayed again.
+  EXPECT_EQ(taken[0].begin, last - cameraLag);
+  EXPECT_EQ(taken[0].end, back - cameraLag);
 }
 
 TEST_F(EdgeStorageHandlerTest, TheQueueKeepsOnlyTheNewestItemsBeyondItsLimit) {
@@ -244,8 +282,180 @@ TEST_F(EdgeStorageHandlerTest, AClockTheCameraRefusesIsNotAskedForOnEveryFrame) 
   TestHandler handler(&driver, &task, 10);
   FakeChannel video(0, &callback);
   handler.RegisterChannel(&video);
-  for (int i = 0; i < 50; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i);
+  for (int i = 0; i < 50; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i, 0);
+  for (int i = 0; i < 100 && task.syncs.load() == 0; ++i) Sleep(20);
+  Sleep(200);
   EXPECT_EQ(task.syncs.load(), 1);
+}
+
+TEST_F(EdgeStorageHandlerTest, TheClockIsSetOffTheFrameThread) {
+  task.syncDelayMs = 2000;  // a camera that answers only at its time-out
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  const uint64_t before = GetCurrentFileTime();
+  for (int i = 0; i < 20; ++i) handler.OnFrameSeen(0, GetCurrentFileTime() + i, 0);
+  EXPECT_LT(GetCurrentFileTime() - before, 500 * kMs) << "a live frame waited for the camera's clock";
+  for (int i = 0; i < 200 && task.syncs.load() == 0; ++i) Sleep(20);
+  EXPECT_EQ(task.syncs.load(), 1);
+}
+
+TEST_F(EdgeStorageHandlerTest, AReplayThatNeverFinishesIsRetriedAfterGrowingPausesAndThenGivenUp) {
+  task.done = false;
+  TestHandler handler(&driver, &task, 10);
+  handler.SetRetryPolicy(4, 150, 600);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  const uint64_t begin = GetCurrentFileTime() - 20000 * kMs, end = begin + 15000 * kMs;
+  task.reportPosition = begin + 3000 * kMs;
+  handler.QueueItem(0, begin, end);
+  // Live frames all along: each one sets the alive event, which must not mean "try again now".
+  const std::string givenUp =
+      "vantrel::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Recorded interval (start: " +
+      FormatLocalTime(begin + 3000 * kMs) + ", end: " + FormatLocalTime(end) +
+      "), device 10.1.2.3:80 (channel 0) was given up after 4 failed replays";
+  ASSERT_TRUE(FeedFrames(&handler, 0, 8000, [&] { return driver.HasLine(kLogWarning, givenUp); }));
+  EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, begin, end, "finished.")));
+  FeedFrames(&handler, 0, 600, [] { return false; });
+  EXPECT_EQ(task.runs.load(), 4);
+  std::vector<uint64_t> times;
+  {
+    std::lock_guard guard(task.mutex);
+    times = task.runTimes;
+  }
+  ASSERT_EQ(times.size(), 4u);
+  // 150, 300, 600 ms apart (Wine's timers are coarse: generous margins below, none above).
+  const uint64_t pauses[] = {150, 300, 600};
+  for (size_t i = 1; i < times.size(); ++i)
+    EXPECT_GE(times[i] - times[i - 1], (pauses[i - 1] - 30) * kMs) << "pause " << i;
+  handler.UnregisterChannel(&video);
+}
+
+TEST_F(EdgeStorageHandlerTest, RunsThatCannotReachTheCameraAreRetriedWithoutGivingUp) {
+  task.done = false;
+  task.answered = false;  // the camera's network is down: no HTTP answer at all
+  TestHandler handler(&driver, &task, 10);
+  handler.SetRetryPolicy(2, 50, 100);
+  FakeChannel video(0, &callback);
+  handler.RegisterChannel(&video);
+  const uint64_t now = GetCurrentFileTime();
+  handler.QueueItem(0, now - 9000 * kMs, now - 1000 * kMs);
+  ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] { return task.runs.load() >= 5; }));
+  for (const auto& line : driver.Lines())
+    EXPECT_EQ(line.text.find("given up"), std::string::npos) << line.text;
+  task.answered = true;  // the camera answers, and still cannot replay: now the runs count
+  ASSERT_TRUE(FeedFrames(&handler, 0, 5000, [&] {
+    for (const auto& line : driver.Lines())
+      if (line.text.find("was given up after 2 failed replays") != std::string::npos) return true;
+    return false;
+  }));
+  handler.UnregisterChannel(&video);
+}
+
+TEST_F(EdgeStorageHandlerTest, ARunCutShortByTheChannelsRestartIsRetriedAtOnceAndNotCounted) {
+  task.done = false;
+  TestHandler handler(&driver, &task, 10);
+  handler.SetRetryPolicy(1, 5000, 5000);  // a counted failure would give the item up at once
+  FakeChannel video(0, &callback), again(0, &callback);
+  handler.RegisterChannel(&video);
+  task.duringRun = [&] {
+    if (task.runs.load() != 1) {
+      task.done = true;
+      return;
+    }
+    // StopChannel and StartChannel of the host, while the replay runs.
+    handler.UnregisterChannel(&video);
+    handler.RegisterChannel(&again);
+  };
+  const uint64_t now = GetCurrentFileTime();
+  handler.QueueItem(0, now - 9000 * kMs, now - 1000 * kMs);
+  ASSERT_TRUE(FeedFrames(&handler, 0, 3000, [&] { return task.runs.load() >= 2; }))
+      << "the restarted channel's item was not replayed again";
+  EXPECT_EQ(task.Taken().size(), 1u) << "the item went on; it was not parked and queued anew";
+  ASSERT_EQ(task.resumed.size(), 2u);  // the first registration and the restart
+  EXPECT_EQ(task.resumed[1], 0u);
+  Sleep(100);
+  for (const auto& line : driver.Lines())
+    EXPECT_EQ(line.text.find("given up"), std::string::npos) << line.text;
+  handler.UnregisterChannel(&again);
+}
+
+// Counts calls and can hold one inside the host's OnFrame.
+class BlockingCallback final : public ipcapture::IIPVideoCallback {
+ public:
+  void* ScalarDeletingDestructor(unsigned int) override { return this; }
+  bool OnFrame(ipcapture::IIPFrame*) override {
+    ++calls;
+    entered.Set();
+    if (inside) inside();
+    Sleep(holdMs);
+    ++returned;
+    return true;
+  }
+  void OnMotionDataStopped(uint32_t) override {}
+  void OnSignalLost() override {}
+  std::atomic<int> calls{0};
+  std::atomic<int> returned{0};
+  uint32_t holdMs = 0;
+  std::function<void()> inside;
+  CEvent entered;
+};
+
+TEST_F(EdgeStorageHandlerTest, UnregisteringWaitsForAReplayedFrameInDeliveryAndBlocksLaterOnes) {
+  BlockingCallback host;
+  host.holdMs = 800;
+  TestHandler handler(&driver, &task, 10);
+  FakeChannel video(0, &host);
+  handler.RegisterChannel(&video);
+  auto* frame = reinterpret_cast<ipcapture::IIPFrame*>(&host);  // never touched by this callback
+  std::thread replay([&] { handler.DeliverReplayedFrame(0, frame); });
+  ASSERT_TRUE(host.entered.Wait(5000));
+  handler.UnregisterChannel(&video);  // StopChannel
+  EXPECT_EQ(host.returned.load(), 1) << "the stop returned while a replayed frame was still with the host";
+  replay.join();
+  EXPECT_FALSE(handler.DeliverReplayedFrame(0, frame));
+  EXPECT_EQ(host.calls.load(), 1);
+
+  // StopChannel from inside the replayed frame's own callback returns instead of waiting for it.
+  FakeChannel again(0, &host);
+  handler.RegisterChannel(&again);
+  host.holdMs = 0;
+  host.inside = [&] { handler.UnregisterChannel(&again); };
+  EXPECT_TRUE(handler.DeliverReplayedFrame(0, frame));
+  EXPECT_EQ(handler.GetRegistrationCount(0), 0u);
+  EXPECT_FALSE(handler.DeliverReplayedFrame(0, frame));
+}
+
+// The replay task's abandon state, without a camera.
+class AbandonProbe final : public CBaseEdgeStorageTask {
+ public:
+  using CBaseEdgeStorageTask::BeginRun;
+  using CBaseEdgeStorageTask::CBaseEdgeStorageTask;
+  using CBaseEdgeStorageTask::IsAbandoned;
+  bool ProcessTaskItem(uint64_t*) override { return false; }
+  bool SyncronizeTime() override { return true; }
+  bool LastRunAnswered() override { return true; }
+
+ protected:
+  bool IsCurrentFrameKey() override { return true; }
+};
+
+TEST_F(EdgeStorageHandlerTest, TheTasksAbandonStateEndsTheRunButNotTheChannelsLaterRuns) {
+  AbandonProbe probe(&driver);
+  const uint64_t now = GetCurrentFileTime();
+  probe.TakeItem(3, now - 5000 * kMs, now);
+  EXPECT_FALSE(probe.IsAbandoned());
+  probe.AbandonChannel(4);
+  EXPECT_FALSE(probe.IsAbandoned()) << "another channel's stop";
+  probe.AbandonChannel(3);
+  probe.ResumeChannel(3);  // restarted before the run noticed
+  EXPECT_TRUE(probe.IsAbandoned()) << "the run that met the restart still ends";
+  probe.BeginRun();
+  EXPECT_FALSE(probe.IsAbandoned()) << "the next run replays again";
+  probe.Stop();
+  probe.ResumeChannel(3);
+  probe.BeginRun();
+  EXPECT_TRUE(probe.IsAbandoned()) << "a stopped task stays stopped until its next item";
 }
 
 TEST_F(EdgeStorageHandlerTest, DestroyingTheHandlerEndsAnItemInProgress) {

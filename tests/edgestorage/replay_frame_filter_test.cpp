@@ -42,6 +42,29 @@ TEST(ReplayFrameFilter, DeliversFromTheFirstKeyFrameInsideTheGapUpToItsEnd) {
   EXPECT_EQ(filter.GetFrameCount(), 5u);
 }
 
+// The gap's edges are live frames' capture times mapped from sender reports: their recorded
+// copies may differ from them by rounding (here 1 tick, and 5 ms for a coarser camera).
+TEST(ReplayFrameFilter, TheRecordedCopiesOfTheEdgeFramesAreNeverDeliveredAgain) {
+  constexpr uint64_t kFrame = kSecond / 10;
+  constexpr uint64_t kMs = kSecond / 1000;
+  for (uint64_t slack : {uint64_t{1}, 5 * kMs}) {
+    const uint64_t begin = kBase + 10 * kSecond, end = kBase + 12 * kSecond;
+    const std::vector<FrameCase> frames = {
+        {begin + slack, true, Verdict::kOld},  // the host's last live frame before the gap
+        {begin + kFrame + slack, true, Verdict::kDeliver},
+        {end - kFrame + slack, false, Verdict::kDeliver},
+        {end - slack, false, Verdict::kHeld},  // the host's first live frame after the gap
+        {end + slack, true, Verdict::kHeld},
+    };
+    CReplayFrameFilter filter;
+    filter.SetItem(begin, end);
+    filter.StartRecording();
+    for (size_t i = 0; i < frames.size(); ++i)
+      EXPECT_EQ(filter.Take(frames[i].time, frames[i].key), frames[i].expected)
+          << "frame " << i << " slack " << slack;
+  }
+}
+
 TEST(ReplayFrameFilter, EachRecordingWaitsForItsOwnKeyFrame) {
   CReplayFrameFilter filter;
   filter.SetItem(kBase, kBase + 100 * kSecond);

@@ -176,5 +176,39 @@ TEST(RtcpReportBuildingTest, DelaySinceLastReportUnits) {
   EXPECT_EQ(DelaySinceLastReport(0xFFFFFFFFu), 0xFFFFFFFFu);  // saturates, never wraps to small
 }
 
+TEST(RtcpSenderReportTest, ReadsTheWallClockAndRtpTimestampOfTheReport) {
+  const auto datagram = SenderReport();
+  CCompoundReader reader(datagram);
+  PacketView packet;
+  ASSERT_TRUE(reader.Next(packet));
+  auto sr = ReadSenderReport(packet);
+  ASSERT_TRUE(sr);
+  EXPECT_EQ(sr->ntp, 0xAABBCCDDEEFF0102ull);
+  EXPECT_EQ(sr->rtpTimestamp, 0x00010000u);
+}
+
+TEST(RtcpSenderReportTest, MapsRtpTimestampsToTheSendersClock) {
+  constexpr uint64_t kNtpDay = 0xEEC1C700ull << 32;         // 2026-12-08 00:00:00 UTC
+  constexpr uint64_t kFileTimeDay = 134411616000000000ull;  // the same instant
+  constexpr uint64_t kSecond = 10000000;
+  struct Case {
+    const char* name;
+    uint64_t ntp;
+    uint32_t reportRtp;
+    uint32_t rtp;
+    uint64_t expected;
+  } cases[] = {
+      {"the report's own instant", kNtpDay, 1000, 1000, kFileTimeDay},
+      {"half a second in the fraction", kNtpDay | 0x80000000u, 5, 5, kFileTimeDay + kSecond / 2},
+      {"one second later at 90 kHz", kNtpDay, 1000, 91000, kFileTimeDay + kSecond},
+      {"a frame before the report", kNtpDay, 90000, 81000, kFileTimeDay - kSecond / 10},
+      {"across the RTP wrap", kNtpDay, 0xFFFFFFF0u, 0x00001010u, kFileTimeDay + 4128 * kSecond / 90000},
+      {"after NTP's first era (2036-03-01)", 0x001DF780ull << 32, 7, 7, 137324160000000000ull},
+      {"no time in the report", 0, 7, 7, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SenderTimeOfRtp(c.ntp, c.reportRtp, c.rtp, 90000), c.expected) << c.name;
+}
+
 }  // namespace
 }  // namespace vantrel::rtcp

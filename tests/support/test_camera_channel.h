@@ -73,9 +73,10 @@ class TestVideoCallback final : public ipcapture::IIPVideoCallback {
 
 class TestEdgeMonitor final : public IEdgeStorageCallback {
  public:
-  void OnFrameSeen(uint32_t channel, uint64_t time) override {
+  void OnFrameSeen(uint32_t channel, uint64_t time, uint64_t cameraTime) override {
     std::lock_guard<std::mutex> guard(mutex);
     seen.push_back({channel, time});
+    lastCameraTime = cameraTime;
   }
   void OnSignalLost(uint32_t channel) override {
     std::lock_guard<std::mutex> guard(mutex);
@@ -84,6 +85,7 @@ class TestEdgeMonitor final : public IEdgeStorageCallback {
   void OnNewestFrameTime(uint32_t, uint64_t) override {}
   void OnDataSignalLost(uint32_t) override {}
 
+  uint64_t lastCameraTime = 0;  // guarded by mutex
   struct Seen {
     uint32_t channel;
     uint64_t time;

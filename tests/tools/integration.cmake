@@ -40,7 +40,9 @@ if(LUMIVAR_WINDOWS)
     edge_storage_stop 240
     edge_storage_rounds 420
     edge_storage_park 300
-    edge_storage_queue 900
+    edge_storage_queue 600
+    edge_storage_restart 300
+    edge_storage_giveup 300
 
     raw_rtsp_digest 180
     raw_rtsp_session 120

@@ -20,6 +20,14 @@ static void TimeText(const Frame* frame, char* text, size_t size) {
   snprintf(text, size, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t[0], t[1], t[3], t[4], t[5], t[6], t[7]);
 }
 
+/* FNV-1a of the payload: the same picture delivered live and replayed has the same sum. */
+static uint32_t PictureSum(const Frame* frame) {
+  uint32_t sum = 2166136261u;
+  const uint8_t* data = (const uint8_t*)frame->data;
+  for (uint32_t i = 0; data && i < frame->size; ++i) sum = (sum ^ data[i]) * 16777619u;
+  return sum;
+}
+
 bool EdgeStorageStart(VideoCapture* video, const char* replayFile) {
   InitializeCriticalSection(&edge.lock);
   edge.enabled = true;
@@ -47,7 +55,8 @@ bool EdgeStorageTakeFrame(uint32_t channel, const Frame* frame) {
   const bool key = frame->fourcc == (uint32_t)('H' | '2' << 8 | '6' << 16 | '4' << 24);
   const unsigned long ms = (unsigned long)(GetTickCount64() - edge.begin);
   if (!frame->replayed) {
-    HostPrint("LIVE_FRAME channel=%u time=%s key=%d ms=%lu", channel, when, key ? 1 : 0, ms);
+    HostPrint("LIVE_FRAME channel=%u time=%s key=%d ms=%lu sum=%08x", channel, when, key ? 1 : 0, ms,
+              PictureSum(frame));
     return false;
   }
   EnterCriticalSection(&edge.lock);
@@ -56,7 +65,8 @@ bool EdgeStorageTakeFrame(uint32_t channel, const Frame* frame) {
   if (key) edge.keyFrames++;
   if (edge.out) fwrite(frame->data, 1, frame->size, edge.out);
   LeaveCriticalSection(&edge.lock);
-  HostPrint("REPLAYED channel=%u time=%s key=%d bytes=%u ms=%lu", channel, when, key ? 1 : 0, frame->size, ms);
+  HostPrint("REPLAYED channel=%u time=%s key=%d bytes=%u ms=%lu sum=%08x", channel, when, key ? 1 : 0,
+            frame->size, ms, PictureSum(frame));
   return true;
 }
 

@@ -19,6 +19,12 @@ No authentication (configure these cameras with "auth": "none").
 
 Faults (handle.fault): "link_down" (seconds=N): every RTSP connection is closed and new ones are
 closed at once for N seconds while the recording goes on; "link_up" ends it early.
+What real recorders' cameras also do, for the replay: "end_short" (seconds=S): the replay of a
+recording stops S seconds before the end the recordings list gives (0 = plays to the end);
+"session_zero" (on=1|0): the RCP+ replay session id (0x0AE8) reads 0; "replay_close" (count=N,
+-1 = every one): the next N replay connections are closed right after PLAY, without data;
+"replay_normal" ends those three. "stats" counts the RTSP connections accepted (live and replay,
+by their DESCRIBE) and refused since the last "stats_reset", so a test can see a connection storm.
 """
 
 import random
@@ -34,6 +40,7 @@ from .h264_rtp import access_units, clip_command
 from .rtsp_socket_server import RtspSocketServer, rtsp_stream
 
 CAMERA_EPOCH = 946684800
+NTP_EPOCH_OFFSET = 2208988800  # seconds from 1900 (NTP) to 1970 (Unix)
 FPS = 10
 CLIP_FRAMES = 100
 SEGMENT_SECONDS = 10
@@ -138,6 +145,7 @@ class Session:
         if method == "OPTIONS":
             self.reply(cseq, headers=["Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN, GET_PARAMETER"])
         elif method == "DESCRIBE":
+            self.server.count("replay" if "rec=1" in self.query else "live")
             units, sps, pps = load_clip()
             sprop = base64.b64encode(sps).decode() + "," + base64.b64encode(pps).decode()
             sdp = ("v=0\r\no=- 1 1 IN IP4 %s\r\ns=camsim edge\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n"
@@ -169,6 +177,11 @@ class Session:
                 self.reply(cseq, "455 Method Not Valid in This State")
                 return
             self.reply(cseq, headers=sess + ["Range: npt=0.000-"])
+            if "rec=1" in self.query and self.server.take_replay_close():
+                log("%s replay connection closed without data" % self.cam.address)
+                self.closed.set()
+                self.close()
+                return
             if self.sender is None:
                 target = self.replay if "rec=1" in self.query else self.live
                 self.sender = threading.Thread(target=target, daemon=True, name="edge sender")
@@ -190,20 +203,40 @@ class Session:
             else:
                 self.udp.sendto(p, where)
 
+    def sender_report(self, ssrc, k, rtp, packets, octets):
+        """RTCP sender report (RFC 3550 6.4.1) for frame k: the camera's clock, which is also what
+        its recordings are timed by, against the stream's RTP clock."""
+        seconds = k // FPS + NTP_EPOCH_OFFSET
+        fraction = ((k % FPS) << 32) // FPS
+        sr = struct.pack("!BBHIIIIII", 0x80, 200, 6, ssrc, seconds & 0xFFFFFFFF, fraction,
+                         rtp & 0xFFFFFFFF, packets & 0xFFFFFFFF, octets & 0xFFFFFFFF)
+        kind, where = self.transport
+        if kind == "tcp":
+            self.send(b"$" + bytes([where + 1]) + struct.pack("!H", len(sr)) + sr)
+        else:
+            self.udp.sendto(sr, (where[0], where[1] + 1))
+
     def live(self):
         units = load_clip()[0]
         ssrc = random.getrandbits(32)
         seq = random.getrandbits(16)
         offset = random.getrandbits(32)
         k = int(time.time() * FPS) + 1
+        packets = octets = 0
         try:
             while not self.closed.is_set():
                 delay = k / FPS - time.time()
                 if delay > 0 and self.closed.wait(delay):
                     break
                 if self.server.sending:
-                    pkts, seq = packetize(units[k % CLIP_FRAMES], seq, offset + k * (90000 // FPS), ssrc)
+                    rtp = (offset + k * (90000 // FPS)) & 0xFFFFFFFF
+                    # One report before the first frame, then one every two seconds.
+                    if packets == 0 or k % (2 * FPS) == 0:
+                        self.sender_report(ssrc, k, rtp, packets, octets)
+                    pkts, seq = packetize(units[k % CLIP_FRAMES], seq, rtp, ssrc)
                     self.send_packets(pkts)
+                    packets += len(pkts)
+                    octets += sum(len(p) - 12 for p in pkts)
                 k += 1
         except OSError:
             self.close()
@@ -255,9 +288,12 @@ class Session:
                     if mode == "play":
                         seek = state[2] if state[2] is not None else int(time.time()) - CAMERA_EPOCH
                         start_k = k = (seek + CAMERA_EPOCH) * FPS
+                        # The recording holding the seek point ends at the next segment boundary.
+                        seg_end = ((seek + CAMERA_EPOCH) // SEGMENT_SECONDS + 1) * SEGMENT_SECONDS
                         ts0 = random.getrandbits(31) + 1
                         next_at = time.time()
-                if mode != "play":
+                short = self.server.end_short
+                if mode != "play" or (short > 0 and k / FPS >= seg_end - short):
                     self.closed.wait(0.01)
                     continue
                 # Never ahead of what has been recorded, never faster than the replay speed.
@@ -279,13 +315,32 @@ class EdgeServer(RtspSocketServer):
         self.sending = True
         self.down_until = 0.0
         self.started = time.time()
+        self.end_short = 0.0
+        self.replay_close = 0
+        self.session_base = cam.config.get("session_base")
+        self.counts = {"live": 0, "replay": 0, "refused": 0}
         self.listen(cam.address, getattr(cam, "rtsp_port", 554), "edge rtsp %s" % cam.address)
         cam.live_recording = self.recordings
         threading.Thread(target=load_clip, daemon=True).start()
 
     def new_connection(self, conn, peer):
         # While the link is down the camera is unreachable: connections end at once.
-        return None if time.time() < self.down_until else Session(self, conn, peer)
+        if time.time() < self.down_until:
+            self.count("refused")
+            return None
+        return Session(self, conn, peer)
+
+    def count(self, kind):
+        with self.lock:
+            self.counts[kind] += 1
+
+    def take_replay_close(self):
+        with self.lock:
+            if self.replay_close == 0:
+                return False
+            if self.replay_close > 0:
+                self.replay_close -= 1
+            return True
 
     def recordings(self):
         """[[start, end], ...] camera seconds: 10-second pieces of the recording window."""
@@ -319,6 +374,32 @@ class EdgeServer(RtspSocketServer):
             return {"ok": True}
         if name == "end_session":
             self.close_all()
+            return {"ok": True}
+        if name == "end_short":
+            self.end_short = float(args.get("seconds", 0.5))
+            return {"ok": True}
+        if name == "session_zero":
+            on = str(args.get("on", "1")) not in ("0", "false")
+            with self.cam.lock:
+                self.cam.config["session_base"] = 0 if on else self.session_base
+            return {"ok": True}
+        if name == "replay_close":
+            with self.lock:
+                self.replay_close = int(args.get("count", -1))
+            return {"ok": True}
+        if name == "replay_normal":
+            self.end_short = 0.0
+            with self.lock:
+                self.replay_close = 0
+            with self.cam.lock:
+                self.cam.config["session_base"] = self.session_base
+            return {"ok": True}
+        if name == "stats":
+            with self.lock:
+                return dict(self.counts)
+        if name == "stats_reset":
+            with self.lock:
+                self.counts = {"live": 0, "replay": 0, "refused": 0}
             return {"ok": True}
         raise ValueError("unknown fault %s" % name)
 
