@@ -141,9 +141,10 @@ class StreamChoice:
             line_settings = {}
             if isinstance(settings, dict):
                 line_settings = settings.get(self.line) or settings.get(str(self.line)) or {}
-            mode = line_settings.get("encoder_mode") or []
-            if (self.codec == "h264" and camera is not None and camera.config.get("profile_sizes")
-                    and len(mode) == 8):
+            mode = (line_settings.get("encoder_mode") if isinstance(line_settings, dict) else None) or []
+            # The standalone server's cameras have no configuration.
+            config = getattr(camera, "config", None) or {}
+            if self.codec == "h264" and config.get("profile_sizes") and len(mode) == 8:
                 profile = mode[3] if self.inst == 1 else mode[7]
                 if profile in PROFILE_CODE_SIZES:
                     self.width, self.height = PROFILE_CODE_SIZES[profile]
