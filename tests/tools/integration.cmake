@@ -39,9 +39,9 @@ if(LUMIVAR_WINDOWS)
     edge_storage_queue 900
 
     raw_rtsp_digest 180
-    raw_rtsp_session 120
+    raw_rtsp_session 180
     raw_rtsp_udp 120
-    raw_rtsp_keepalive 150
+    raw_rtsp_keepalive 240
     stream_sizes 120)
   while(lumivar_it_tests)
     list(POP_FRONT lumivar_it_tests name timeout)
