@@ -40,29 +40,79 @@ bench_host_dir() {
   fi
 }
 
-# bench_start_camsim CLIP: the four cameras playing CLIP; sets camsim_pid. bench_stop_camsim.
+# bench_cameras N: sets cameras to N simulated cameras from 127.0.0.200 (4 unless asked).
+bench_cameras() {
+  local i
+  cameras=()
+  for ((i = 0; i < ${1:-4}; i++)); do cameras+=("127.0.0.$((200 + i))"); done
+}
+
+# bench_start_camsim CLIP: the cameras (of `cameras`, else 127.0.0.200-203) playing CLIP; sets
+# camsim_pid (the first simulator) and camsim_pids. With CAMSIM_PER_CAMERA=1 every camera runs in
+# a simulator process of its own (control ports 18190, 18191, ...): one process serving many
+# interleaved sessions stalls them all once its sends queue up. bench_stop_camsim.
 camsim_pid=
+camsim_pids=()
 bench_start_camsim() {
-  sed "s|@CLIP@|$1|" "$root/bench/live_streams_cameras.json" >"$out/cameras.json"
-  /usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
-    --cache-dir "$out/camsim-cache" >>"$out/camsim.log" 2>&1 </dev/null &
-  camsim_pid=$!
-  for _ in $(seq 1 300); do curl -s -m 1 "http://$control/health" >/dev/null && return 0; sleep 0.1; done
-  curl -s -m 2 "http://$control/health" >/dev/null && return 0
-  cat "$out/camsim.log"
-  echo "camera simulator did not start"
-  exit 1
+  local list=("${cameras[@]:-127.0.0.200 127.0.0.201 127.0.0.202 127.0.0.203}") i a ctl
+  [ ${#list[@]} -eq 1 ] && read -r -a list <<<"${list[0]}"
+  {
+    echo "["
+    for ((i = 0; i < ${#list[@]}; i++)); do
+      printf '  {"address": "%s", "auth": "none", "frame_rate_milli": 25000, "rtsp_clip": "%s"}%s\n' \
+        "${list[i]}" "$1" "$([ $((i + 1)) -lt ${#list[@]} ] && echo ,)"
+    done
+    echo "]"
+  } >"$out/cameras.json"
+  camsim_pids=()
+  local controls=()
+  if [ "${CAMSIM_PER_CAMERA:-0}" = 1 ]; then
+    for ((i = 0; i < ${#list[@]}; i++)); do
+      a=${list[i]} ctl=127.0.0.1:$((18190 + i))
+      /usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$ctl" --config "$out/cameras.json" --only "$a" \
+        --cache-dir "$out/camsim-cache" >>"$out/camsim.log" 2>&1 </dev/null &
+      camsim_pids+=($!)
+      controls+=("$ctl")
+    done
+  else
+    /usr/bin/python3 "$root/tools/camsim/camsim.py" --control "$control" --config "$out/cameras.json" \
+      --cache-dir "$out/camsim-cache" >>"$out/camsim.log" 2>&1 </dev/null &
+    camsim_pids+=($!)
+    controls+=("$control")
+  fi
+  camsim_pid=${camsim_pids[0]}
+  for ctl in "${controls[@]}"; do
+    for _ in $(seq 1 300); do curl -s -m 1 "http://$ctl/health" >/dev/null && break; sleep 0.1; done
+    curl -s -m 2 "http://$ctl/health" >/dev/null && continue
+    cat "$out/camsim.log"
+    echo "camera simulator did not start ($ctl)"
+    exit 1
+  done
 }
 bench_stop_camsim() {
-  [ -n "$camsim_pid" ] || return 0
-  kill -TERM "$camsim_pid" 2>/dev/null
-  wait "$camsim_pid" 2>/dev/null
+  [ ${#camsim_pids[@]} -gt 0 ] || return 0
+  kill -TERM "${camsim_pids[@]}" 2>/dev/null
+  wait "${camsim_pids[@]}" 2>/dev/null
   camsim_pid=
+  camsim_pids=()
 }
 
 # The build's Wine prefix with its server kept up, started with its output away from ours.
+# Wine makes sockets in its server: a server of this prefix still running in another network
+# namespace (a test run's, kept up by "wineserver -p") would put the driver's sockets there, away
+# from these cameras, so it is ended first.
 bench_wine() {
   export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local dir p
+  printf -v dir "server-%x-%x" "$(stat -c %d "$WINEPREFIX" 2>/dev/null || echo 0)" \
+    "$(stat -c %i "$WINEPREFIX" 2>/dev/null || echo 0)"
+  for p in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
+    [[ $(readlink "/proc/$p/cwd") == */$dir ]] || continue
+    [ "$(readlink "/proc/$p/ns/net")" = "$(readlink /proc/self/ns/net)" ] && continue
+    echo "== this prefix's Wine server runs in another network namespace: ending it"
+    wineserver -k >/dev/null 2>&1 </dev/null
+    sleep 1
+  done
   [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
   wineserver -p >/dev/null 2>&1 </dev/null
   wine cmd /c exit >/dev/null 2>&1 </dev/null

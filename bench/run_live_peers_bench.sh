@@ -9,6 +9,9 @@
 #   TRANSPORTS  default "udp tcp" (tcp = RTP interleaved in the RTSP connection)
 #   PEERS       default "gst ffmpeg" (empty: the driver alone)
 #   SECONDS_MEASURE  window per measurement (default 15); BUILD_DIR as for the other benchmarks
+#   CAMERAS     simulated cameras from 127.0.0.200 (default 4); CAMSIM_PER_CAMERA=1 runs each in a
+#               simulator process of its own (control ports 18190...), needed for 64 interleaved
+#               sessions: one process serving them all stalls every session once its sends queue
 #   BIN_DIR     where lumivar_host.exe and LumivarIPCapture.dll come from (default BUILD_DIR), to
 #               measure another build of the driver with this build's Wine prefix
 # Run it inside a network namespace of its own when others use the loopback addresses:
@@ -31,12 +34,12 @@ transports=${TRANSPORTS:-udp tcp}
 peers=${PEERS-gst ffmpeg}
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1 16 32 64)
-cameras=(127.0.0.200 127.0.0.201 127.0.0.202 127.0.0.203)
-url_of() { echo "rtsp://${cameras[$(($1 % 4))]}/?h26x=4&line=1"; }
+url_of() { echo "rtsp://${cameras[$(($1 % ${#cameras[@]}))]}/?h26x=4&line=1"; }
 mkdir -p "$out"
 hz=$(getconf CLK_TCK)
 # shellcheck source=bench/live_bench_lib.sh
 source "$root/bench/live_bench_lib.sh"
+bench_cameras "${CAMERAS:-4}"
 
 bench_build_host
 # A copy taken now: a rebuild while the benchmark runs must not change the rows that follow.
@@ -74,7 +77,11 @@ udp_drops() { awk '/^Udp:/ { if (!h) { for (i = 2; i <= NF; i++) c[$i] = i; h = 
 # Drops the kernel counted on the sockets still open whose local port is in [FROM, TO) (the
 # driver's RTP/RTCP range), from /proc/net/udp's last column, summed.
 socket_drops() {  # FROM TO
-  awk -v from="$1" -v to="$2" 'NR > 1 { split($2, a, ":"); p = strtonum("0x" a[2]); if (p >= from && p < to) d += $NF }
+  awk -v from="$1" -v to="$2" 'function hex(s,  i, n) {
+      for (i = 1; i <= length(s); i++) n = n * 16 + index("0123456789ABCDEF", substr(s, i, 1)) - 1
+      return n
+    }
+    NR > 1 { split($2, a, ":"); p = hex(a[2]); if (p >= from && p < to) d += $NF }
     END { print d + 0 }' /proc/net/udp
 }
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2" | head -1; }
@@ -86,6 +93,18 @@ prepare_host() {  # TRANSPORT -> host directory
   echo "$out/host-$1"
 }
 
+# RssAnon (KiB) of the Linux process running the host in DIR. Read here, not by the host: under
+# Wine a file the program opens is opened by the Wine server, so the host's /proc/self is the
+# server's.
+host_anon_kb() {
+  local p
+  for p in $(pgrep -f 'lumivar_host\.exe'); do
+    [ "$(readlink "/proc/$p/cwd" 2>/dev/null)" = "$1" ] || continue
+    awk '/^RssAnon:/ { print $2 }' "/proc/$p/status" 2>/dev/null && return
+  done
+  echo 0
+}
+
 # Sets D_CPU D_WS D_GOT D_EXP D_LAT D_HIST D_OK for N streams over TRANSPORT, D_DROPS (kernel
 # receive-buffer drops in this namespace: start-up until all receive / warm-up / window / stop
 # and close), D_SOCK (drops on the driver's own sockets, 3556-4555, until the window ended),
@@ -93,7 +112,7 @@ prepare_host() {  # TRANSPORT -> host directory
 # Linux anonymous, at the window's end against before the first driver).
 run_driver() {
   local n=$1 transport=$2 dir log ws0=0 ws1=0 line
-  local k0 k1="" k2="" k3="" k4 sock=-
+  local k0 k1="" k2="" k3="" k4 sock=- anon0="" anon1=""
   dir=$(prepare_host "$transport")
   log=$out/driver_${transport}_$n.log
   : >"$log"
@@ -101,6 +120,8 @@ run_driver() {
   while IFS= read -r line; do
     line=${line%$'\r'}
     case $line in
+      "MULTI memory when=before"*) anon0=$(host_anon_kb "$dir") ;;
+      "MULTI memory when=window_end"*) anon1=$(host_anon_kb "$dir") ;;
       "MULTI receiving="*) k1=$(udp_drops) ;;
       "MULTI window begins") ws0=$(ticks_of "$wineserver_pid") k2=$(udp_drops) ;;
       "MULTI window ends") ws1=$(ticks_of "$wineserver_pid") k3=$(udp_drops) sock=$(socket_drops 3556 4556) ;;
@@ -122,7 +143,7 @@ run_driver() {
   mem1=$(grep '^MULTI memory when=window_end' "$log" | tail -1)
   D_MEM="-"
   [ -n "$mem0" ] && [ -n "$mem1" ] && D_MEM=$(awk -v p0="$(field private_kb "$mem0")" -v p1="$(field private_kb "$mem1")" \
-    -v a0="$(field rss_anon_kb "$mem0")" -v a1="$(field rss_anon_kb "$mem1")" -v n="$n" \
+    -v a0="${anon0:-0}" -v a1="${anon1:-0}" -v n="$n" \
     'BEGIN { printf "%.0f/%.0f", (p1 - p0) / n, (a1 - a0) / n }')
   local result
   result=$(grep '^MULTI result' "$log" | tail -1)

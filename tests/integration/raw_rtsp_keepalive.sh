@@ -19,7 +19,7 @@ for row in "${cases[@]}"; do
   camsim_reset $cam
   rtsp_fault $cam set "$faults" >/dev/null
   # shellcheck disable=SC2046
-  host_run "$name" 60 $(host_device $cam) live --format h264 --size 320x240 --seconds $seconds \
+  host_run "$name" 90 $(host_device $cam) live --format h264 --size 320x240 --seconds $seconds --first-frame-wait 30 \
     -o "$IT_DIR/$name.h264" || fail "$name: host exit code $?"
   expect_line "$name" "^LIVE channel=0 stream=0 frames=[1-9][0-9]+ .*size=320x240 .*bad=0" "$name: frames arrive"
   check_capture "$name" "$IT_DIR/$name.h264" h264 320 240

@@ -12,7 +12,8 @@ write_interleaved_config
 camsim_reset $cam
 rtsp_fault $cam set "session_timeout=4&bare_lf=1&late_responses=1&server_requests=OPTIONS,SET_PARAMETER,ANNOUNCE&channel=6&other_channels=1" >/dev/null
 # shellcheck disable=SC2046
-host_run main 90 $(host_device $cam) live --format h264 --size 320x240 --seconds $seconds -o "$IT_DIR/capture.h264" ||
+host_run main 120 $(host_device $cam) live --format h264 --size 320x240 --seconds $seconds --first-frame-wait 30 \
+  -o "$IT_DIR/capture.h264" ||
   fail "host exit code $?"
 expect_line main "^LIVE channel=0 stream=0 frames=[1-9][0-9]+ .*size=320x240 .*bad=0" "frames arrive"
 reject_line main "ERROR" "no host errors"

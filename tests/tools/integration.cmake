@@ -45,9 +45,9 @@ if(LUMIVAR_WINDOWS)
     edge_storage_giveup 300
 
     raw_rtsp_digest 180
-    raw_rtsp_session 120
+    raw_rtsp_session 180
     raw_rtsp_udp 120
-    raw_rtsp_keepalive 150
+    raw_rtsp_keepalive 240
     stream_sizes 120
     host_safety 600)
   while(lumivar_it_tests)

@@ -317,8 +317,9 @@ bool ModeLive(Session* session) {
 
 /* Wine answers GetProcessHandleCount and the private bytes of K32GetProcessMemoryInfo with 0,
  * and Toolhelp lists only some threads. Where that happens the figures come from the places
- * Wine keeps them: the system handle table (which Wine does fill) and the Linux process behind
- * the Windows one (/proc/self/status: Threads, RssAnon). */
+ * Wine keeps them: the system handle table (which Wine does fill) and the committed private
+ * regions of the address space. /proc/self/status is read last, but under Wine the Wine server
+ * opens the file, so it describes the server (one thread, its own memory), not this process. */
 typedef LONG(WINAPI* QuerySystemInformationFn)(ULONG, void*, ULONG, ULONG*);
 
 typedef struct HandleEntry {
@@ -375,6 +376,20 @@ static bool ReadLinuxStatus(DWORD* threads, SIZE_T* anonymousBytes) {
   return found;
 }
 
+/* Committed private memory of the process, from its address space: where Wine reports no private
+ * bytes, this walk still sees what the heaps and thread stacks committed. */
+static SIZE_T CommittedPrivateBytes(void) {
+  SIZE_T total = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (const BYTE* at = NULL; VirtualQuery(at, &info, sizeof(info)) == sizeof(info);) {
+    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+    const BYTE* next = (const BYTE*)info.BaseAddress + info.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return total;
+}
+
 void ReadProcessFigures(ProcessFigures* p) {
   memset(p, 0, sizeof(*p));
   GetProcessHandleCount(GetCurrentProcess(), &p->handles);
@@ -397,6 +412,8 @@ void ReadProcessFigures(ProcessFigures* p) {
   }
   DWORD linuxThreads = 0;
   SIZE_T anonymous = 0;
+  /* Wine reports no private bytes; its committed private regions are the same figure. */
+  if (p->privateBytes == 0) p->privateBytes = CommittedPrivateBytes();
   if (ReadLinuxStatus(&linuxThreads, &anonymous)) {
     if (linuxThreads > p->threads) p->threads = linuxThreads;
     if (p->privateBytes == 0) p->privateBytes = anonymous;
@@ -536,28 +553,12 @@ static ULONGLONG ProcessCpu100ns(void) {
   return k.QuadPart + u.QuadPart;
 }
 
-/* Committed private memory of the process, from its address space: where Wine reports no private
- * bytes, this walk still sees what the heaps and thread stacks committed. */
-static SIZE_T CommittedPrivateBytes(void) {
-  SIZE_T total = 0;
-  MEMORY_BASIC_INFORMATION info;
-  for (const BYTE* at = NULL; VirtualQuery(at, &info, sizeof(info)) == sizeof(info);) {
-    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
-    const BYTE* next = (const BYTE*)info.BaseAddress + info.RegionSize;
-    if (next <= at) break;
-    at = next;
-  }
-  return total;
-}
-
-/* "MULTI memory": private (committed, Windows side) and anonymous resident (Linux side) KiB. */
+/* "MULTI memory": committed private KiB (Windows side). The Linux side is read by the benchmark
+ * script: under Wine the Wine server opens the files a program names, so /proc/self here is the
+ * server's, not ours. */
 static void PrintMultiMemory(const char* when, uint32_t streams) {
-  DWORD threads = 0;
-  SIZE_T anonymous = 0;
-  ReadLinuxStatus(&threads, &anonymous);
-  HostPrint("MULTI memory when=%s streams=%u private_kb=%lu rss_anon_kb=%lu threads=%lu", when, streams,
-            (unsigned long)(CommittedPrivateBytes() / 1024), (unsigned long)(anonymous / 1024),
-            (unsigned long)threads);
+  HostPrint("MULTI memory when=%s streams=%u private_kb=%lu", when, streams,
+            (unsigned long)(CommittedPrivateBytes() / 1024));
 }
 
 static int Receiving(MultiDriver* d, uint32_t n) {
