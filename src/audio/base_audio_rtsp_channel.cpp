@@ -30,6 +30,7 @@ CBaseAudioRTSPChannel::~CBaseAudioRTSPChannel() { StopChannel(); }
 
 bool CBaseAudioRTSPChannel::Start() {
   gate_.Open();
+  workerDone_.Reset();
   return StartChannel("Audio RTSP Channel");
 }
 
@@ -43,9 +44,8 @@ bool CBaseAudioRTSPChannel::Stop() {
     return false;
   }
   // A request started just after an abort would miss it: repeat it until the worker is out.
-  CManualEvent pause;  // never set
   for (uint32_t waited = 0; IsRunning() && waited < 2 * deviceInfo_.timeout; waited += kAbortRepeatMs) {
-    pause.Wait(kAbortRepeatMs);
+    if (workerDone_.Wait(kAbortRepeatMs)) break;
     AbortRequests();
   }
   StopChannel();
@@ -137,6 +137,7 @@ void CBaseAudioRTSPChannel::Run() {
   StopSession();
   SetStatus(kAudioStopped, Bit(kAudioStopping) | Bit(kAudioError));
   SetDeviceState(false);
+  workerDone_.Set();
 }
 
 uint32_t CBaseAudioRTSPChannel::Connect() {

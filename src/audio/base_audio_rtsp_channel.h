@@ -118,6 +118,7 @@ class CBaseAudioRTSPChannel : public CBaseRTPDataChannel,
   // receivers says BYE for receivers that leave.
   CManualEvent sessionEvent_;
   CCallbackGate gate_;
+  CManualEvent workerDone_;  // Run returned: a stop waits on it rather than polling
 };
 
 }  // namespace vantrel

@@ -22,12 +22,9 @@ std::atomic<uint32_t> nextClientId{0x5A000001};
 
 SOCKET AsSocket(uintptr_t s) { return static_cast<SOCKET>(s); }
 
-void SetSendTimeout(SOCKET s, uint32_t ms) {
-  DWORD value = ms;
-  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value), sizeof(value));
-}
-
-// Non-blocking connect bounded by `timeoutMs`, then back to blocking mode. `aborted` is looked
+// Non-blocking connect bounded by `timeoutMs`; the socket stays non-blocking, so that every send
+// waits in short selects that a stop or an abort can end (Wine does not end a blocked send when
+// another thread shuts the socket down). `aborted` is looked
 // at between short waits, so an abort from another thread ends the attempt within kPollMs.
 SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs,
                      const std::atomic<bool>& aborted) {
@@ -67,8 +64,6 @@ SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs,
     closesocket(s);
     return INVALID_SOCKET;
   }
-  u_long blocking = 0;
-  ioctlsocket(s, FIONBIO, &blocking);
   BOOL noDelay = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof(noDelay));
   return s;
@@ -131,7 +126,7 @@ bool RcpClient::Open(const std::string& host, uint16_t port, uint32_t timeoutMs,
   SOCKET s = ConnectWithin(host, port, timeoutMs, aborted_);
   if (s == INVALID_SOCKET) return false;
   // A camera that stops reading must not hold a sender longer than the connection's time-out.
-  SetSendTimeout(s, timeoutMs);
+  sendTimeoutMs_ = timeoutMs;
   socket_ = static_cast<uintptr_t>(s);
   // An abort that ran before the socket was published could not shut it down.
   if (aborted_.load()) {
@@ -159,12 +154,23 @@ bool RcpClient::SendAll(const uint8_t* data, size_t size) {
   std::lock_guard<std::mutex> guard(sendLock_);
   SOCKET s = AsSocket(socket_);
   if (s == INVALID_SOCKET) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sendTimeoutMs_.load());
   while (size > 0) {
+    if (aborted_.load()) return false;
     const int chunk = static_cast<int>(size > 0x10000 ? 0x10000 : size);
     const int sent = send(s, reinterpret_cast<const char*>(data), chunk, 0);
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<size_t>(sent);
+    if (sent > 0) {
+      data += sent;
+      size -= static_cast<size_t>(sent);
+      continue;
+    }
+    if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
+      return false;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    timeval tv{0, static_cast<long>(kPollMs * 1000)};
+    select(0, nullptr, &writable, nullptr, &tv);
   }
   return true;
 }
@@ -172,7 +178,7 @@ bool RcpClient::SendAll(const uint8_t* data, size_t size) {
 void RcpClient::Stop(bool sayBye) {
   SOCKET s = AsSocket(socket_);
   if (s != INVALID_SOCKET && sayBye && alive_.load()) {
-    SetSendTimeout(s, kByeSendTimeoutMs);
+    sendTimeoutMs_ = kByeSendTimeoutMs;
     const std::vector<uint8_t> bye = BuildBye(0);
     SendAll(bye.data(), bye.size());
   }
@@ -246,6 +252,8 @@ void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
     if (ready < 0) return fail(kErrorClosed);
     if (ready == 0) continue;
     const int got = recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
+    // The socket is non-blocking: a readiness report without data is no end.
+    if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
     if (got <= 0) return fail(kErrorClosed);
     size_t used = 0;
     if (!headDone) {

@@ -98,6 +98,7 @@ class RcpClient {
   bool winsockStarted_ = false;
   std::atomic<uintptr_t> socket_;  // SOCKET; INVALID_SOCKET when closed
   std::atomic<bool> aborted_{false};
+  std::atomic<uint32_t> sendTimeoutMs_{5000};  // how long a send may wait for the camera to read
   std::mutex sendLock_;
   std::thread thread_;
   std::atomic<std::thread::id> receiveThread_{};

@@ -61,6 +61,7 @@ host_run nowait 60 $dev audio-out tone.wav --audio-no-wait || fail "host exit co
 expect_line nowait "^AUDIO_OUT frames=26 refused=0 .* last_status=2 closed=true lost=0 errors=0$" \
   "frames sent right after the open: running until closed"
 expect_line nowait "^AUDIO running=true$" "the first frame did not push out the connect"
+echo "close: $(field send "^AUDIO close_ms" close_ms) ms after sending, $(field formats "^AUDIO close_ms" close_ms) ms with no common format"
 [ "$(received 'len(got) >= len(data) // 2 and got[:640] in data')" = True ] &&
   pass "the camera got the samples (at most a frame given way while connecting)" ||
   fail "the camera got $(received 'len(got)') bytes"

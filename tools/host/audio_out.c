@@ -335,7 +335,9 @@ bool ModeAudioOut(Session* session) {
   if (opt->noWait && opened)
     HostPrint("AUDIO running=%s", WaitStatus(&status, 2, 5000) ? "true" : "false");
   uint32_t last = sender->vtbl->GetChannelStatus(sender, 0);
+  ULONGLONG closeBegin = GetTickCount64();
   bool closed = opened && sender->vtbl->CloseChannel(sender, 0);
+  HostPrint("AUDIO close_ms=%lu", (unsigned long)(GetTickCount64() - closeBegin));
   HostPrint("AUDIO_OUT frames=%u refused=%u bytes=%llu last_status=%u closed=%s lost=%ld errors=%ld", frames,
             refused, sentBytes, last, closed ? "true" : "false", status.seen[5], status.seen[4]);
   CloseHandle(status.changed);
