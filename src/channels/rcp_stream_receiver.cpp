@@ -38,7 +38,7 @@ bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t inst
   connectedEvent_.Reset();
   std::unique_ptr<rcpplus::RtpStreamer> streamer =
       MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
-  if (!streamer) return false;
+  if (!streamer || !MakeAbortable(streamer.get())) return false;
   uint16_t coding = transport == kTransportMulticast ? 0 : 8;
   switch (mode_.load()) {
     case 1:
@@ -79,7 +79,7 @@ bool CRcpStreamReceiver::ConnectAudioSend(bool secure, CEvent* stopEvent) {
   connectError_.store(0);
   connectedEvent_.Reset();
   std::unique_ptr<rcpplus::RtpStreamer> streamer = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
-  if (!streamer) return false;
+  if (!streamer || !MakeAbortable(streamer.get())) return false;
   bool connected = streamer->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this);
   if (connected) {
     CScopedLock streamerGuard(streamerLock_);
@@ -109,6 +109,7 @@ bool CRcpStreamReceiver::ConnectionEnded() {
 }
 
 bool CRcpStreamReceiver::Send(const uint8_t* data, size_t size, CEvent* stopEvent) {
+  if (aborted_.load()) return false;
   CScopedLock streamerGuard(streamerLock_);
   CEvent* events[2] = {&connectedEvent_, stopEvent};
   if (!streamer_ || CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 ||
@@ -155,8 +156,27 @@ void CRcpStreamReceiver::Disconnect() {
   TearDown(std::move(streamer));
 }
 
+bool CRcpStreamReceiver::MakeAbortable(rcpplus::RtpStreamer* streamer) {
+  std::lock_guard<std::mutex> guard(abortLock_);
+  // Checked under the lock Abort takes: an abort either comes first and is seen here, or finds
+  // the streamer published.
+  if (aborted_.load()) return false;
+  abortable_ = streamer;
+  return true;
+}
+
+void CRcpStreamReceiver::Abort() {
+  std::lock_guard<std::mutex> guard(abortLock_);
+  aborted_.store(true);
+  if (abortable_) abortable_->abort();
+}
+
 void CRcpStreamReceiver::TearDown(std::unique_ptr<rcpplus::RtpStreamer> streamer) {
   if (!streamer) return;
+  {
+    std::lock_guard<std::mutex> guard(abortLock_);
+    if (abortable_ == streamer.get()) abortable_ = nullptr;
+  }
   // Both removals wait for a call of ours in flight on the streamer's thread: once they
   // returned, neither this object nor its user is reached through this streamer again.
   streamer->registerReceiverCallback(true, nullptr, nullptr);

@@ -6,6 +6,7 @@
 #include <windows.h>
 // clang-format on
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -27,8 +28,10 @@ void SetSendTimeout(SOCKET s, uint32_t ms) {
   setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value), sizeof(value));
 }
 
-// Non-blocking connect bounded by `timeoutMs`, then back to blocking mode.
-SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs) {
+// Non-blocking connect bounded by `timeoutMs` (polled, so that `aborted` ends it early), then
+// back to blocking mode.
+SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs,
+                     const std::atomic<bool>& aborted) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -46,13 +49,24 @@ SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs)
   bool connected = connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
   freeaddrinfo(found);
   if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval tv{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
-    connected = select(0, nullptr, &writable, &failed, &tv) == 1 && FD_ISSET(s, &writable);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!aborted.load()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      const long step = static_cast<long>(std::min<long long>(left.count(), kPollMs));
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(s, &writable);
+      FD_SET(s, &failed);
+      timeval tv{0, step * 1000};
+      const int ready = select(0, nullptr, &writable, &failed, &tv);
+      if (ready == 0) continue;
+      connected = ready > 0 && FD_ISSET(s, &writable) && !FD_ISSET(s, &failed);
+      break;
+    }
+    connected = connected && !aborted.load();
   }
   if (!connected) {
     closesocket(s);
@@ -109,24 +123,44 @@ void RcpClient::LeaveCallback() {
 
 void RcpClient::disconnect() { Stop(false); }
 
+void RcpClient::abort() {
+  aborted_.store(true);
+  std::lock_guard<std::mutex> guard(socketLock_);
+  const SOCKET s = AsSocket(socket_.load());
+  if (s != INVALID_SOCKET) shutdown(s, SD_BOTH);
+}
+
+void RcpClient::CloseSocket() {
+  std::lock_guard<std::mutex> guard(socketLock_);
+  const SOCKET s = AsSocket(socket_.exchange(static_cast<uintptr_t>(INVALID_SOCKET)));
+  if (s != INVALID_SOCKET) closesocket(s);
+}
+
 bool RcpClient::Open(const std::string& host, uint16_t port, uint32_t timeoutMs, const std::string& request) {
-  if (!winsockStarted_ || AsSocket(socket_) != INVALID_SOCKET) return false;
-  SOCKET s = ConnectWithin(host, port, timeoutMs);
+  if (!winsockStarted_ || aborted_.load() || AsSocket(socket_.load()) != INVALID_SOCKET) return false;
+  SOCKET s = ConnectWithin(host, port, timeoutMs, aborted_);
   if (s == INVALID_SOCKET) return false;
   // A camera that stops reading must not hold a sender longer than the connection's time-out.
   SetSendTimeout(s, timeoutMs);
-  socket_ = static_cast<uintptr_t>(s);
+  {
+    // Published under the lock abort takes, and only when no abort came: one that comes later
+    // finds the socket and shuts it down.
+    std::lock_guard<std::mutex> guard(socketLock_);
+    if (aborted_.load()) {
+      closesocket(s);
+      return false;
+    }
+    socket_.store(static_cast<uintptr_t>(s));
+  }
   if (!SendAll(reinterpret_cast<const uint8_t*>(request.data()), request.size())) {
-    closesocket(s);
-    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
+    CloseSocket();
     return false;
   }
   stop_.store(false);
   try {
     thread_ = std::thread(&RcpClient::ReceiveLoop, this, timeoutMs);
   } catch (...) {
-    closesocket(s);
-    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
+    CloseSocket();
     return false;
   }
   return true;
@@ -134,7 +168,7 @@ bool RcpClient::Open(const std::string& host, uint16_t port, uint32_t timeoutMs,
 
 bool RcpClient::SendAll(const uint8_t* data, size_t size) {
   std::lock_guard<std::mutex> guard(sendLock_);
-  SOCKET s = AsSocket(socket_);
+  SOCKET s = AsSocket(socket_.load());
   if (s == INVALID_SOCKET) return false;
   while (size > 0) {
     const int chunk = static_cast<int>(size > 0x10000 ? 0x10000 : size);
@@ -147,8 +181,8 @@ bool RcpClient::SendAll(const uint8_t* data, size_t size) {
 }
 
 void RcpClient::Stop(bool sayBye) {
-  SOCKET s = AsSocket(socket_);
-  if (s != INVALID_SOCKET && sayBye && alive_.load()) {
+  SOCKET s = AsSocket(socket_.load());
+  if (s != INVALID_SOCKET && sayBye && alive_.load() && !aborted_.load()) {
     SetSendTimeout(s, kByeSendTimeoutMs);
     const std::vector<uint8_t> bye = BuildBye(0);
     SendAll(bye.data(), bye.size());
@@ -166,8 +200,7 @@ void RcpClient::Stop(bool sayBye) {
   }
   if (s != INVALID_SOCKET) {
     std::lock_guard<std::mutex> guard(sendLock_);
-    closesocket(s);
-    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
+    CloseSocket();
   }
 }
 
@@ -195,7 +228,7 @@ void RcpClient::ReportConnection(uint32_t word, uint32_t clientId, uint32_t erro
 
 void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
   receiveThread_.store(std::this_thread::get_id());
-  const SOCKET s = AsSocket(socket_);
+  const SOCKET s = AsSocket(socket_.load());
   const uint32_t failureWord = (uint32_t{kConnectionTag} << 16) | 0x31;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string head;
@@ -207,13 +240,15 @@ void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
 
   // Before the camera confirms, every way the attempt ends is reported once; afterwards the
   // stream's users find a dead connection by its silence (video) or a failed transmit (audio).
+  // An abort is our own end, as a stop is: not reported as the camera's.
+  const auto stopping = [&] { return stop_.load() || aborted_.load(); };
   const auto fail = [&](uint32_t error) {
-    if (!confirmed && !stop_.load()) ReportConnection(failureWord, clientId_, error);
+    if (!confirmed && !stopping()) ReportConnection(failureWord, clientId_, error);
     alive_.store(false);
-    if (!stop_.load()) ended_.store(true);
+    if (!stopping()) ended_.store(true);
   };
 
-  while (!stop_.load()) {
+  while (!stopping()) {
     if (!confirmed && std::chrono::steady_clock::now() >= deadline) return fail(kErrorTimeout);
     fd_set readable;
     FD_ZERO(&readable);
