@@ -30,7 +30,7 @@ CAudioOutputChannel::~CAudioOutputChannel() {
 bool CAudioOutputChannel::Start() {
   // Aborts are kept until reset: a channel started again after a stop talks to the camera anew.
   rcp_.ResetAbort();
-  receiver_.ClearAbort();
+  receiver_.ResetAbort();
   return CBaseAudioOutputChannel::Start();
 }
 

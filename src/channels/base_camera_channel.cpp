@@ -196,6 +196,10 @@ void CBaseCameraChannel::SetCameraState(bool online) {
 }
 
 bool CBaseCameraChannel::SendFrameCallback(ipcapture::IIPFrame* frame) {
+  // The edge monitor is told inside the gate too: once a stop returned, the monitor (which the
+  // owner may free next) is not reached from this channel any more.
+  CCallbackGate::Scope scope(gate_);
+  if (!scope) return false;
   if (paused_.load()) {
     // The host does not want frames now, but the edge monitor must still see the camera alive.
     if (frame) Notify_SendFrameCallback(frame);
@@ -203,8 +207,7 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IIPFrame* frame) {
   }
   if (!callback_ || !frame) return false;
   try {
-    CCallbackGate::Scope scope(gate_);
-    if (!scope || !callback_->OnFrame(frame)) return false;
+    if (!callback_->OnFrame(frame)) return false;
   } catch (...) {
     if (driver_)
       driver_->Log(kLogError, "%s(): Unexpected exception, device %s",
@@ -233,10 +236,11 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IIPFrame* frame) {
 
 void CBaseCameraChannel::NotifySignalLost() {
   // Only the recording stream speaks for the input; live and remote streams would double it.
+  CCallbackGate::Scope scope(gate_);
+  if (!scope) return;
   if (settings_.streamIndex == kRecStream && callback_) {
     try {
-      CCallbackGate::Scope scope(gate_);
-      if (scope) callback_->OnSignalLost();
+      callback_->OnSignalLost();
     } catch (...) {
     }
   }

@@ -53,6 +53,16 @@ void CMPEGChannelRTP::Disconnect() {
   CBaseRTSPChannel::Disconnect();
 }
 
+void CMPEGChannelRTP::Interrupt() {
+  receiver_.Abort();
+  CCommonChannel::Interrupt();
+}
+
+void CMPEGChannelRTP::Rearm() {
+  receiver_.ResetAbort();
+  CCommonChannel::Rearm();
+}
+
 bool CMPEGChannelRTP::IsStreamAlive() {
   if (IsPaused()) return true;
   // A connection the camera ended delivers nothing more: reconnect now rather than after the

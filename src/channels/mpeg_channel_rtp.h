@@ -59,6 +59,8 @@ class CMPEGChannelRTP : public CCommonChannel, public IRcpStreamReceiverUser {
   bool OpenMulticastSession() override;
   void Disconnect() override;
   bool IsStreamAlive() override;
+  void Interrupt() override;
+  void Rearm() override;
   void ProcessRtpPacket(const CRTPPacket&) override {}
   void BuildUrlQuery(RTSPConnectionParams&) override {}
 

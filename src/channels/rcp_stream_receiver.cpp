@@ -38,8 +38,7 @@ bool CRcpStreamReceiver::ConnectVideo(IRcpStreamReceiverUser* user, uint8_t inst
   connectedEvent_.Reset();
   std::unique_ptr<rcpplus::RtpStreamer> streamer =
       MakeStreamer(transport == kTransportHttps, rcpplus::RtpStreamer::kModeReceiver);
-  if (!streamer) return false;
-  Track(streamer.get());
+  if (!streamer || !MakeAbortable(streamer.get())) return false;
   uint16_t coding = transport == kTransportMulticast ? 0 : 8;
   switch (mode_.load()) {
     case 1:
@@ -80,8 +79,7 @@ bool CRcpStreamReceiver::ConnectAudioSend(bool secure, CEvent* stopEvent) {
   connectError_.store(0);
   connectedEvent_.Reset();
   std::unique_ptr<rcpplus::RtpStreamer> streamer = MakeStreamer(secure, rcpplus::RtpStreamer::kModeSender);
-  if (!streamer) return false;
-  Track(streamer.get());
+  if (!streamer || !MakeAbortable(streamer.get())) return false;
   bool connected = streamer->connectVideo(device_.timeout, kAudioCoding, 0, 2, 0, &ConnectionCallback, this);
   if (connected) {
     CScopedLock streamerGuard(streamerLock_);
@@ -111,6 +109,7 @@ bool CRcpStreamReceiver::ConnectionEnded() {
 }
 
 bool CRcpStreamReceiver::Send(const uint8_t* data, size_t size, CEvent* stopEvent) {
+  if (aborted_.load()) return false;
   CScopedLock streamerGuard(streamerLock_);
   CEvent* events[2] = {&connectedEvent_, stopEvent};
   if (!streamer_ || CEvent::WaitForEvents(events, stopEvent ? 2 : 1, kConnectWaitMs) != 0 ||
@@ -157,14 +156,17 @@ void CRcpStreamReceiver::Disconnect() {
   TearDown(std::move(streamer));
 }
 
-void CRcpStreamReceiver::Track(rcpplus::RtpStreamer* streamer) {
-  CScopedLock guard(abortLock_);
+bool CRcpStreamReceiver::MakeAbortable(rcpplus::RtpStreamer* streamer) {
+  std::lock_guard<std::mutex> guard(abortLock_);
+  // Checked under the lock Abort takes: an abort either comes first and is seen here, or finds
+  // the streamer published.
+  if (aborted_.load()) return false;
   abortable_ = streamer;
-  if (streamer && aborted_.load()) streamer->abort();
+  return true;
 }
 
 void CRcpStreamReceiver::Abort() {
-  CScopedLock guard(abortLock_);
+  std::lock_guard<std::mutex> guard(abortLock_);
   aborted_.store(true);
   if (abortable_) abortable_->abort();
 }
@@ -172,7 +174,7 @@ void CRcpStreamReceiver::Abort() {
 void CRcpStreamReceiver::TearDown(std::unique_ptr<rcpplus::RtpStreamer> streamer) {
   if (!streamer) return;
   {
-    CScopedLock guard(abortLock_);
+    std::lock_guard<std::mutex> guard(abortLock_);
     if (abortable_ == streamer.get()) abortable_ = nullptr;
   }
   // Both removals wait for a call of ours in flight on the streamer's thread: once they

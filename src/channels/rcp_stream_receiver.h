@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "core/device_info.h"
@@ -56,10 +57,10 @@ class CRcpStreamReceiver {
   // `stopEvent` (may be null) cuts the pacing short. Called on one thread at a time.
   bool Send(const uint8_t* data, size_t size, CEvent* stopEvent);
   void Disconnect();
-  // From any thread, without waiting for the thread that connects or sends: breaks its connect
-  // or send and fails every later one until ClearAbort.
+  // Any thread, never blocks: the connect, send or receive of the current streamer ends at once
+  // and every later connect or send fails until ResetAbort (the owner's restart).
   void Abort();
-  void ClearAbort() { aborted_.store(false); }
+  void ResetAbort() { aborted_.store(false); }
 
   uint32_t GetConnectError() const { return connectError_.load(); }
   bool IsConnected();
@@ -75,8 +76,8 @@ class CRcpStreamReceiver {
   // Removes our callbacks (waiting for a call in flight on another thread) and ends the
   // streamer; on the streamer's own thread the end and the delete go to the tear-down queue.
   void TearDown(std::unique_ptr<rcpplus::RtpStreamer> streamer);
-  // The streamer an Abort reaches: the one connecting or connected, from its making to its tear-down.
-  void Track(rcpplus::RtpStreamer* streamer);
+  // Publishes the streamer for Abort; false (nothing published) once aborted.
+  bool MakeAbortable(rcpplus::RtpStreamer* streamer);
 
   // Held while the streamer is made, used for sending or torn down: a disconnect from another
   // thread waits for a send in progress instead of freeing the streamer under it.
@@ -84,11 +85,10 @@ class CRcpStreamReceiver {
   std::unique_ptr<rcpplus::RtpStreamer> streamer_;  // null when not connected; guarded by streamerLock_
   // Counts Disconnect calls, so a connect that a Disconnect overtook does not install its streamer.
   std::atomic<uint32_t> generation_{0};
-  // Guards abortable_ only, and is never held across a network call, so Abort never waits for
-  // the connect or the send it is meant to break.
-  CRecursiveLock abortLock_;
-  rcpplus::RtpStreamer* abortable_ = nullptr;  // guarded by abortLock_; owned elsewhere
   std::atomic<bool> aborted_{false};
+  // The streamer being connected or in use, for Abort; cleared before a streamer is ended.
+  std::mutex abortLock_;
+  rcpplus::RtpStreamer* abortable_ = nullptr;  // guarded by abortLock_
   const DEVICE_INFO device_;
   std::atomic<uint32_t> mode_{0};
   CRecursiveLock userLock_;

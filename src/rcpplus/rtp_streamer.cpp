@@ -6,6 +6,7 @@
 #include <windows.h>
 // clang-format on
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -22,10 +23,9 @@ std::atomic<uint32_t> nextClientId{0x5A000001};
 
 SOCKET AsSocket(uintptr_t s) { return static_cast<SOCKET>(s); }
 
-// Non-blocking connect bounded by `timeoutMs`; the socket stays non-blocking, so that every send
-// waits in short selects that a stop or an abort can end (Wine does not end a blocked send when
-// another thread shuts the socket down). `aborted` is looked
-// at between short waits, so an abort from another thread ends the attempt within kPollMs.
+// Non-blocking connect bounded by `timeoutMs` (polled, so that `aborted` ends it early). The
+// socket stays non-blocking, so that every send waits in short selects that a stop or an abort
+// can end (Wine does not end a blocked send when another thread shuts the socket down).
 SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs,
                      const std::atomic<bool>& aborted) {
   addrinfo hints{};
@@ -46,20 +46,24 @@ SOCKET ConnectWithin(const std::string& host, uint16_t port, uint32_t timeoutMs,
   freeaddrinfo(found);
   if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!aborted.load() && std::chrono::steady_clock::now() < deadline) {
+    while (!aborted.load()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      const long step = static_cast<long>(std::min<long long>(left.count(), kPollMs));
       fd_set writable, failed;
       FD_ZERO(&writable);
       FD_ZERO(&failed);
       FD_SET(s, &writable);
       FD_SET(s, &failed);
-      timeval tv{0, static_cast<long>(kPollMs * 1000)};
+      timeval tv{0, step * 1000};
       const int ready = select(0, nullptr, &writable, &failed, &tv);
       if (ready == 0) continue;
-      connected = ready == 1 && FD_ISSET(s, &writable);
+      connected = ready > 0 && FD_ISSET(s, &writable) && !FD_ISSET(s, &failed);
       break;
     }
+    connected = connected && !aborted.load();
   }
-  if (aborted.load()) connected = false;
   if (!connected) {
     closesocket(s);
     return INVALID_SOCKET;
@@ -115,36 +119,42 @@ void RcpClient::disconnect() { Stop(false); }
 
 void RcpClient::abort() {
   aborted_.store(true);
-  // Shut down, not closed: the owner's thread may be inside send or recv on it, and only the
-  // owner's disconnect may free the handle.
+  std::lock_guard<std::mutex> guard(socketLock_);
   const SOCKET s = AsSocket(socket_.load());
   if (s != INVALID_SOCKET) shutdown(s, SD_BOTH);
 }
 
+void RcpClient::CloseSocket() {
+  std::lock_guard<std::mutex> guard(socketLock_);
+  const SOCKET s = AsSocket(socket_.exchange(static_cast<uintptr_t>(INVALID_SOCKET)));
+  if (s != INVALID_SOCKET) closesocket(s);
+}
+
 bool RcpClient::Open(const std::string& host, uint16_t port, uint32_t timeoutMs, const std::string& request) {
-  if (!winsockStarted_ || aborted_.load() || AsSocket(socket_) != INVALID_SOCKET) return false;
+  if (!winsockStarted_ || aborted_.load() || AsSocket(socket_.load()) != INVALID_SOCKET) return false;
   SOCKET s = ConnectWithin(host, port, timeoutMs, aborted_);
   if (s == INVALID_SOCKET) return false;
   // A camera that stops reading must not hold a sender longer than the connection's time-out.
   sendTimeoutMs_ = timeoutMs;
-  socket_ = static_cast<uintptr_t>(s);
-  // An abort that ran before the socket was published could not shut it down.
-  if (aborted_.load()) {
-    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
-    closesocket(s);
-    return false;
+  {
+    // Published under the lock abort takes, and only when no abort came: one that comes later
+    // finds the socket and shuts it down.
+    std::lock_guard<std::mutex> guard(socketLock_);
+    if (aborted_.load()) {
+      closesocket(s);
+      return false;
+    }
+    socket_.store(static_cast<uintptr_t>(s));
   }
   if (!SendAll(reinterpret_cast<const uint8_t*>(request.data()), request.size())) {
-    closesocket(s);
-    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
+    CloseSocket();
     return false;
   }
   stop_.store(false);
   try {
     thread_ = std::thread(&RcpClient::ReceiveLoop, this, timeoutMs);
   } catch (...) {
-    closesocket(s);
-    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
+    CloseSocket();
     return false;
   }
   return true;
@@ -152,7 +162,7 @@ bool RcpClient::Open(const std::string& host, uint16_t port, uint32_t timeoutMs,
 
 bool RcpClient::SendAll(const uint8_t* data, size_t size) {
   std::lock_guard<std::mutex> guard(sendLock_);
-  SOCKET s = AsSocket(socket_);
+  SOCKET s = AsSocket(socket_.load());
   if (s == INVALID_SOCKET) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sendTimeoutMs_.load());
   while (size > 0) {
@@ -176,8 +186,8 @@ bool RcpClient::SendAll(const uint8_t* data, size_t size) {
 }
 
 void RcpClient::Stop(bool sayBye) {
-  SOCKET s = AsSocket(socket_);
-  if (s != INVALID_SOCKET && sayBye && alive_.load()) {
+  SOCKET s = AsSocket(socket_.load());
+  if (s != INVALID_SOCKET && sayBye && alive_.load() && !aborted_.load()) {
     sendTimeoutMs_ = kByeSendTimeoutMs;
     const std::vector<uint8_t> bye = BuildBye(0);
     SendAll(bye.data(), bye.size());
@@ -195,8 +205,7 @@ void RcpClient::Stop(bool sayBye) {
   }
   if (s != INVALID_SOCKET) {
     std::lock_guard<std::mutex> guard(sendLock_);
-    closesocket(s);
-    socket_ = static_cast<uintptr_t>(INVALID_SOCKET);
+    CloseSocket();
   }
 }
 
@@ -224,7 +233,7 @@ void RcpClient::ReportConnection(uint32_t word, uint32_t clientId, uint32_t erro
 
 void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
   receiveThread_.store(std::this_thread::get_id());
-  const SOCKET s = AsSocket(socket_);
+  const SOCKET s = AsSocket(socket_.load());
   const uint32_t failureWord = (uint32_t{kConnectionTag} << 16) | 0x31;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string head;
@@ -236,13 +245,15 @@ void RcpClient::ReceiveLoop(uint32_t timeoutMs) {
 
   // Before the camera confirms, every way the attempt ends is reported once; afterwards the
   // stream's users find a dead connection by its silence (video) or a failed transmit (audio).
+  // An abort is our own end, as a stop is: not reported as the camera's.
+  const auto stopping = [&] { return stop_.load() || aborted_.load(); };
   const auto fail = [&](uint32_t error) {
-    if (!confirmed && !stop_.load()) ReportConnection(failureWord, clientId_, error);
+    if (!confirmed && !stopping()) ReportConnection(failureWord, clientId_, error);
     alive_.store(false);
-    if (!stop_.load()) ended_.store(true);
+    if (!stopping()) ended_.store(true);
   };
 
-  while (!stop_.load()) {
+  while (!stopping()) {
     if (!confirmed && std::chrono::steady_clock::now() >= deadline) return fail(kErrorTimeout);
     fd_set readable;
     FD_ZERO(&readable);

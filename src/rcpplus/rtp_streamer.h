@@ -56,12 +56,12 @@ class RcpClient {
   void unregisterCallback(ConnectionCallback callback, void* context);
   // Ends the connection: the receive thread is joined and the socket closed. Safe to repeat.
   void disconnect();
-  // From any thread: breaks a connect or a send in progress on another thread (the connection's
-  // socket is shut down) and makes every later connect and send of this client fail at once.
-  // Never blocks; the owner still calls disconnect.
-  void abort();
   // True on this client's receive thread (inside one of its callbacks).
   bool isReceiveThread() const;
+  // Any thread, never blocks: a connect in progress gives up at its next poll step, a send or
+  // receive in progress fails at once (the socket is shut down), and no later connect is made.
+  // The client is then only good for disconnect and delete.
+  void abort();
 
   uint32_t clientId() const { return clientId_; }
   // True once the camera ended the connection (closed it, refused the stream, sent garbage or
@@ -73,6 +73,7 @@ class RcpClient {
   virtual void OnPacket(uint8_t payloadType, const uint8_t* bytes, uint32_t length) = 0;
 
   bool Open(const std::string& host, uint16_t port, uint32_t timeoutMs, const std::string& request);
+  void CloseSocket();
   bool SendAll(const uint8_t* data, size_t size);
   void Stop(bool sayBye);
   bool Alive() const { return alive_.load() && !aborted_.load(); }
@@ -96,7 +97,8 @@ class RcpClient {
 
   const uint32_t clientId_;
   bool winsockStarted_ = false;
-  std::atomic<uintptr_t> socket_;  // SOCKET; INVALID_SOCKET when closed
+  std::atomic<uintptr_t> socket_;  // SOCKET; INVALID_SOCKET when closed (under socketLock_)
+  std::mutex socketLock_;          // held to close the socket or shut it down from abort
   std::atomic<bool> aborted_{false};
   std::atomic<uint32_t> sendTimeoutMs_{5000};  // how long a send may wait for the camera to read
   std::mutex sendLock_;

@@ -17,7 +17,8 @@ namespace {
 
 using testing::FakeStreamCamera;
 
-DEVICE_INFO DeviceFor(const FakeStreamCamera& camera) {
+template <typename Camera>
+DEVICE_INFO DeviceFor(const Camera& camera) {
   DEVICE_INFO device;
   device.address = "127.0.0.1";
   device.port = camera.Port();
@@ -213,6 +214,38 @@ TEST_F(RcpStreamReceiverTest, DisconnectFromInsideThePayloadCallbackDefersTheStr
   ASSERT_TRUE(CTeardownQueue::Drain(10000)) << "the streamer's end was left on the queue";
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(user.calls.load(), 1) << "nothing after the disconnect";
+  receiver.Disconnect();
+}
+
+// The MPEG-4 channel's stop aborts the receiver: a connect to a vanished camera ends at once,
+// and no connect or send is made until the owner resets the abort.
+TEST_F(RcpStreamReceiverTest, AbortEndsAConnectAndRefusesTheNextUntilReset) {
+  testing::VanishedCamera camera;
+  DEVICE_INFO device = DeviceFor(camera);
+  device.timeout = 10000;
+  CRcpStreamReceiver receiver(device);
+  PayloadUser user;
+  std::atomic<bool> done{false};
+  std::atomic<bool> connected{true};
+  const auto start = std::chrono::steady_clock::now();
+  std::thread connecting([&] {
+    connected = receiver.ConnectVideo(&user, 1, 0, 0);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  if (done.load()) {
+    connecting.join();
+    GTEST_SKIP() << "this platform answers a connect to a full backlog";
+  }
+  receiver.Abort();
+  connecting.join();
+  EXPECT_FALSE(connected.load());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  const auto again = std::chrono::steady_clock::now();
+  EXPECT_FALSE(receiver.ConnectVideo(&user, 1, 0, 0));
+  EXPECT_FALSE(receiver.ConnectAudioSend(false, nullptr));
+  EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(500));
+  receiver.ResetAbort();
   receiver.Disconnect();
 }
 

@@ -342,5 +342,30 @@ TEST_F(RtpStreamerTest, CallbacksRunWithoutTheLibraryLock) {
   streamer.disconnectVideo();
 }
 
+// A stop must not wait out the connect to a camera that vanished: abort ends it at its next
+// poll step, and the client makes no connect after that.
+TEST_F(RtpStreamerTest, AbortEndsAHangingConnect) {
+  vantrel::testing::VanishedCamera camera;
+  RtpStreamer streamer(camera.Url().c_str(), RtpStreamer::kModeReceiver);
+  Observer seen;
+  std::atomic<bool> done{false};
+  std::atomic<bool> connected{true};
+  const auto start = Clock::now();
+  std::thread connecting([&] {
+    connected = streamer.connectVideo(10000, 10, 1, 0, 1, &Observer::OnConnection, &seen);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  if (done.load()) {
+    connecting.join();
+    GTEST_SKIP() << "this platform answers a connect to a full backlog";
+  }
+  streamer.abort();
+  connecting.join();
+  EXPECT_FALSE(connected.load());
+  EXPECT_LT(MsSince(start), 2000);
+  EXPECT_EQ(seen.connections, 0) << "our own abort is not the camera's failure";
+}
+
 }  // namespace
 }  // namespace rcpplus

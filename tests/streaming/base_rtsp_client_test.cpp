@@ -128,6 +128,24 @@ TEST_F(RtspClientTest, FullSessionSendsTheExactRequests) {
   EXPECT_FALSE(client.IsConnected());
 }
 
+// A stop aborts the client: a session that was about to start does not, the running one ends
+// at once, and only the owner's restart (ResetAbort) lets the client start again.
+TEST_F(RtspClientTest, AnAbortedClientStartsNoSessionUntilReset) {
+  RtspFakeServer server([](const std::string& r, size_t) { return CameraReply(r, ""); });
+  CBaseRTSPClient client(&driver);
+  client.Abort();
+  EXPECT_FALSE(client.Start(Params(server.Port()), &user, kRtspTransportUdp));
+  Sleep(200);
+  EXPECT_TRUE(server.Requests().empty());
+  client.ResetAbort();
+  ASSERT_TRUE(client.Start(Params(server.Port()), &user, kRtspTransportUdp));
+  ASSERT_TRUE(server.WaitForRequests(3));
+  client.Abort();
+  EXPECT_TRUE(user.ended.Wait(5000)) << "the session went on after the abort";
+  client.Disconnect();
+  EXPECT_FALSE(client.IsConnected());
+}
+
 struct UrlCase {
   const char* name;
   const char* urlPath;
