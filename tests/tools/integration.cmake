@@ -20,6 +20,7 @@ if(LUMIVAR_WINDOWS)
     cycles 900
     io_mode 120
     io_late_camera 150
+    events_host_safety 240
     motion_mode 150
     audio_g711 150
     audio_aac 150

@@ -40,10 +40,12 @@ typedef struct LiveOptions {
   uint32_t drivers;        /* multi mode: streams, one driver each */
   const char* cameras[HOST_MAX_CAMERAS];
   int cameraCount;
-  uint32_t warmupSeconds; /* multi mode: the longest wait until every stream receives */
-  bool audio;             /* cycles mode: cycle the audio input channel instead of video */
-  bool edgeStorage;       /* live mode: edge storage on, replayed frames apart */
-  const char* replayFile; /* live mode with edge storage: replayed payloads */
+  uint32_t warmupSeconds;   /* multi mode: the longest wait until every stream receives */
+  bool audio;               /* cycles mode: cycle the audio input channel instead of video */
+  bool edgeStorage;         /* live mode: edge storage on, replayed frames apart */
+  const char* replayFile;   /* live mode with edge storage: replayed payloads */
+  uint32_t blockCallbackMs; /* io and motion modes: every callback takes this long */
+  bool stopInCallback;      /* io and motion modes: the first callback stops from inside */
 } LiveOptions;
 
 /* Options of the audio-out mode (audio_out.c). */
