@@ -16,6 +16,7 @@ if(LUMIVAR_WINDOWS)
     stop_bounds 240
     privacy_zones 120
     ptz 120
+    ptz_silent_close 120
     multicast 240
     cycles 900
     io_mode 120

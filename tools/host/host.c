@@ -448,8 +448,9 @@ int main(int argc, char** argv) {
     } else if (options.requireOpen) {
       ++failures;
     }
+    ULONGLONG closeBegin = GetTickCount64();
     driver->vtbl->Close(driver);
-    HostPrint("close: done");
+    HostPrint("close: done ms=%lu", (unsigned long)(GetTickCount64() - closeBegin));
     destroy(driver);
     HostPrint("%s: done", deleteNames[version]);
   }
