@@ -3,6 +3,7 @@
 #include <new>
 
 #include "control/result_def.h"
+#include "foundation/teardown_queue.h"
 #include "foundation/text_format.h"
 #include "ptz/preset_text.h"
 
@@ -18,6 +19,13 @@ CBasePTZHandler::CBasePTZHandler(IDriver* driver, uint32_t channelCount, std::st
 
 CBasePTZHandler::~CBasePTZHandler() {
   ReleaseControls();
+  // A channel thread the abort could not end (the platform may end a request only at its
+  // time-out) finishes on the tear-down queue; it runs driver code and logs through the driver,
+  // so the handler, which goes with the driver, waits for it: the driver's Close is bounded by
+  // the request time-out, the host's per-channel Close is not held at all.
+  if (!CTeardownQueue::Drain(kReleaseDrainMs))
+    driver_->Log(kLogWarning, "%s: PTZ channel threads did not end within %u ms",
+                 "vantrel::CBasePTZHandler::~CBasePTZHandler", kReleaseDrainMs);
   store_.Release();
 }
 

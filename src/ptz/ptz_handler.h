@@ -23,6 +23,10 @@ class CIPPTZDriverIf : public IIPPTZDriverEx {
 
 class CBasePTZHandler : public CIPPTZDriverIf {
  public:
+  // Longest wait of the destructor for channel threads still in a request: above the device
+  // time-out (10 s after open), which ends any request.
+  static constexpr uint32_t kReleaseDrainMs = 12000;
+
   CBasePTZHandler(IDriver* driver, uint32_t channelCount, std::string maker);
   virtual ~CBasePTZHandler();
   CBasePTZHandler(const CBasePTZHandler&) = delete;

@@ -324,16 +324,25 @@ TEST_F(IOBaseTest, RacingSwitchesLeaveTheRecordAsTheRelayIs) {
   ScriptedIO io(&driver, 0, 1);
   ASSERT_TRUE(io.StartIO());
   ASSERT_TRUE(io.WaitForWrites(1, 2000));
-  for (int round = 0; round < 200; ++round) {
-    // Two host threads switch the same relay at once.
-    const uint32_t first = round % 2 ? kIOStateOn : kIOStateOff;
-    const uint32_t second = round % 2 ? kIOStateOff : kIOStateOn;
-    std::thread other([&] { io.ApplyOutputState(0, first); });
-    io.ApplyOutputState(0, second);
-    other.join();
+  for (int round = 0; round < 8; ++round) {
+    const uint32_t wanted = round % 2 ? kIOStateOff : kIOStateOn;
+    const uint32_t other = round % 2 ? kIOStateOn : kIOStateOff;
+    // One switch hangs in the camera while two more host threads ask for the relay.
+    io.hang = true;
+    std::thread first([&] { io.ApplyOutputState(0, wanted); });
+    Sleep(100);
+    std::thread second([&] { io.ApplyOutputState(0, other); });
+    std::thread third([&] { io.ApplyOutputState(0, wanted); });
+    Sleep(100);
+    io.hang = false;
+    io.aborted.Set();
+    first.join();
+    second.join();
+    third.join();
     const auto writes = io.Writes();
     const uint32_t relay = writes.back().state;
-    // Asking for the state the relay is in sends nothing; the other state is always sent.
+    // The state the relay is in is never sent again; a record that disagrees would send it (or,
+    // worse, skip the other state).
     EXPECT_TRUE(io.ApplyOutputState(0, relay));
     ASSERT_EQ(io.Writes().size(), writes.size())
         << "round " << round << ": the record disagrees with the relay";

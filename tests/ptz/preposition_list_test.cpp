@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "foundation/event.h"
 #include "foundation/text_conversion.h"
 #include "support/fake_driver.h"
 #include "vantrel/ipcapture/ptz_driver.h"
@@ -20,7 +23,13 @@ namespace {
 class ScriptedHead : public IPrepositionComm {
  public:
   bool StorePreset(uint32_t index) override { return Record("store", index, acceptStore); }
-  bool GoToPreset(uint32_t index, int32_t) override { return Record("goto", index, acceptGoTo); }
+  bool GoToPreset(uint32_t index, int32_t) override {
+    if (hangGoTo) {
+      inGoTo.Set();
+      release.Wait(10000);
+    }
+    return Record("goto", index, acceptGoTo);
+  }
   bool ClearPreset(uint32_t index) override { return Record("clear", index, acceptClear); }
   std::string GetCameraAddress() override { return "127.0.0.60"; }
   std::string GetHostDirectory() override { return hostDirectory; }
@@ -31,6 +40,9 @@ class ScriptedHead : public IPrepositionComm {
   }
 
   bool acceptStore = true, acceptGoTo = true, acceptClear = true;
+  // A head that takes its time: GoToPreset waits for `release`.
+  std::atomic<bool> hangGoTo{false};
+  CManualEvent inGoTo, release;
   std::string hostDirectory = "C:\\nowhere\\";
   std::vector<std::string> calls;
 };
@@ -117,6 +129,22 @@ TEST_F(PrepositionListTest, HandEditedFileKeepsOnlyUsableEntries) {
   EXPECT_EQ(list_.AddPreposition(L"New"), kPTZSuccess);
   EXPECT_EQ(head_.calls.back(), "store 0");
   DeleteFileA(path.c_str());
+}
+
+TEST_F(PrepositionListTest, ASlowHeadDoesNotHoldTheListForOtherCalls) {
+  ASSERT_EQ(list_.AddPreposition(L"Door"), kPTZSuccess);
+  list_.ClearCurrentPosition();
+  head_.hangGoTo = true;
+  std::thread recall([&] { EXPECT_TRUE(list_.GoToPreposition(L"Door", 0)); });
+  ASSERT_TRUE(head_.inGoTo.Wait(5000));
+  // Another host thread reads the list while the head is still busy.
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(list_.GetPrepositionCount(), 1u);
+  EXPECT_EQ(list_.GetPrepositionName(0), std::optional<std::wstring>(L"Door"));
+  EXPECT_LT(GetTickCount() - start, 1000u);
+  head_.release.Set();
+  recall.join();
+  EXPECT_EQ(list_.GetCurrentPreposition(), std::optional<std::wstring>(L"Door"));
 }
 
 std::string TempPath(const char* name) {

@@ -17,10 +17,12 @@ if(LUMIVAR_WINDOWS)
     privacy_zones 120
     https 240
     ptz 120
+    ptz_silent_close 120
     multicast 240
     cycles 900
     io_mode 120
     io_late_camera 150
+    events_host_safety 240
     motion_mode 150
     audio_g711 150
     audio_aac 150

@@ -31,24 +31,46 @@ typedef struct IOApi {
   const IOApiVtbl* vtbl;
 } IOApi;
 
-/* The host's I/O callback (ICaptureIOCallback). Called on the driver's input and output threads. */
+/* The host's I/O callback (ICaptureIOCallback). Called on the driver's input and output threads.
+ * A callback that starts after StopIO returned is counted as late; with the host-safety options a
+ * callback blocks for a while, or the first one stops the I/O from inside itself. */
 typedef struct IOSink {
   const void* vtbl;
   ULONGLONG begin;
   volatile long changes;
   volatile long failures;
+  volatile long stopReturned;
+  volatile long late;
+  volatile long stoppedInside;
+  IOApi* io;
+  uint32_t blockMs;
+  bool stopInCallback;
 } IOSink;
+
+static void IOSinkCallbackDone(IOSink* sink) {
+  if (sink->stopInCallback && InterlockedCompareExchange(&sink->stoppedInside, 1, 0) == 0) {
+    ULONGLONG begin = GetTickCount64();
+    bool stopped = sink->io->vtbl->StopIO(sink->io);
+    HostPrint("IO_STOP_IN_CALLBACK result=%s ms=%lu", stopped ? "true" : "false",
+              (unsigned long)(GetTickCount64() - begin));
+  }
+  if (sink->blockMs) Sleep(sink->blockMs);
+}
 
 static void IOSinkInputChanged(void* self, uint32_t input, uint32_t state) {
   IOSink* sink = (IOSink*)self;
+  if (sink->stopReturned) InterlockedIncrement(&sink->late);
   InterlockedIncrement(&sink->changes);
   HostPrint("INPUT input=%u state=%u ms=%lu", input, state, (unsigned long)(GetTickCount64() - sink->begin));
+  IOSinkCallbackDone(sink);
 }
 
 static void IOSinkFailed(void* self) {
   IOSink* sink = (IOSink*)self;
+  if (sink->stopReturned) InterlockedIncrement(&sink->late);
   long count = InterlockedIncrement(&sink->failures);
   HostPrint("IO_FAILED count=%ld", count);
+  IOSinkCallbackDone(sink);
 }
 
 static const struct {
@@ -87,7 +109,8 @@ bool ModeIO(Session* session) {
     HostPrint("host: ERROR: the driver has no I/O object");
     return false;
   }
-  IOSink sink = {&ioSinkVtbl, GetTickCount64(), 0, 0};
+  IOSink sink = {&ioSinkVtbl,           GetTickCount64(),    0, 0, 0, 0, 0, io,
+                 live->blockCallbackMs, live->stopInCallback};
   if (io->vtbl->SetCallback(io, NULL)) {
     HostPrint("host: ERROR: SetCallback accepted null");
     return false;
@@ -111,8 +134,14 @@ bool ModeIO(Session* session) {
 
   ULONGLONG stopBegin = GetTickCount64();
   bool stopped = io->vtbl->StopIO(io);
+  InterlockedExchange(&sink.stopReturned, 1);
   HostPrint("IO_STOP result=%s ms=%lu", stopped ? "true" : "false",
             (unsigned long)(GetTickCount64() - stopBegin));
+  if (live->blockCallbackMs || live->stopInCallback) {
+    /* A callback that starts now would reach a sink the host considers gone. */
+    Sleep(2500);
+    HostPrint("IO_LATE late=%ld", sink.late);
+  }
   HostPrint("IO_SUMMARY changes=%ld failures=%ld", sink.changes, sink.failures);
   return ok && stopped;
 }
@@ -129,6 +158,12 @@ typedef struct MotionSink {
   volatile long motionFrames;
   volatile long badMotionFrames;
   volatile long stopped;
+  volatile long stopReturned;
+  volatile long late;
+  volatile long stoppedInside;
+  VideoCapture* video;
+  uint32_t blockMs;
+  bool stopInCallback;
 } MotionSink;
 
 static bool MotionSinkOnFrame(void* self, void* object) {
@@ -151,9 +186,17 @@ static bool MotionSinkOnFrame(void* self, void* object) {
               frame->size, frame->width, frame->height, frame->sizeClass);
     return false;
   }
+  if (sink->stopReturned) InterlockedIncrement(&sink->late);
   InterlockedIncrement(&sink->motionFrames);
   HostPrint("MOTION channel=%u state=%u ms=%lu", sink->channel, frame->data[1],
             (unsigned long)(GetTickCount64() - sink->begin));
+  if (sink->stopInCallback && InterlockedCompareExchange(&sink->stoppedInside, 1, 0) == 0) {
+    ULONGLONG begin = GetTickCount64();
+    bool stopped = sink->video->vtbl->StopChannel(sink->video, sink->channel);
+    HostPrint("STOP_IN_CALLBACK channel=%u result=%s ms=%lu", sink->channel, stopped ? "true" : "false",
+              (unsigned long)(GetTickCount64() - begin));
+  }
+  if (sink->blockMs) Sleep(sink->blockMs);
   return true;
 }
 
@@ -186,7 +229,9 @@ bool ModeMotion(Session* session) {
   HostVideoSettings settings;
   VideoSettingsInit(&settings, live->format, live->width, live->height, live->fps, live->quality);
   settings.rate.motion = 1;
-  MotionSink sink = {&motionSinkVtbl, channel, GetTickCount64(), 0, 0, 0, 0};
+  MotionSink sink = {
+      &motionSinkVtbl,     channel, GetTickCount64(), 0, 0, 0, 0, 0, 0, 0, video, live->blockCallbackMs,
+      live->stopInCallback};
   bool started = video->vtbl->StartChannel(video, channel, &sink, &settings);
   HostPrint("START channel=%u motion=1 result=%s", channel, started ? "true" : "false");
 
@@ -209,8 +254,13 @@ bool ModeMotion(Session* session) {
   }
   ULONGLONG stopBegin = GetTickCount64();
   bool stopped = video->vtbl->StopChannel(video, channel);
+  InterlockedExchange(&sink.stopReturned, 1);
   HostPrint("STOP channel=%u ms=%lu result=%s", channel, (unsigned long)(GetTickCount64() - stopBegin),
             stopped ? "true" : "false");
+  if (live->blockCallbackMs || live->stopInCallback) {
+    Sleep(2500);
+    HostPrint("MOTION_LATE channel=%u late=%ld", channel, sink.late);
+  }
   HostPrint("MOTION_SUMMARY channel=%u motion_frames=%ld video_frames=%ld bad=%ld stopped=%ld", channel,
             sink.motionFrames, sink.videoFrames, sink.badMotionFrames, sink.stopped);
   if (sink.motionFrames == 0 && !live->allowNoFrames) {

@@ -32,6 +32,9 @@
  *     --allow-no-frames     a live run without frames is not a failure
  *     --edge-storage        live mode: edge storage on; replayed frames printed apart
  *     --replay-file FILE    live mode with edge storage: replayed payloads (Annex B)
+ *     --block-callback MS   io and motion modes: every I/O or motion callback takes MS
+ *     --stop-in-callback    io and motion modes: the first I/O or motion callback stops
+ *                           (StopIO / StopChannel) from inside itself
  *     --cycles N            cycles mode: start/stop cycles (200)
  *     --cycle-wait MS       cycles mode: wait up to MS for a frame in each cycle (3000; 0: none)
  *     --drivers N           multi mode: streams, one driver each (8)
@@ -157,7 +160,7 @@ static void Usage(void) {
       "                    [--first-frame-wait S]\n"
       "                    [--commands FILE] [--allow-no-frames] [--cycles N] [--cycle-wait MS]\n"
       "                    [--drivers N] [--cameras A,B,...] [--warmup S]\n"
-      "                    [--edge-storage] [--replay-file FILE]\n"
+      "                    [--edge-storage] [--replay-file FILE] [--block-callback MS] [--stop-in-callback]\n"
       "                    [--frame-bytes N] [--frame-ms MS] [--audio-bitrate B] [--audio-formats T,...]\n"
       "                    [--audio-seconds S] [--audio-out] [--audio-no-wait]\n"
       "                    [--audio] [open|live|cycles|multi|ptz|io|motion|audio-in|query|audio-out "
@@ -199,6 +202,11 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
   }
   if (strcmp(arg, "--allow-no-frames") == 0) {
     live->allowNoFrames = true;
+    *takesValue = false;
+    return true;
+  }
+  if (strcmp(arg, "--stop-in-callback") == 0) {
+    live->stopInCallback = true;
     *takesValue = false;
     return true;
   }
@@ -250,6 +258,8 @@ static bool ParseLiveOption(const char* arg, const char* value, LiveOptions* liv
     float v[4];
     *bad = live->zoneCount >= 4 || !ParseFloatList(value, v, 4);
     if (!*bad) live->zones[live->zoneCount++] = (ZoneRequest){v[0], v[1], v[2], v[3]};
+  } else if (strcmp(name, "block-callback") == 0) {
+    *bad = !ParseUnsigned(value, &live->blockCallbackMs) || live->blockCallbackMs > 600000;
   } else if (strcmp(name, "replay-file") == 0) {
     live->replayFile = value;
   } else if (strcmp(name, "seconds") == 0) {
@@ -451,8 +461,9 @@ int main(int argc, char** argv) {
     } else if (options.requireOpen) {
       ++failures;
     }
+    ULONGLONG closeBegin = GetTickCount64();
     driver->vtbl->Close(driver);
-    HostPrint("close: done");
+    HostPrint("close: done ms=%lu", (unsigned long)(GetTickCount64() - closeBegin));
     destroy(driver);
     HostPrint("%s: done", deleteNames[version]);
   }

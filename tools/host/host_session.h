@@ -44,9 +44,11 @@ typedef struct LiveOptions {
   /* live and audio-in modes: when not 0, --seconds count from the first frame (of every stream),
    * waited for at most this long, so a slow start on a loaded machine does not eat the run */
   uint32_t firstFrameWaitSeconds;
-  bool audio;             /* cycles mode: cycle the audio input channel instead of video */
-  bool edgeStorage;       /* live mode: edge storage on, replayed frames apart */
-  const char* replayFile; /* live mode with edge storage: replayed payloads */
+  bool audio;               /* cycles mode: cycle the audio input channel instead of video */
+  bool edgeStorage;         /* live mode: edge storage on, replayed frames apart */
+  const char* replayFile;   /* live mode with edge storage: replayed payloads */
+  uint32_t blockCallbackMs; /* io and motion modes: every callback takes this long */
+  bool stopInCallback;      /* io and motion modes: the first callback stops from inside */
 } LiveOptions;
 
 /* Options of the audio-out mode (audio_out.c). */

@@ -172,21 +172,22 @@ bool ModePTZ(Session* session) {
     HostPrint("host: ERROR: GetPTZApi and GetPTZApiEx disagree");
     return false;
   }
-  FILE* in = file ? fopen(file, "r") : NULL;
-  if (!in) {
-    HostPrint("host: ERROR: ptz mode needs a readable --commands file");
+  if (!file) {
+    HostPrint("host: ERROR: ptz mode needs a --commands file");
     return false;
   }
+  /* The reader follows lines appended while the mode runs (a stdio stream that once reached
+   * its end does not see them under every C runtime). */
+  CommandReader reader = {file, 0, "", 0};
   bool ok = true;
   char line[512];
   const ULONGLONG deadline = GetTickCount64() + (ULONGLONG)session->options->live.seconds * 1000;
   for (;;) {
-    if (!fgets(line, sizeof(line), in)) {
+    if (!NextCommand(&reader, line, sizeof(line))) {
       if (GetTickCount64() >= deadline) {
         HostPrint("ptz: no quit within %u s", session->options->live.seconds);
         break;
       }
-      clearerr(in);
       Sleep(50);
       continue;
     }
@@ -224,6 +225,5 @@ bool ModePTZ(Session* session) {
       ok = false;
     }
   }
-  fclose(in);
   return ok;
 }
