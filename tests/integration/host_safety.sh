@@ -103,10 +103,10 @@ run_case() {  # SUBSYSTEM CAMERA BOUND CONDITION
   local attempt
   for attempt in 1 2; do
     host_start "$name" "${dev[@]}" safety --subsystem "$sub" --condition "$cond" --block-ms $block_ms "${extra[@]}"
-    # A Wine process has been seen to hang before its first line when many start at once; that
-    # is the platform, not the case: it is killed and started once more.
-    wait_line "$name" "." 60 >/dev/null && break
-    echo "NOTE: $name: the host printed nothing within 60 s (attempt $attempt); killed"
+    # A Wine process has been seen to hang at its start, before the case began, when many start
+    # at once; that is the platform, not the case: it is killed and started once more.
+    wait_line "$name" "^SAFETY_(READY|START)" 60 >/dev/null && break
+    echo "NOTE: $name: the host did not begin the case within 60 s (attempt $attempt); killed"
     eval "kill -KILL \$IT_PID_$name" 2>/dev/null
     host_wait "$name" 5 >/dev/null
   done
@@ -133,7 +133,7 @@ run_case() {  # SUBSYSTEM CAMERA BOUND CONDITION
   fi
   # The result line comes before the host ends; a host whose process does not end after it
   # (a thread of the driver stuck in the system) is noted and killed, not waited for.
-  if wait_line "$name" "^SAFETY subsystem=" 180 >/dev/null; then
+  if wait_line "$name" "^SAFETY subsystem=" 130 >/dev/null; then
     host_wait "$name" 15
     code=$?
     if [ "$code" = 124 ]; then

@@ -21,7 +21,7 @@
  * Stop plus the driver's Close (ptz), or Close plus Delete (close). A callback that starts after the stop
  * returned is late. Threads and handles are read after Open (after LoadLibrary for the query) and again after
  * Delete. A stop or Close that outlasts --hang-ms (60 s), or a case that outlasts --case-ms
- * (170 s), ends the process with result=hang. The last line:
+ * (120 s), ends the process with result=hang. The last line:
  *
  *   SAFETY subsystem=S condition=C stop_ms=N close_ms=N late=N callbacks=N exercised=0|1
  *          threads_before=N threads_after=N handles_before=N handles_after=N frames_leaked=N
@@ -618,7 +618,7 @@ static bool Parse(int argc, char** argv, const char** dll) {
   g.waitMs = 40000;
   g.graceMs = 1500;
   g.hangMs = 60000;
-  g.caseMs = 170000;
+  g.caseMs = 120000;
   int sub = -1, cond = -1;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
