@@ -3,6 +3,7 @@
  *
  *   lumivar_host [device options] safety --subsystem S --condition C [--commands FILE]
  *                [--block-ms MS] [--hold-ms MS] [--wait-ms MS] [--grace-ms MS] [--hang-ms MS]
+ *                [--case-ms MS]
  *
  *   subsystems: live (H.264 over RTSP), mjpeg (Motion JPEG over HTTP; give -p 5=0), mpeg4 (the
  *               RCP+ streamer), audio-in, audio-out, motion, io, ptz, edge (a replayed recording),
@@ -19,7 +20,8 @@
  * The stop is StopChannel, CloseChannel, StopIO, Terminate plus Uninit of the query, the PTZ
  * Stop plus the driver's Close (ptz), or Close plus Delete (close). A callback that starts after the stop
  * returned is late. Threads and handles are read after Open (after LoadLibrary for the query) and again after
- * Delete. A stop that outlasts --hang-ms ends the process with result=hang. The last line:
+ * Delete. A stop or Close that outlasts --hang-ms (60 s), or a case that outlasts --case-ms
+ * (120 s), ends the process with result=hang. The last line:
  *
  *   SAFETY subsystem=S condition=C stop_ms=N close_ms=N late=N callbacks=N exercised=0|1
  *          threads_before=N threads_after=N handles_before=N handles_after=N frames_leaked=N
@@ -114,7 +116,7 @@ static const char* const conditionNames[COND_COUNT] = {"silent", "vanish", "bloc
 static struct {
   Subsystem sub;
   Condition cond;
-  DWORD blockMs, holdMs, waitMs, graceMs, hangMs;
+  DWORD blockMs, holdMs, waitMs, graceMs, hangMs, caseMs;
   HostDevice device;
   CommandReader reader;
   HMODULE library;
@@ -142,6 +144,7 @@ static struct {
   HANDLE insideDone;           /* manual reset: the stop made inside a callback has returned */
   /* The watchdog. */
   volatile LONGLONG deadline; /* tick count; 0: not watching */
+  LONGLONG caseEnd;           /* no case takes longer than this, whatever it waits for */
   const char* volatile phase;
   ProcessFigures before;
   ULONGLONG lastSend;
@@ -190,8 +193,9 @@ static DWORD WINAPI Watchdog(void* unused) {
   (void)unused;
   for (;;) {
     Sleep(100);
-    LONGLONG deadline = g.deadline;
-    if (deadline && (LONGLONG)GetTickCount64() > deadline) {
+    LONGLONG deadline = g.deadline, now = (LONGLONG)GetTickCount64();
+    if (now > g.caseEnd) g.phase = "the whole case"; /* e.g. a lock of the CRT left held */
+    if ((deadline && now > deadline) || now > g.caseEnd) {
       RawPrint("SAFETY_HANG phase=%s", g.phase ? g.phase : "?");
       PrintResult(-1, -1, NULL, "hang");
       TerminateProcess(GetCurrentProcess(), 3);
@@ -614,6 +618,7 @@ static bool Parse(int argc, char** argv, const char** dll) {
   g.waitMs = 40000;
   g.graceMs = 1500;
   g.hangMs = 60000;
+  g.caseMs = 120000;
   int sub = -1, cond = -1;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
@@ -658,6 +663,8 @@ static bool Parse(int argc, char** argv, const char** dll) {
       g.graceMs = n;
     } else if (strcmp(a, "--hang-ms") == 0 && ParseNumber(v, &n)) {
       g.hangMs = n;
+    } else if (strcmp(a, "--case-ms") == 0 && ParseNumber(v, &n)) {
+      g.caseMs = n;
     } else {
       return false;
     }
@@ -754,13 +761,14 @@ int SafetyMain(int argc, char** argv) {
         "usage: lumivar_host [device options] safety --subsystem live|mjpeg|mpeg4|audio-in|audio-out|motion|"
         "io|ptz|edge|query|close\n"
         "                    --condition silent|vanish|block|inside [--commands FILE] [--block-ms MS]\n"
-        "                    [--hold-ms MS] [--wait-ms MS] [--grace-ms MS] [--hang-ms MS]\n");
+        "                    [--hold-ms MS] [--wait-ms MS] [--grace-ms MS] [--hang-ms MS] [--case-ms MS]\n");
     return 2;
   }
   HostObjectsInit();
   g.firstCallback = CreateEventA(NULL, TRUE, FALSE, NULL);
   g.blocking = CreateEventA(NULL, TRUE, FALSE, NULL);
   g.insideDone = CreateEventA(NULL, TRUE, FALSE, NULL);
+  g.caseEnd = (LONGLONG)(GetTickCount64() + g.caseMs);
   CloseHandle(CreateThread(NULL, 0, Watchdog, NULL, 0, NULL));
   if (!Prepare(dll)) {
     PrintResult(-1, -1, NULL, "open-failed");
