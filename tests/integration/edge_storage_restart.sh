@@ -5,7 +5,7 @@
 # up, and the camera sees a handful of RTSP connections, not a storm of replay sessions.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.86
-gap=${EDGE_GAP:-16}
+gap=${EDGE_GAP:-12}
 trap 'rtsp_fault $cam link_up >/dev/null; it_cleanup' EXIT
 camsim_reset $cam
 rtsp_fault $cam stats_reset >/dev/null
