@@ -62,8 +62,8 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
   // short by the channel's own restart, and runs that got no answer from the camera at all (its
   // network, not its storage), do not count.
   static constexpr uint32_t kMaxFailedRuns = 5;
-  static constexpr uint32_t kFirstRetryPauseMs = 2000;
-  static constexpr uint32_t kMaxRetryPauseMs = 30000;
+  static constexpr uint32_t kFirstRetryPauseMs = 1000;
+  static constexpr uint32_t kMaxRetryPauseMs = 20000;
 
   // `driver` is borrowed and outlives the handler; at most `queueLimit` gaps wait at once.
   CBaseEdgeStorageHandler(IDriver* driver, uint32_t queueLimit);

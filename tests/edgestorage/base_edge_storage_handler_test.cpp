@@ -1,9 +1,13 @@
 #include "edgestorage/base_edge_storage_handler.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,6 +15,7 @@
 #include "edgestorage/edge_storage_task.h"
 #include "foundation/time_value.h"
 #include "support/fake_driver.h"
+#include "support/winsock_test.h"
 #include "vantrel/ipcapture/video_capture.h"
 
 namespace vantrel {
@@ -470,6 +475,76 @@ TEST_F(EdgeStorageHandlerTest, DestroyingTheHandlerEndsAnItemInProgress) {
   handler.reset();
   EXPECT_LT(GetCurrentFileTime() - before, 3000 * kMs);
   EXPECT_TRUE(driver.HasLine(kLogInfo, ItemLine(0, now - 5000 * kMs, now, "finished.")));
+}
+
+// A camera that accepts connections and never answers: the kernel completes the handshakes of
+// the listening socket, nobody reads.
+class SilentCamera {
+ public:
+  SilentCamera() {
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(socket_, 16);
+    int length = sizeof(address);
+    getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~SilentCamera() { closesocket(socket_); }
+  uint16_t port = 0;
+
+ private:
+  SOCKET socket_ = INVALID_SOCKET;
+};
+
+class EdgeStorageTaskStopTest : public testing::WinsockTest {};
+
+// Closing the request handle ends a blocked WinHTTP call at once on Windows; Wine's synchronous
+// WinHTTP notices only at the time-out. So a stop costs at most one device time-out here, and
+// nothing the task would have asked the camera after it.
+TEST_F(EdgeStorageTaskStopTest, AStopAbortsTheRequestsInFlightAndEveryLaterOne) {
+  using namespace std::chrono;
+  constexpr uint32_t kTimeoutMs = 4000;
+  SilentCamera camera;
+  FakeDriver driver;
+  driver.info.port = camera.port;
+  driver.info.timeout = kTimeoutMs;
+  driver.info.signalTimeout = kTimeoutMs;
+  CEdgeStorageTask task(&driver);
+  const uint64_t now = GetCurrentFileTime();
+  task.TakeItem(0, now - 5000 * kMs, now);
+  auto runItem = [&] {
+    return std::async(std::launch::async, [&] {
+      uint64_t position = 0;
+      return task.ProcessTaskItem(&position);
+    });
+  };
+  auto replay = runItem();
+  auto clock = std::async(std::launch::async, [&] { return task.SyncronizeTime(); });
+  std::this_thread::sleep_for(500ms);  // both requests are waiting on the camera now
+  auto stopped = steady_clock::now();
+  task.Stop();
+  ASSERT_EQ(replay.wait_for(20s), std::future_status::ready);
+  ASSERT_EQ(clock.wait_for(20s), std::future_status::ready);
+  const auto inFlight = duration_cast<milliseconds>(steady_clock::now() - stopped).count();
+  EXPECT_LT(inFlight, kTimeoutMs + 2000) << "the stop let the task go on to further requests";
+  EXPECT_FALSE(replay.get()) << "an aborted item is not done";
+  EXPECT_FALSE(clock.get());
+
+  // After the stop nothing waits on the camera again: not the next run, not the clock.
+  stopped = steady_clock::now();
+  replay = runItem();
+  clock = std::async(std::launch::async, [&] { return task.SyncronizeTime(); });
+  ASSERT_EQ(replay.wait_for(20s), std::future_status::ready);
+  ASSERT_EQ(clock.wait_for(20s), std::future_status::ready);
+  const auto after = duration_cast<milliseconds>(steady_clock::now() - stopped).count();
+  std::printf("FIGURES edge task stop: requests in flight %lld ms, later runs %lld ms\n",
+              static_cast<long long>(inFlight), static_cast<long long>(after));
+  EXPECT_LT(after, 1000);
+  EXPECT_FALSE(replay.get());
+  EXPECT_FALSE(clock.get());
 }
 
 }  // namespace

@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
-# Replays that cannot finish. First the camera's replay connections close right after PLAY
+# A replay that cannot finish. First the camera's replay connections close right after PLAY
 # without data, then its replay session id reads 0: the work item is retried a bounded number of
 # times, after growing pauses (never at the rate of the live frames), and then given up with a
-# warning that names its interval. Then the camera ends each recording's replay half a second
-# before the end its list gives: that recording counts as played, the gap is filled and the
-# item finishes without an error.
+# warning that names its interval. (A camera that ends its recordings early: edge_storage_rounds.)
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.87
-gap=${EDGE_GAP:-16}
+gap=${EDGE_GAP:-12}
 trap 'rtsp_fault $cam link_up >/dev/null; rtsp_fault $cam replay_normal >/dev/null; it_cleanup' EXIT
 camsim_reset $cam
 rtsp_fault $cam replay_normal >/dev/null
 # shellcheck disable=SC2046
-host_start main $(host_device $cam) live --format h264 --size 320x240 --seconds 240 --edge-storage
+host_start main $(host_device $cam) live --format h264 --size 320x240 --seconds 150 --edge-storage
 wait_line main "^STATE channel=0 state=0$" 30 >/dev/null || fail "no first frame"
 item='vantrel::CBaseEdgeStorageHandler: Work Item \(address="127\.0\.0\.87:80" channel="0" begin_time="([0-9/]+ [0-9:.]+)" end_time="([0-9/]+ [0-9:.]+)"\) - Processing'
 sleep 2
@@ -34,16 +32,6 @@ replays=$(echo "$stats" | /usr/bin/python3 -c 'import json,sys; print(json.load(
 wait_line main "^LOG level=1 vantrel::CEdgeStorageTask::GetStorageIntervals: Session id for play interval .* is 0, device 127\.0\.0\.87:80$" 1 "${first:-0}" >/dev/null &&
   pass "session id 0 was met" || fail "no 'session id is 0' line"
 
-# A camera that ends each recording a little early.
-rtsp_fault $cam replay_normal >/dev/null
-rtsp_fault $cam end_short "seconds=0.5" >/dev/null
-sleep 2
-rtsp_fault $cam link_down "seconds=$gap" >/dev/null
-down=$(line_count main)
-wait_line main "^STATE channel=0 state=0$" $((gap + 40)) "$((down + 1))" >/dev/null || fail "no reconnection"
-second=$(wait_line main "^LOG level=3 $item started\.$" 40 "$down") || fail "no second work item"
-wait_line main "^LOG level=3 $item finished\.$" 90 "${second:-0}" >/dev/null && pass "the second item finished" ||
-  fail "the second item did not finish"
 sleep 2
 host_cmd main quit
 host_wait main 60 || fail "host exit code $?"
@@ -54,12 +42,6 @@ echo "FIGURES failed_runs=${runs:-?} replay_connections=$replays"
   fail "$replays replay connections for ${runs:-?} failed runs"
 # The warning names the item's interval.
 read -r b e <<<"$(host_log main | sed -n -E "s/^LOG level=3 $item started\.$/\1|\2/p" | head -1 | tr ' ' '_' | tr '|' ' ')"
-host_log main | grep -q -F "Recorded interval (start: ${b//_/ }, end: ${e//_/ }), device 127.0.0.87:80 (channel 0) was given up" &&
-  pass "the warning names the item's begin and end" || fail "the warning does not name $b .. $e"
-ended=$(host_log main | awk -v a="${second:-0}" 'NR > a' | grep -c "Play interval ended by the camera at")
-[ "$ended" -ge 1 ] && pass "$ended recordings ended by the camera counted as played" ||
-  fail "no recording ended by the camera"
-errors=$(host_log main | awk -v a="${second:-0}" 'NR > a && /^LOG level=1 .*ERROR/' | wc -l)
-[ "$errors" -eq 0 ] && pass "no replay error for recordings the camera ended early" || fail "$errors replay errors"
-/usr/bin/python3 "$(dirname "$0")/edge_check.py" "$IT_DIR/main.raw" filled 10 1.5 last || IT_FAILED=1
+named=$(host_log main | grep -c -F "Recorded interval (start: ${b//_/ }, end: ${e//_/ }), device 127.0.0.87:80 (channel 0) was given up")
+[ "$named" -eq 1 ] && pass "the warning names the item's begin and end" || fail "the warning does not name $b .. $e"
 finish

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Many short outages while the replay is held up: the camera leaves its replay session id
-# unanswered (the connection closes without a reply), so the first gap's work item stays in
+# unanswered (past the device time-out), so the first gap's work item stays in
 # progress (retried after growing pauses; runs that get no answer are never given up) while each
 # further outage queues one more gap. The queue keeps the newest ten (ten per channel, one
 # channel here); older gaps are pushed out, each with one warning line. Once the camera answers
@@ -18,7 +18,9 @@ camsim_reset $cam
 host_start main $(host_device $cam) live --format h264 --size 320x240 --seconds 600 --edge-storage
 wait_line main "^STATE channel=0 state=0$" 30 >/dev/null || fail "no first frame"
 sleep 2
-echo "fault: $(camsim_post /camera/$cam/fault "kind=drop&match=0x0AE8&count=0")"
+# Answered only after the device time-out (15 s): a closed connection would not do, the driver's
+# HTTPS retry of it gets the camera's "400" and so an answer.
+echo "fault: $(camsim_post /camera/$cam/fault "kind=delay&match=0x0AE8&count=0&ms=15000")"
 for i in $(seq 1 "$outages"); do
   rtsp_fault $cam link_down "seconds=$down_s" >/dev/null
   down=$(line_count main)

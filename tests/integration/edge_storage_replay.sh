@@ -6,7 +6,7 @@
 # are logged.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.80
-gap=${EDGE_GAP:-20}
+gap=${EDGE_GAP:-14}
 cap="$IT_DIR/live.h264"
 replay="$IT_DIR/replay.h264"
 trap 'rtsp_fault $cam link_up >/dev/null; it_cleanup' EXIT

@@ -41,7 +41,6 @@ if(LUMIVAR_WINDOWS)
     edge_storage_no_storage 240
     edge_storage_stop 240
     edge_storage_rounds 420
-    edge_storage_park 300
     edge_storage_queue 600
     edge_storage_restart 300
     edge_storage_giveup 300

@@ -13,9 +13,9 @@ register_camera({"address": "127.0.0.80", "auth": "none", "rtsp_server": "edge"}
 register_camera({"address": "127.0.0.81", "auth": "none", "rtsp_server": "edge", "storage": False})
 register_camera({"address": "127.0.0.82", "auth": "none", "rtsp_server": "edge", "replay_speed": 1})
 register_camera({"address": "127.0.0.83", "auth": "none", "rtsp_server": "edge"})
-# .84 replays at twice real time, so a channel stop meets the replay; .85 drains many short gaps fast.
+# .84 replays at twice real time; .85 drains many short gaps fast.
 register_camera({"address": "127.0.0.84", "auth": "none", "rtsp_server": "edge", "replay_speed": 2})
-register_camera({"address": "127.0.0.85", "auth": "none", "rtsp_server": "edge", "replay_speed": 8})
+register_camera({"address": "127.0.0.85", "auth": "none", "rtsp_server": "edge", "replay_speed": 16})
 # .86 replays at twice real time for the channel restarts; .87 for the replays that cannot finish.
 register_camera({"address": "127.0.0.86", "auth": "none", "rtsp_server": "edge", "replay_speed": 2})
 register_camera({"address": "127.0.0.87", "auth": "none", "rtsp_server": "edge", "replay_speed": 8})
