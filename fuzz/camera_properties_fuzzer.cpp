@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   source->bytes[{0x00BC, 0}] = in.Next();
   source->bytes[{0x09D4, 0}] = in.Next();
   source->exchangeReply = in.Next();
-  CLumivarCameraProperties properties(std::move(source), &ProfileCandidates, size % 2 == 0);
+  CLumivarCameraProperties properties(std::move(source), &ProfileCandidates, &JpegExactResolutionCode,
+                                      size % 2 == 0);
   uint32_t status = 0;
   if (properties.Load(status)) {
     testing::FakeCapabilityResult result;
