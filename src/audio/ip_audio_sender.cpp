@@ -1,5 +1,7 @@
 #include "audio/ip_audio_sender.h"
 
+#include <windows.h>
+
 #include "audio/base_audio_output_channel.h"
 #include "core/audio_channel_creator.h"
 #include "foundation/event.h"
@@ -78,31 +80,65 @@ bool CIPAudioSender::OpenChannel(uint32_t channel, uint32_t parameter,
     CScopedLock guard(lock_);
     if (channels_.count(channel) || opening_.count(channel)) return true;
     if (channels_.size() + opening_.size() >= maxChannels_ || !creator_) return false;
-    opening_.insert(channel);
+    opening_[channel].thread = GetCurrentThreadId();
   }
   // Outside the lock: the start reports "connecting" to the host's callback.
   IAudioOutputChannel* made = creator_->CreateAudioOutputChannel(channel, parameter, callback, formats);
+  if (made) {
+    CScopedLock guard(lock_);
+    opening_[channel].made = made;
+  }
   const bool started = made && made->Start();
+  bool closed = false;
   {
     CScopedLock guard(lock_);
+    closed = opening_[channel].closed;
     opening_.erase(channel);
-    if (started) {
+    if (started && !closed) {
       channels_[channel] = made;
       return true;
     }
   }
   if (made) Dispose(made, made->Stop());
-  return false;
+  // Closed by the host from the start's own report: the open itself went through.
+  return started && closed;
 }
 
 bool CIPAudioSender::CloseChannel(uint32_t channel) {
   IAudioOutputChannel* closing = nullptr;
-  {
-    CScopedLock guard(lock_);
-    auto it = channels_.find(channel);
-    if (it == channels_.end()) return false;
-    closing = it->second;
-    channels_.erase(it);
+  CManualEvent pause;  // never set
+  for (;;) {
+    IAudioOutputChannel* insideStart = nullptr;
+    bool startingElsewhere = false;
+    {
+      CScopedLock guard(lock_);
+      auto opening = opening_.find(channel);
+      if (opening != opening_.end()) {
+        Opening& o = opening->second;
+        if (o.thread != GetCurrentThreadId()) {
+          startingElsewhere = true;
+        } else if (o.made && !o.closed) {
+          o.closed = true;
+          insideStart = o.made;
+        } else {
+          return false;
+        }
+      } else {
+        auto it = channels_.find(channel);
+        if (it == channels_.end()) return false;
+        closing = it->second;
+        channels_.erase(it);
+      }
+    }
+    if (insideStart) {
+      // From the start's own status report: the start is further up this stack, so the channel
+      // only shuts its reports off here, at once, and the open finishes the tear-down.
+      insideStart->Stop();
+      return false;
+    }
+    if (!startingElsewhere) break;
+    // A start never waits for the camera: it is done shortly.
+    pause.Wait(1);
   }
   WaitUnused(closing);
   const bool stopped = closing->Stop();

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <map>
-#include <set>
 
 #include "foundation/recursive_lock.h"
 #include "vantrel/ipcapture/audio_sender.h"
@@ -55,8 +54,15 @@ class CIPAudioSender : public ipcapture::IIPAudioSender {
   // may call back in.
   CRecursiveLock lock_;
   std::map<uint32_t, IAudioOutputChannel*> channels_;  // owned; guarded by lock_
-  std::set<uint32_t> opening_;                         // being made and started; guarded by lock_
-  std::map<IAudioOutputChannel*, uint32_t> inUse_;     // calls in flight; guarded by lock_
+  // Being made and started, with the thread that does it: the start reports "connecting" to the
+  // host's callback on that thread, and the host may close the channel from there.
+  struct Opening {
+    unsigned long thread = 0;
+    IAudioOutputChannel* made = nullptr;
+    bool closed = false;  // closed from inside the start's own callback
+  };
+  std::map<uint32_t, Opening> opening_;             // guarded by lock_
+  std::map<IAudioOutputChannel*, uint32_t> inUse_;  // calls in flight; guarded by lock_
 };
 
 }  // namespace vantrel

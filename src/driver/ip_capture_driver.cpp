@@ -19,6 +19,7 @@
 #include "edgestorage/base_edge_storage_handler.h"
 #include "edgestorage/edge_storage_task.h"
 #include "events/motion_channel.h"
+#include "foundation/callback_gate.h"
 #include "foundation/teardown_queue.h"
 
 namespace vantrel {
@@ -132,9 +133,14 @@ void CIPCaptureDriver::Close() {
   }
   // Stops the host asked for from inside a callback finish on the tear-down queue; they log
   // through this driver and use its allocator, so they must be done before it may go.
-  if (!CTeardownQueue::Drain(kCloseDrainMs))
+  // From inside a host callback they wait for that callback to return: the Delete finishes them.
+  if (CCallbackGate::IsInsideAnyCallback()) {
+    Log(kLogInfo, "%s: closed from inside a host callback; deferred channel stops finish later",
+        "vantrel::CIPCaptureDriver::Close");
+  } else if (!CTeardownQueue::Drain(kCloseDrainMs)) {
     Log(kLogWarning, "%s: deferred channel stops did not finish within %u ms",
         "vantrel::CIPCaptureDriver::Close", static_cast<unsigned>(kCloseDrainMs));
+  }
 }
 
 void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {

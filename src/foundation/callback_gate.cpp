@@ -10,7 +10,11 @@ namespace {
 PSRWLOCK Srw(void*& p) { return reinterpret_cast<PSRWLOCK>(&p); }
 PCONDITION_VARIABLE Cv(void*& p) { return reinterpret_cast<PCONDITION_VARIABLE>(&p); }
 static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+// Host callbacks of any gate the calling thread is inside now.
+thread_local uint32_t callbackDepth = 0;
 }  // namespace
+
+bool CCallbackGate::IsInsideAnyCallback() { return callbackDepth != 0; }
 
 CCallbackGate::CCallbackGate() {
   InitializeSRWLock(Srw(lock_));
@@ -24,14 +28,17 @@ bool CCallbackGate::Enter() {
   const bool entered = open_;
   if (entered) inFlight_.push_back(GetCurrentThreadId());
   ReleaseSRWLockExclusive(Srw(lock_));
+  if (entered) ++callbackDepth;
   return entered;
 }
 
 void CCallbackGate::Leave() {
   AcquireSRWLockExclusive(Srw(lock_));
   auto it = std::find(inFlight_.begin(), inFlight_.end(), static_cast<uint32_t>(GetCurrentThreadId()));
-  if (it != inFlight_.end()) inFlight_.erase(it);
+  const bool left = it != inFlight_.end();
+  if (left) inFlight_.erase(it);
   ReleaseSRWLockExclusive(Srw(lock_));
+  if (left && callbackDepth) --callbackDepth;
   WakeAllConditionVariable(Cv(drained_));
 }
 

@@ -40,6 +40,9 @@ class CCallbackGate {
   bool IsOpen() const;
   // True when the calling thread is inside a callback of this gate.
   bool IsInsideCallback() const;
+  // True when the calling thread is inside a callback of any gate (the host's code is further up
+  // its stack).
+  static bool IsInsideAnyCallback();
   // Callbacks in flight now, on any thread.
   uint32_t InFlight() const;
 

@@ -5,6 +5,8 @@
 
 #include <deque>
 
+#include "foundation/callback_gate.h"
+
 namespace vantrel {
 
 namespace {
@@ -108,7 +110,7 @@ bool CTeardownQueue::IsQueueThread() {
 }
 
 bool CTeardownQueue::Drain(uint32_t timeoutMs) {
-  if (IsQueueThread()) return false;
+  if (IsQueueThread() || CCallbackGate::IsInsideAnyCallback()) return false;
   QueueState& s = State();
   AcquireSRWLockExclusive(&s.lock);
   const bool drained = WaitDoneLocked(s, s.posted, timeoutMs);

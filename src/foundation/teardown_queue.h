@@ -20,8 +20,11 @@ class CTeardownQueue {
  public:
   // Queues `item`; starts the thread when none runs. Never blocks on the item.
   static void Post(std::function<void()> item);
-  // Waits until every item posted before the call has run. False after `timeoutMs`, or when
-  // called from the queue's own thread (an item cannot wait for itself).
+  // Waits until every item posted before the call has run. False after `timeoutMs`, or at once
+  // when called from the queue's own thread (an item cannot wait for itself) or from inside a
+  // host callback: a stop the host made from that callback has posted an item that waits for the
+  // callback to return, and the items run in order, so waiting could only run out its bound (the
+  // driver's Close from inside a callback). A later Drain from outside then finishes the work.
   static bool Drain(uint32_t timeoutMs);
   // Drains and ends the thread (a later Post starts a new one). False when the thread did not
   // end within `timeoutMs`; it is then left running, never terminated.

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "control/result_def.h"
+#include "foundation/callback_gate.h"
 #include "foundation/teardown_queue.h"
 #include "foundation/text_format.h"
 #include "ptz/preset_text.h"
@@ -23,7 +24,8 @@ CBasePTZHandler::~CBasePTZHandler() {
   // time-out) finishes on the tear-down queue; it runs driver code and logs through the driver,
   // so the handler, which goes with the driver, waits for it: the driver's Close is bounded by
   // the request time-out, the host's per-channel Close is not held at all.
-  if (!CTeardownQueue::Drain(kReleaseDrainMs))
+  // From inside a host callback the Drain cannot wait (see Drain): the driver's Delete finishes them.
+  if (!CTeardownQueue::Drain(kReleaseDrainMs) && !CCallbackGate::IsInsideAnyCallback())
     driver_->Log(kLogWarning, "%s: PTZ channel threads did not end within %u ms",
                  "vantrel::CBasePTZHandler::~CBasePTZHandler", kReleaseDrainMs);
   store_.Release();

@@ -589,6 +589,40 @@ TEST_F(AudioOutputTest, CloseFromInsideTheStatusCallback) {
   EXPECT_EQ(closing.late.load(), 0);
 }
 
+// The first report ("connecting") comes from OpenChannel itself, on the host's thread: a close
+// from there reaches the channel being opened, and nothing is reported after it returned.
+TEST_F(AudioOutputTest, CloseFromTheReportMadeByTheOpen) {
+  ScriptedCreator creator(&driver, &formats);
+  CIPAudioSender sender(&creator, 2);
+  struct Closing final : ipcapture::IIPAudioStatusCallback {
+    void* ScalarDeletingDestructor(unsigned int) override { return this; }
+    void OnChannelStatus(uint32_t, uint32_t) override {
+      if (closed) late++;
+      if (closed.exchange(true)) return;
+      result = sender->CloseChannel(0) ? 1 : 0;
+      returned = true;
+    }
+    ipcapture::IIPAudioSender* sender = nullptr;
+    std::atomic<int> result{-1}, late{0};
+    std::atomic<bool> closed{false}, returned{false};
+  } closing;
+  closing.sender = &sender;
+  EXPECT_TRUE(sender.OpenChannel(0, 7, &closing, &formats));
+  ASSERT_TRUE(closing.returned) << "the close was made from the open's own report";
+  EXPECT_EQ(closing.result.load(), 0) << "the open was still on the stack: not reported as ended";
+  EXPECT_EQ(sender.GetChannelCount(), 0u);
+  EXPECT_EQ(sender.GetChannelStatus(0), 0u);
+  EXPECT_FALSE(sender.CloseChannel(0)) << "already closed";
+  std::this_thread::sleep_for(300ms);  // a connect that slipped through would report by now
+  EXPECT_TRUE(CTeardownQueue::Drain(10000));
+  EXPECT_EQ(creator.deletions.load(), 1);
+  EXPECT_EQ(closing.late.load(), 0);
+  // The channel number is free again.
+  StatusRecorder again;
+  ASSERT_TRUE(sender.OpenChannel(0, 7, &again, &formats));
+  EXPECT_TRUE(again.WaitFor({1, 2}));
+}
+
 // One channel's close waits for its camera; the host's other channels do not wait with it.
 TEST_F(AudioOutputTest, AClosingChannelDoesNotStallTheOthers) {
   ScriptedCreator creator(&driver, &formats);

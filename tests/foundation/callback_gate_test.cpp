@@ -91,6 +91,36 @@ TEST(TeardownQueueTest, AnItemCanPostAnotherButNotDrainItself) {
   EXPECT_TRUE(nested.load());
 }
 
+// The driver's Close from inside a host callback: the stop of the callback's own object has
+// posted an item that waits for that callback to return, so a Drain there cannot succeed and must
+// not sit out its bound; the same Drain from outside, afterwards, does the work.
+TEST(TeardownQueueTest, DrainFromInsideACallbackDoesNotWaitForItself) {
+  CCallbackGate gate;
+  CManualEvent callbackReturned;
+  std::atomic<bool> deleted{false};
+  bool drainedInside = true;
+  long long insideMs = -1;
+  {
+    CCallbackGate::Scope scope(gate);
+    ASSERT_TRUE(scope);
+    EXPECT_TRUE(CCallbackGate::IsInsideAnyCallback());
+    CTeardownQueue::Post([&] {
+      callbackReturned.Wait(30000);
+      deleted = true;
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    drainedInside = CTeardownQueue::Drain(20000);
+    insideMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin)
+                   .count();
+  }
+  EXPECT_FALSE(CCallbackGate::IsInsideAnyCallback());
+  callbackReturned.Set();
+  EXPECT_FALSE(drainedInside);
+  EXPECT_LT(insideMs, 5000) << "waited for an item that waits for this very callback";
+  EXPECT_TRUE(CTeardownQueue::Drain(10000));
+  EXPECT_TRUE(deleted.load());
+}
+
 TEST(TeardownQueueTest, ShutdownEndsTheThreadAndALaterPostStartsAgain) {
   std::atomic<bool> ran{false};
   CTeardownQueue::Post([] {});

@@ -19,9 +19,12 @@
  *
  * The stop is StopChannel, CloseChannel, StopIO, Terminate plus Uninit of the query, the PTZ
  * Stop plus the driver's Close (ptz), or Close plus Delete (close). A callback that starts after the stop
- * returned is late. Threads and handles are read after Open (after LoadLibrary for the query) and again after
- * Delete. A stop or Close that outlasts --hang-ms (60 s), or a case that outlasts --case-ms
- * (120 s), ends the process with result=hang. The last line:
+ * returned is late. In close/inside the stop inside the callback is the video channel's: until the
+ * driver's Close that follows has returned, only a video callback is late then (audio and I/O run
+ * on, and their own stops, made by that Close, report to the host before it returns). Threads and handles are
+ * read after Open (after LoadLibrary for the query) and again after Delete. A stop or Close that outlasts
+ * --hang-ms (60 s), or a case that outlasts --case-ms (120 s), ends the process with result=hang. The last
+ * line:
  *
  *   SAFETY subsystem=S condition=C stop_ms=N close_ms=N late=N callbacks=N exercised=0|1
  *          threads_before=N threads_after=N handles_before=N handles_after=N frames_leaked=N
@@ -135,7 +138,8 @@ static struct {
   volatile LONG callbacks;
   volatile LONG late;
   volatile LONG stopReturned;
-  volatile LONG armed; /* block: callbacks block while set; inside: taken by the first callback */
+  volatile LONG onlyVideoLate; /* close/inside: the video channel stopped, the driver not yet closed */
+  volatile LONG armed;         /* block: callbacks block while set; inside: taken by the first callback */
   volatile LONG innerStopMs;
   volatile LONG innerStopDone;
   volatile LONG insideEntered; /* the stop inside a callback has been called */
@@ -212,11 +216,11 @@ static void Unwatch(void) { g.deadline = 0; }
 
 /* ---- callbacks: every host callback starts here ---- */
 
-static void CallbackBegins(bool eligible) {
+static void CallbackBeginsIn(bool eligible, bool video, const char* where) {
   InterlockedIncrement(&g.callbacks);
-  if (g.stopReturned) {
+  if (g.stopReturned && (video || !g.onlyVideoLate)) {
     long late = InterlockedIncrement(&g.late);
-    if (late <= 5) RawPrint("SAFETY_LATE callback started after the stop returned (%ld)", late);
+    if (late <= 5) RawPrint("SAFETY_LATE callback started after the stop returned (%ld) in %s", late, where);
   }
   if (!eligible) return;
   SetEvent(g.firstCallback);
@@ -229,6 +233,7 @@ static void CallbackBegins(bool eligible) {
     bool ok = StopSubsystem(true);
     LONG ms = (LONG)(GetTickCount64() - begin);
     InterlockedExchange(&g.innerStopMs, ms);
+    if (g.sub == SUB_CLOSE) InterlockedExchange(&g.onlyVideoLate, 1);
     InterlockedExchange(&g.stopReturned, 1);
     InterlockedExchange(&g.innerStopDone, 1);
     RawPrint("SAFETY_INSIDE stop from inside the callback returned %s after %ld ms", ok ? "true" : "false",
@@ -236,6 +241,9 @@ static void CallbackBegins(bool eligible) {
     SetEvent(g.insideDone);
   }
 }
+
+#define CallbackBegins(eligible) CallbackBeginsIn((eligible), false, __func__)
+#define VideoCallbackBegins(eligible) CallbackBeginsIn((eligible), true, __func__)
 
 static bool IsMotionFrame(const Frame* frame) {
   return frame->fourcc == (uint32_t)('M' | 'E' << 8 | 'M' << 16 | 'D' << 24);
@@ -249,17 +257,17 @@ static bool VideoOnFrame(void* self, void* object) {
     if (g.sub == SUB_EDGE) eligible = frame->replayed;
     if (g.sub == SUB_MOTION) eligible = IsMotionFrame(frame);
   }
-  CallbackBegins(eligible);
+  VideoCallbackBegins(eligible);
   return true;
 }
 static void VideoMotionStopped(void* self, uint32_t reason) {
   (void)self;
   (void)reason;
-  CallbackBegins(false);
+  VideoCallbackBegins(false);
 }
 static void VideoSignalLost(void* self) {
   (void)self;
-  CallbackBegins(false);
+  VideoCallbackBegins(false);
 }
 static const struct {
   void* (*dtor)(void*, unsigned int);
@@ -846,6 +854,7 @@ int SafetyMain(int argc, char** argv) {
     Watch("close");
     ULONGLONG begin = GetTickCount64();
     CloseAndDeleteDriver();
+    InterlockedExchange(&g.onlyVideoLate, 0);
     Unwatch();
     closeMs = (LONG)(GetTickCount64() - begin);
     RawPrint("SAFETY_CLOSE_AFTER_INSIDE ms=%ld", closeMs);
