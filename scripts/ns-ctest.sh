@@ -12,6 +12,5 @@ if ! ip netns list | grep -qw "^$ns"; then
 fi
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 in_ns() { ip netns exec "$ns" "$@"; }
-[ -f "$WINEPREFIX/system.reg" ] || in_ns wineboot -i >/dev/null 2>&1 </dev/null
-in_ns sh -c 'wineserver -p; wine cmd /c exit' >/dev/null 2>&1 </dev/null
+bash "$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" ip netns exec "$ns" || exit 1
 in_ns ctest --test-dir "$build" --output-on-failure "$@"

@@ -39,11 +39,7 @@ trap cleanup EXIT
 export WINEPREFIX="${LUMIVAR_WINEPREFIX:-$(cd "$build" && pwd)/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 </dev/null
-fi
-wineserver -p >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+bash scripts/wine-prefix.sh "$WINEPREFIX" || { echo "run.sh: FAILED (wine prefix)"; exit 1; }
 
 mkdir -p out
 rm -f out/capture.h264 out/audio.wav out/thumbnail.png out/query.txt

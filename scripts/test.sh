@@ -39,11 +39,7 @@ echo "== tests: wine"
 export WINEPREFIX="$root/build/win/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 </dev/null
-fi
-wineserver -p >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+bash scripts/wine-prefix.sh "$WINEPREFIX" || fail "wine prefix"
 ctest --test-dir build/win --output-on-failure -j "$jobs" || fail "wine tests"
 wineserver -k >/dev/null 2>&1 </dev/null || true
 

@@ -217,19 +217,7 @@ private_namespace() {
   in_ns curl -s -m 5 "http://$control/health" >/dev/null || { cat "$IT_DIR/camsim.log"; fail "camera simulator did not start"; finish; }
   # A prefix of its own, made inside the namespace: a copy of the build's prefix may hold a
   # registry the build's long-lived wineserver has not written to disk yet (no MSXML entries then).
-  # Making a prefix has failed once on a loaded CI machine (Wine could not load kernel32.dll from
-  # the half-made prefix); a failed attempt is cleared away and made again.
-  local attempt made=0
-  for attempt in 1 2 3; do
-    in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 </dev/null && { made=1; break; }
-    echo "NOTE: making the Wine prefix failed (attempt $attempt of 3)"
-    in_ns env WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 </dev/null
-    rm -rf "$prefix"
-    sleep 1
-  done
-  [ "$made" = 1 ] || fail "cannot make a Wine prefix"
-  # Started here with output redirected, so that no Wine process holds the test's output pipe.
-  in_ns env WINEPREFIX="$prefix" WINEDEBUG=-all sh -c 'wineserver -p; wine cmd /c exit' >/dev/null 2>&1 </dev/null
+  bash "$IT_SOURCE_DIR/scripts/wine-prefix.sh" "$prefix" ip netns exec "$ns" || fail "cannot make a Wine prefix"
   IT_WRAP=(ip netns exec "$ns" env WINEPREFIX="$prefix")
 }
 in_ns() { ip netns exec "$ns" "$@"; }

@@ -59,11 +59,11 @@ esac
 
 # Start the prefix's services with their output away from ours: lingering Wine processes that
 # hold the caller's pipe would keep CTest waiting.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  in_ns wineboot -i >/dev/null 2>&1 </dev/null
+if [ -n "$ns" ]; then
+  bash "$root/scripts/wine-prefix.sh" "$WINEPREFIX" ip netns exec "$ns" || exit 1
+else
+  bash "$root/scripts/wine-prefix.sh" "$WINEPREFIX" || exit 1
 fi
-in_ns wineserver -p >/dev/null 2>&1 </dev/null
-in_ns wine cmd /c exit >/dev/null 2>&1 </dev/null
 
 # Started directly (ip netns exec execs it), so $! is the sender itself and cleanup ends it; its
 # output goes to a file so that it never holds the caller's pipe.
