@@ -112,7 +112,7 @@ host_anon_kb() {
 # Linux anonymous, at the window's end against before the first driver).
 run_driver() {
   local n=$1 transport=$2 dir log ws0=0 ws1=0 line
-  local k0 k1="" k2="" k3="" k4 sock=- anon0="" anon1=""
+  local k0 k1="" k2="" k3="" k4 sock=- anon0="" anon1="" series=()
   dir=$(prepare_host "$transport")
   log=$out/driver_${transport}_$n.log
   : >"$log"
@@ -122,6 +122,8 @@ run_driver() {
     case $line in
       "MULTI memory when=before"*) anon0=$(host_anon_kb "$dir") ;;
       "MULTI memory when=window_end"*) anon1=$(host_anon_kb "$dir") ;;
+      # Long windows: once a minute, so a footprint that grows with time shows as a series.
+      "MULTI memory when=running"*) series+=("$(field private_kb "$line")/$(host_anon_kb "$dir")") ;;
       "MULTI receiving="*) k1=$(udp_drops) ;;
       "MULTI window begins") ws0=$(ticks_of "$wineserver_pid") k2=$(udp_drops) ;;
       "MULTI window ends") ws1=$(ticks_of "$wineserver_pid") k3=$(udp_drops) sock=$(socket_drops 3556 4556) ;;
@@ -145,6 +147,11 @@ run_driver() {
   [ -n "$mem0" ] && [ -n "$mem1" ] && D_MEM=$(awk -v p0="$(field private_kb "$mem0")" -v p1="$(field private_kb "$mem1")" \
     -v a0="${anon0:-0}" -v a1="${anon1:-0}" -v n="$n" \
     'BEGIN { printf "%.0f/%.0f", (p1 - p0) / n, (a1 - a0) / n }')
+  D_SERIES=""
+  if [ ${#series[@]} -gt 0 ] && [ -n "$mem0" ]; then
+    D_SERIES=$(printf "%s\n" "${series[@]}" | awk -F/ -v p0="$(field private_kb "$mem0")" -v a0="${anon0:-0}" \
+      -v n="$n" '{ printf "%s%dmin %.0f/%.0f", (NR > 1 ? ", " : ""), NR, ($1 - p0) / n, ($2 - a0) / n }')
+  fi
   local result
   result=$(grep '^MULTI result' "$log" | tail -1)
   if [ -z "$result" ]; then
@@ -236,6 +243,7 @@ for transport in $transports; do
     driver_frames gst_frames ffmpeg_frames drv+w/gst drv+w/ff "latency_ms_p50/p99/max" load1
   hist_lines=()
   extra_lines=()
+  series_lines=()
   for n in "${counts[@]}"; do
     load=$(cut -d' ' -f1 /proc/loadavg)
     [ -n "$camsim_pid" ] || bench_start_camsim "$clip"
@@ -259,6 +267,7 @@ for transport in $transports; do
     hist_lines+=("$(printf "%5s %s" "$n" "$D_HIST")")
     extra_lines+=("$(printf "%5s %22s %12s %10s %10s %14s %16s" "$n" "$D_DROPS" "$D_SOCK" "$G_DROPS" "$F_DROPS" \
       "$D_CALLS" "$D_MEM")")
+    [ -n "$D_SERIES" ] && series_lines+=("$(printf "%5s %s" "$n" "$D_SERIES")")
   done
   echo "   driver frame hand-over, frames handed over within each limit (cumulative):"
   printf "   %s\n" "${hist_lines[@]}"
@@ -268,6 +277,10 @@ for transport in $transports; do
   echo "   (private committed / Linux anonymous resident, window end against before the first driver)"
   printf "   %5s %22s %12s %10s %10s %14s %16s\n" N driver_drops drv_sockets gst_drops ff_drops calls/dgram mem_kb/stream
   printf "   %s\n" "${extra_lines[@]}"
+  if [ ${#series_lines[@]} -gt 0 ]; then
+    echo "   driver memory per stream in KiB (private / Linux anonymous) after each minute of the window"
+    printf "   %s\n" "${series_lines[@]}"
+  fi
 done
 echo
 echo "logs: $out"

@@ -61,7 +61,15 @@ bool CAudioOutputChannel::FrameMatchesFormat(ipcapture::IIPAudioFrame* frame) {
 
 bool CAudioOutputChannel::EnableAudio() {
   if (httpsOnly_.load() || IsStopRequested()) return false;
-  if (!rcp_.SetRcpFlag(kRcpAudioEnable, 1, 0).IsSuccess()) return false;
+  const CResultDef enabled = rcp_.SetRcpFlag(kRcpAudioEnable, 1, 0);
+  if (!enabled.IsSuccess()) {
+    // An unreachable or refusing camera leaves the host at status 5; the integrator needs the why.
+    if (GetDriver() && !IsStopRequested() && !refusalLogged_.exchange(true))
+      GetDriver()->Log(kLogWarning, "%s: the camera %s did not switch its audio output on: %s",
+                       "vantrel::CAudioOutputChannel::EnableAudio", device_.address.c_str(),
+                       enabled.message.empty() ? "no answer" : enabled.message.c_str());
+    return false;
+  }
   if (rcp_.GetSender().IsSecure()) {
     // Retrying cannot help, and every attempt would write the camera's audio switch again.
     httpsOnly_.store(true);
@@ -74,12 +82,13 @@ bool CAudioOutputChannel::EnableAudio() {
   if (IsStopRequested()) return false;
   if (!receiver_.ConnectAudioSend(false, &GetStopEvent())) {
     // A connect that a stop broke off is no news for the integrator.
-    if (GetDriver() && !IsStopRequested())
+    if (GetDriver() && !IsStopRequested() && !refusalLogged_.exchange(true))
       GetDriver()->Log(kLogWarning, "%s: the camera %s did not accept the audio stream (error 0x%X)",
                        "vantrel::CAudioOutputChannel::EnableAudio", device_.address.c_str(),
                        receiver_.GetConnectError());
     return false;
   }
+  refusalLogged_.store(false);
   liveness_.Restart();
   return true;
 }

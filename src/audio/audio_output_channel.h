@@ -49,6 +49,9 @@ class CAudioOutputChannel : public CBaseAudioOutputChannel {
   // The camera answers RCP+ over HTTPS only; the streaming connection has no TLS, so audio can
   // never go out: logged once, never retried.
   std::atomic<bool> httpsOnly_{false};
+  // The camera's refusal of the audio stream was logged; a retry every few seconds must not
+  // repeat it until a connect succeeds again.
+  std::atomic<bool> refusalLogged_{false};
 };
 
 }  // namespace vantrel

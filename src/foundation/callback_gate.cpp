@@ -50,9 +50,9 @@ bool CCallbackGate::WaitOthers(uint32_t timeoutMs) {
   bool selfInside = false;
   bool timedOut = false;
   for (;;) {
-    selfInside = std::count(inFlight_.begin(), inFlight_.end(), self) > 0;
-    const bool othersInside =
-        static_cast<size_t>(std::count(inFlight_.begin(), inFlight_.end(), self)) != inFlight_.size();
+    const auto mine = static_cast<size_t>(std::count(inFlight_.begin(), inFlight_.end(), self));
+    selfInside = mine > 0;
+    const bool othersInside = mine != inFlight_.size();
     if (!othersInside) break;
     DWORD wait = INFINITE;
     if (timeoutMs != INFINITE) {

@@ -451,6 +451,28 @@ TEST_F(AudioOutputTest, HttpsOnlyCameraIsSaidOnceAndNotRetried) {
   EXPECT_EQ(lines, 1);
 }
 
+// A camera that cannot be reached: the host only sees status 5 while the channel retries, so the
+// log says why, and says it once for the whole run of failures.
+TEST_F(AudioOutputTest, AnUnreachableCameraIsSaidOnceAcrossRetries) {
+  struct Channel final : CAudioOutputChannel {
+    using CAudioOutputChannel::CAudioOutputChannel;
+    using CAudioOutputChannel::EnableAudio;
+  };
+  driver.info.address = "127.0.0.1";
+  driver.info.port = 1;  // nothing listens: refused at once
+  Channel channel(&driver, 0, 7, &status, &formats);
+  EXPECT_FALSE(channel.EnableAudio());
+  EXPECT_FALSE(channel.EnableAudio());
+  EXPECT_FALSE(channel.EnableAudio());
+  int lines = 0;
+  for (const auto& l : driver.Lines())
+    lines += l.level == kLogWarning &&
+             l.text.rfind("vantrel::CAudioOutputChannel::EnableAudio: the camera 127.0.0.1 did not switch its "
+                          "audio output on: ",
+                          0) == 0;
+  EXPECT_EQ(lines, 1);
+}
+
 // ---- the host-facing sender ----
 
 class FakeOutput final : public IAudioOutputChannel {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A camera that stops acknowledging audio output (0x000C reads 0, writes fail): the liveness
 # check at the next frame after one device time-out reports status 5, and the channel
-# reconnects by itself once the camera answers again.
+# reconnects by itself once the camera answers again. Before that, the camera refuses the first
+# three audio connections: the retries go on, and the refusal is logged once.
 source "$(dirname "$0")/lib.sh" "$@"
 cam=127.0.0.33
 dev="$(host_device $cam) -p 102=Count=1;IsStereo=0"
@@ -11,6 +12,7 @@ fault() { camsim_post "/camera/$cam/streamer_fault" "name=$1" >/dev/null; }
 trap 'fault none; it_cleanup' EXIT
 camsim_reset $cam
 fault none
+camsim_post "/camera/$cam/streamer_fault" "name=refuse&count=3" >/dev/null
 # shellcheck disable=SC2086
 host_start main $dev audio-out tone.wav --audio-seconds 80
 wait_line main "^AUDIO_STATUS index=7 status=2$" 30 >/dev/null && pass "running" || fail "not running"
@@ -31,4 +33,9 @@ host_wait main 60 || fail "host exit code $?"
 show_log main
 expect_line main "^AUDIO_OUT .* closed=true lost=[1-9]" "closed after a loss"
 expect_line main "^SUMMARY: OK" "every frame released"
+# The connection is retried every few seconds while the camera refuses; its reason is news once.
+refusals=$(host_log main | grep -c "did not accept the audio stream")
+echo "FIGURES refusal_lines=$refusals"
+[ "$refusals" -eq 1 ] && pass "the refusal is logged once, not at every retry" ||
+  fail "the refusal is logged $refusals times"
 finish
