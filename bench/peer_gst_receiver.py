@@ -5,7 +5,9 @@ sink over a window, and the process's own CPU time over the same window.
 
   peer_gst_receiver.py --transport udp|tcp --seconds S --warmup W URL [URL...]
 
-Prints "PEER receiving=R/N", then "PEER result streams=N seconds=... frames_total=...
+Prints "PEER memory when=before anon_kb=K" (the process before any stream), "PEER receiving=R/N",
+"PEER window begins" (so that a script can sample the process over the same window), "PEER memory
+when=window_end anon_kb=K", then "PEER result streams=N seconds=... frames_total=...
 expected_per_stream=... min=... max=... cpu_percent=... cpu_percent_per_stream=...".
 """
 import argparse
@@ -30,6 +32,18 @@ def rendered(sink):
     return value if ok else 0
 
 
+def anon_kb():
+    """Resident anonymous memory of this process (KiB), as the benchmark reads the driver's."""
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith("RssAnon:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--transport", choices=("udp", "tcp"), default="udp")
@@ -47,6 +61,7 @@ def main():
             "rtspsrc location=\"%s\" protocols=%s ! rtph264depay ! fakesink name=s%d sync=false async=false "
             "enable-last-sample=false" % (url, args.transport, i))
     pipeline = Gst.parse_launch(" ".join(branches))
+    print("PEER memory when=before anon_kb=%d" % anon_kb(), flush=True)
     sinks = [pipeline.get_by_name("s%d" % i) for i in range(len(args.urls))]
     pipeline.set_state(Gst.State.PLAYING)
     bus = pipeline.get_bus()
@@ -64,9 +79,11 @@ def main():
     time.sleep(2)  # let the first key-frame bursts pass, as the driver's host does
 
     start = [rendered(s) for s in sinks]
+    print("PEER window begins", flush=True)
     cpu0, t0 = cpu_seconds(), time.monotonic()
     time.sleep(args.seconds)
     cpu1, t1 = cpu_seconds(), time.monotonic()
+    print("PEER memory when=window_end anon_kb=%d" % anon_kb(), flush=True)
     frames = [rendered(s) - f for s, f in zip(sinks, start)]
     elapsed = t1 - t0
     cpu_percent = 100.0 * (cpu1 - cpu0) / elapsed if elapsed > 0 else 0.0

@@ -84,6 +84,23 @@ socket_drops() {  # FROM TO
     NR > 1 { split($2, a, ":"); p = hex(a[2]); if (p >= from && p < to) d += $NF }
     END { print d + 0 }' /proc/net/udp
 }
+in_datagrams() { awk '/^Udp:/ { if (!h) { for (i = 2; i <= NF; i++) c[$i] = i; h = 1 } else print $c["InDatagrams"] }' /proc/net/snmp; }
+# "CALLS DATAGRAMS": the Linux system calls PIDS made over SECONDS, counted in the kernel by perf's
+# syscall tracepoint (no slowdown of the process, unlike strace), and the UDP datagrams this
+# namespace received meanwhile; "- 0" where perf cannot count.
+syscall_sample() {  # SECONDS PID...
+  local secs=$1 a b calls
+  shift
+  a=$(in_datagrams)
+  calls=$(perf stat -x, -e raw_syscalls:sys_enter -p "$(IFS=,; echo "$*")" -- sleep "$secs" 2>&1 >/dev/null |
+    awk -F, '/raw_syscalls:sys_enter/ { print ($1 ~ /^[0-9]+$/ ? $1 : "-") }')
+  b=$(in_datagrams)
+  echo "${calls:--} $((b - a))"
+}
+per_datagram() {  # "CALLS DATAGRAMS" -> calls per datagram
+  awk -v c="${1% *}" -v d="${1#* }" 'BEGIN { if (c ~ /^[0-9]+$/ && d > 0) printf "%.2f", c / d; else printf "-" }'
+}
+anon_of() { awk '/^RssAnon:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2" | head -1; }
 fmt() { awk -v v="$1" 'BEGIN { printf "%.2f", v }'; }
 
@@ -93,16 +110,20 @@ prepare_host() {  # TRANSPORT -> host directory
   echo "$out/host-$1"
 }
 
+# The Linux process running the host in DIR.
+host_pid() {
+  local p
+  for p in $(pgrep -f 'lumivar_host\.exe'); do
+    [ "$(readlink "/proc/$p/cwd" 2>/dev/null)" = "$1" ] && echo "$p" && return
+  done
+}
 # RssAnon (KiB) of the Linux process running the host in DIR. Read here, not by the host: under
 # Wine a file the program opens is opened by the Wine server, so the host's /proc/self is the
 # server's.
 host_anon_kb() {
   local p
-  for p in $(pgrep -f 'lumivar_host\.exe'); do
-    [ "$(readlink "/proc/$p/cwd" 2>/dev/null)" = "$1" ] || continue
-    awk '/^RssAnon:/ { print $2 }' "/proc/$p/status" 2>/dev/null && return
-  done
-  echo 0
+  p=$(host_pid "$1")
+  if [ -n "$p" ]; then anon_of "$p"; else echo 0; fi
 }
 
 # Sets D_CPU D_WS D_GOT D_EXP D_LAT D_HIST D_OK for N streams over TRANSPORT, D_DROPS (kernel
@@ -112,7 +133,8 @@ host_anon_kb() {
 # Linux anonymous, at the window's end against before the first driver).
 run_driver() {
   local n=$1 transport=$2 dir log ws0=0 ws1=0 line
-  local k0 k1="" k2="" k3="" k4 sock=- anon0="" anon1="" series=()
+  local k0 k1="" k2="" k3="" k4 sock=- anon0="" anon1="" series=() hp="" samplers=()
+  rm -f "$out/sys_host" "$out/sys_server"
   dir=$(prepare_host "$transport")
   log=$out/driver_${transport}_$n.log
   : >"$log"
@@ -125,7 +147,17 @@ run_driver() {
       # Long windows: once a minute, so a footprint that grows with time shows as a series.
       "MULTI memory when=running"*) series+=("$(field private_kb "$line")/$(host_anon_kb "$dir")") ;;
       "MULTI receiving="*) k1=$(udp_drops) ;;
-      "MULTI window begins") ws0=$(ticks_of "$wineserver_pid") k2=$(udp_drops) ;;
+      "MULTI window begins")
+        ws0=$(ticks_of "$wineserver_pid") k2=$(udp_drops)
+        # Both sides of each Winsock call: the host process and the Wine server, sampled apart.
+        hp=$(host_pid "$dir")
+        if [ -n "$hp" ]; then
+          syscall_sample $((seconds - 1)) "$hp" >"$out/sys_host" &
+          samplers+=($!)
+          syscall_sample $((seconds - 1)) "$wineserver_pid" >"$out/sys_server" &
+          samplers+=($!)
+        fi
+        ;;
       "MULTI window ends") ws1=$(ticks_of "$wineserver_pid") k3=$(udp_drops) sock=$(socket_drops 3556 4556) ;;
     esac
     echo "$line" >>"$log"
@@ -134,6 +166,11 @@ run_driver() {
     multi --drivers "$n" --cameras "$(IFS=,; echo "${cameras[*]}")" --size 1920x1080 --fps 25 \
     --quality 60 --seconds "$seconds" --warmup "$warmup" </dev/null 2>&1)
   k4=$(udp_drops)
+  [ ${#samplers[@]} -gt 0 ] && wait "${samplers[@]}"
+  D_SYS="-"
+  if [ -s "$out/sys_host" ] && [ -s "$out/sys_server" ]; then
+    D_SYS="$(per_datagram "$(cat "$out/sys_host")")+$(per_datagram "$(cat "$out/sys_server")")"
+  fi
   : "${k1:=$k4}" "${k2:=$k4}" "${k3:=$k4}"
   D_DROPS="$((k1 - k0))/$((k2 - k1))/$((k3 - k2))/$((k4 - k3))"
   D_SOCK=$sock
@@ -172,13 +209,26 @@ run_driver() {
   D_OK=$([ "$(field short_streams "$result")" = 0 ] && [ "$(field bad "$result")" = 0 ] && echo 1 || echo 0)
 }
 
-# Sets G_CPU G_GOT G_EXP.
+# Sets G_CPU G_GOT G_EXP, G_SYS (Linux system calls per datagram over the window) and G_MEM (KiB of
+# anonymous memory per stream, window end against the process before any stream).
 run_gst() {
   local n=$1 transport=$2 log urls=() i
   log=$out/gst_${transport}_$n.log
   for ((i = 0; i < n; i++)); do urls+=("$(url_of "$i")"); done
   /usr/bin/python3 "$root/bench/peer_gst_receiver.py" --transport "$transport" --seconds "$seconds" \
-    --warmup "$warmup" "${urls[@]}" >"$log" 2>&1 </dev/null
+    --warmup "$warmup" "${urls[@]}" >"$log" 2>&1 </dev/null &
+  local pid=$! sample="" deadline=$(($(date +%s) + warmup + 30))
+  while kill -0 "$pid" 2>/dev/null && [ "$(date +%s)" -lt "$deadline" ]; do
+    grep -q '^PEER window begins' "$log" && { sample=$(syscall_sample $((seconds - 1)) "$pid"); break; }
+    sleep 0.2
+  done
+  wait "$pid"
+  G_SYS=$([ -n "$sample" ] && per_datagram "$sample" || echo -)
+  local m0 m1
+  m0=$(sed -n 's/^PEER memory when=before anon_kb=\([0-9]*\).*/\1/p' "$log" | tail -1)
+  m1=$(sed -n 's/^PEER memory when=window_end anon_kb=\([0-9]*\).*/\1/p' "$log" | tail -1)
+  G_MEM="-"
+  [ -n "$m0" ] && [ -n "$m1" ] && G_MEM=$(awk -v a="$m0" -v b="$m1" -v n="$n" 'BEGIN { printf "%.0f", (b - a) / n }')
   local result
   result=$(grep '^PEER result' "$log" | tail -1)
   if [ -z "$result" ]; then G_CPU=- G_GOT=0 G_EXP=0; return; fi
@@ -187,7 +237,9 @@ run_gst() {
   G_EXP=$(awk -v e="$(field expected_per_stream "$result")" -v n="$n" 'BEGIN { printf "%d", e * n }')
 }
 
-# Sets F_CPU F_GOT F_EXP. FFmpeg writes its progress (frame=...) once a second.
+# Sets F_CPU F_GOT F_EXP, F_SYS (Linux system calls per datagram over the window) and F_MEM (KiB of
+# anonymous memory per stream: each process is one stream). FFmpeg writes its progress (frame=...)
+# once a second.
 run_ffmpeg() {
   local n=$1 transport=$2 i dir=$out/ffmpeg_${transport}_$n
   rm -rf "$dir"
@@ -215,8 +267,13 @@ run_ffmpeg() {
   local f0=() f1=() c0=() t0 t1 used=0 got=0 c
   for ((i = 0; i < n; i++)); do f0+=("$(frames_of "$i")") c0+=("$(ticks_of "${peer_pids[i]}")"); done
   t0=$(date +%s%N)
-  sleep "$seconds"
+  local sample
+  sample=$(syscall_sample "$seconds" "${peer_pids[@]}")
   t1=$(date +%s%N)
+  F_SYS=$(per_datagram "$sample")
+  local mem=0 p
+  for p in "${peer_pids[@]}"; do mem=$((mem + $(anon_of "$p"))); done
+  F_MEM=$((mem / n))
   # A process that ended in the window (a failed session) is left out: its ticks are gone.
   for ((i = 0; i < n; i++)); do
     c=$(ticks_of "${peer_pids[i]}")
@@ -248,7 +305,7 @@ for transport in $transports; do
     load=$(cut -d' ' -f1 /proc/loadavg)
     [ -n "$camsim_pid" ] || bench_start_camsim "$clip"
     run_driver "$n" "$transport"
-    G_CPU=- G_GOT=0 G_EXP=0 F_CPU=- F_GOT=0 F_EXP=0 G_DROPS=- F_DROPS=-
+    G_CPU=- G_GOT=0 G_EXP=0 F_CPU=- F_GOT=0 F_EXP=0 G_DROPS=- F_DROPS=- G_SYS=- F_SYS=- G_MEM=- F_MEM=-
     if [[ " $peers " == *" gst "* ]]; then
       k=$(udp_drops)
       run_gst "$n" "$transport"
@@ -265,17 +322,20 @@ for transport in $transports; do
       "$D_GOT/$D_EXP" "$G_GOT/$G_EXP" "$F_GOT/$F_EXP" "$(ratio "$D_WS" "$G_CPU")" "$(ratio "$D_WS" "$F_CPU")" \
       "$D_LAT" "$load"
     hist_lines+=("$(printf "%5s %s" "$n" "$D_HIST")")
-    extra_lines+=("$(printf "%5s %22s %12s %10s %10s %14s %16s" "$n" "$D_DROPS" "$D_SOCK" "$G_DROPS" "$F_DROPS" \
-      "$D_CALLS" "$D_MEM")")
+    extra_lines+=("$(printf "%5s %22s %12s %10s %10s %14s %12s %8s %8s %16s %8s %8s" "$n" "$D_DROPS" "$D_SOCK" \
+      "$G_DROPS" "$F_DROPS" "$D_CALLS" "$D_SYS" "$G_SYS" "$F_SYS" "$D_MEM" "$G_MEM" "$F_MEM")")
     [ -n "$D_SERIES" ] && series_lines+=("$(printf "%5s %s" "$n" "$D_SERIES")")
   done
   echo "   driver frame hand-over, frames handed over within each limit (cumulative):"
   printf "   %s\n" "${hist_lines[@]}"
   echo "   kernel UDP receive-buffer drops (RcvbufErrors in this namespace) per receiver, the driver's by phase"
   echo "   (start-up until every stream receives / warm-up / window / stop); drv_sockets: on the driver's own"
-  echo "   ports until the window ended; Winsock calls per datagram / datagrams per wake; memory per stream in KiB"
-  echo "   (private committed / Linux anonymous resident, window end against before the first driver)"
-  printf "   %5s %22s %12s %10s %10s %14s %16s\n" N driver_drops drv_sockets gst_drops ff_drops calls/dgram mem_kb/stream
+  echo "   ports until the window ended; the driver's Winsock calls per datagram / datagrams per wake; Linux system"
+  echo "   calls per datagram over the window (the driver's: host process + Wine server); memory per stream in KiB"
+  echo "   (driver: private committed / Linux anonymous resident, window end against before the first driver;"
+  echo "   GStreamer: anonymous resident against the process before any stream; FFmpeg: a process's, one per stream)"
+  printf "   %5s %22s %12s %10s %10s %14s %12s %8s %8s %16s %8s %8s\n" N driver_drops drv_sockets gst_drops ff_drops \
+    calls/dgram drv_sys/dg gst_sys ff_sys drv_mem_kb gst_mem ff_mem
   printf "   %s\n" "${extra_lines[@]}"
   if [ ${#series_lines[@]} -gt 0 ]; then
     echo "   driver memory per stream in KiB (private / Linux anonymous) after each minute of the window"
