@@ -22,7 +22,13 @@
 # Frames are summed over all streams against streams x 25 x window (FFmpeg's: its output time x
 # 25, see run_ffmpeg). Latency is the driver's
 # frame hand-over: from reading the datagram (UDP) or the socket data (TCP) that completes a
-# frame to the host's frame callback.
+# frame to the host's frame callback. Per receiver it also prints the kernel's receive-buffer
+# drops, Linux system calls per datagram (perf's syscall tracepoint; the driver's host process and
+# its Wine server apart), and memory per stream; for the driver also its own Winsock calls per
+# datagram (LumivarDebugUdpCalls). A window of a minute or more adds the driver's memory per
+# stream after each minute: a footprint that grows with time shows there. The clip is 60 s long
+# and the camera ends its session at the clip's end, so a long window also holds a reconnection of
+# every stream each minute or so.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build/win}
@@ -84,6 +90,9 @@ socket_drops() {  # FROM TO
     NR > 1 { split($2, a, ":"); p = hex(a[2]); if (p >= from && p < to) d += $NF }
     END { print d + 0 }' /proc/net/udp
 }
+# CPU time the hypervisor gave to others (steal), in clock ticks summed over the cores: on a
+# shared virtual machine it takes cores from the receivers unseen by the load average.
+steal_ticks() { awk '$1 == "cpu" { print $9 }' /proc/stat; }
 in_datagrams() { awk '/^Udp:/ { if (!h) { for (i = 2; i <= NF; i++) c[$i] = i; h = 1 } else print $c["InDatagrams"] }' /proc/net/snmp; }
 # "CALLS DATAGRAMS": the Linux system calls PIDS made over SECONDS, counted in the kernel by perf's
 # syscall tracepoint (no slowdown of the process, unlike strace), and the UDP datagrams this
@@ -133,8 +142,9 @@ host_anon_kb() {
 # Linux anonymous, at the window's end against before the first driver).
 run_driver() {
   local n=$1 transport=$2 dir log ws0=0 ws1=0 line
-  local k0 k1="" k2="" k3="" k4 sock=- anon0="" anon1="" series=() hp="" samplers=()
+  local k0 k1="" k2="" k3="" k4 sock=- anon0="" anon1="" series=() hp="" samplers=() st0=0 t0=0
   rm -f "$out/sys_host" "$out/sys_server"
+  D_STEAL=-
   dir=$(prepare_host "$transport")
   log=$out/driver_${transport}_$n.log
   : >"$log"
@@ -148,7 +158,7 @@ run_driver() {
       "MULTI memory when=running"*) series+=("$(field private_kb "$line")/$(host_anon_kb "$dir")") ;;
       "MULTI receiving="*) k1=$(udp_drops) ;;
       "MULTI window begins")
-        ws0=$(ticks_of "$wineserver_pid") k2=$(udp_drops)
+        ws0=$(ticks_of "$wineserver_pid") k2=$(udp_drops) st0=$(steal_ticks) t0=$(date +%s%N)
         # Both sides of each Winsock call: the host process and the Wine server, sampled apart.
         hp=$(host_pid "$dir")
         if [ -n "$hp" ]; then
@@ -158,7 +168,11 @@ run_driver() {
           samplers+=($!)
         fi
         ;;
-      "MULTI window ends") ws1=$(ticks_of "$wineserver_pid") k3=$(udp_drops) sock=$(socket_drops 3556 4556) ;;
+      "MULTI window ends")
+        ws1=$(ticks_of "$wineserver_pid") k3=$(udp_drops) sock=$(socket_drops 3556 4556)
+        D_STEAL=$(awk -v s=$(($(steal_ticks) - st0)) -v ns=$(($(date +%s%N) - t0)) -v hz="$hz" -v c="$(nproc)" \
+          'BEGIN { printf "%.1f", ns > 0 ? 100 * s / hz / (ns / 1e9) / c : 0 }')
+        ;;
     esac
     echo "$line" >>"$log"
   done < <(cd "$dir" && wine ./lumivar_host.exe -a 127.0.0.200 -P 80 -m Camsim -c 1 -v 3 -p 1=1 -p 2=7.80 \
@@ -177,6 +191,8 @@ run_driver() {
   local calls mem0 mem1
   calls=$(grep '^UDP_CALLS ' "$log" | tail -1)
   D_CALLS="-"
+  # Interleaved media comes in the RTSP connection's reads: no datagrams to count.
+  [ "$transport" = tcp ] && calls=""
   [ -n "$calls" ] && D_CALLS="$(field calls_per_datagram "$calls")/$(field datagrams_per_wake "$calls")"
   mem0=$(grep '^MULTI memory when=before' "$log" | tail -1)
   mem1=$(grep '^MULTI memory when=window_end' "$log" | tail -1)
@@ -282,6 +298,16 @@ run_ffmpeg() {
   # The progress file lags by up to its one-second period at both ends alike.
   for ((i = 0; i < n; i++)); do f1+=("$(frames_of "$i")"); got=$((got + f1[i] - f0[i])); done
   kill -TERM "${peer_pids[@]}" 2>/dev/null
+  # A process still opening its session (a starved camera) does not look at SIGTERM until its
+  # read times out.
+  local alive p
+  for _ in $(seq 1 50); do
+    alive=0
+    for p in "${peer_pids[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.1
+  done
+  kill -KILL "${peer_pids[@]}" 2>/dev/null
   wait "${peer_pids[@]}" 2>/dev/null
   peer_pids=()
   echo "receiving=$receiving/$n frames_total=$got" >"$dir/result"
@@ -296,8 +322,8 @@ echo "   CPU in % of one core per stream; frames summed over the streams, got/ex
 for transport in $transports; do
   echo
   echo "== transport $transport"
-  printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" N driver drv+wine gst ffmpeg \
-    driver_frames gst_frames ffmpeg_frames drv+w/gst drv+w/ff "latency_ms_p50/p99/max" load1
+  printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s %6s\n" N driver drv+wine gst ffmpeg \
+    driver_frames gst_frames ffmpeg_frames drv+w/gst drv+w/ff "latency_ms_p50/p99/max" load1 steal%
   hist_lines=()
   extra_lines=()
   series_lines=()
@@ -318,9 +344,9 @@ for transport in $transports; do
     fi
     bench_stop_camsim
     ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'; }
-    printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s\n" "$n" "$D_CPU" "$D_WS" "$G_CPU" "$F_CPU" \
+    printf "%5s %9s %10s %9s %9s %15s %15s %15s %9s %9s %20s %6s %6s\n" "$n" "$D_CPU" "$D_WS" "$G_CPU" "$F_CPU" \
       "$D_GOT/$D_EXP" "$G_GOT/$G_EXP" "$F_GOT/$F_EXP" "$(ratio "$D_WS" "$G_CPU")" "$(ratio "$D_WS" "$F_CPU")" \
-      "$D_LAT" "$load"
+      "$D_LAT" "$load" "$D_STEAL"
     hist_lines+=("$(printf "%5s %s" "$n" "$D_HIST")")
     extra_lines+=("$(printf "%5s %22s %12s %10s %10s %14s %12s %8s %8s %16s %8s %8s" "$n" "$D_DROPS" "$D_SOCK" \
       "$G_DROPS" "$F_DROPS" "$D_CALLS" "$D_SYS" "$G_SYS" "$F_SYS" "$D_MEM" "$G_MEM" "$F_MEM")")
