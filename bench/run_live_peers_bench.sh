@@ -171,7 +171,7 @@ run_driver() {
       "MULTI window ends")
         ws1=$(ticks_of "$wineserver_pid") k3=$(udp_drops) sock=$(socket_drops 3556 4556)
         D_STEAL=$(awk -v s=$(($(steal_ticks) - st0)) -v ns=$(($(date +%s%N) - t0)) -v hz="$hz" -v c="$(nproc)" \
-          'BEGIN { printf "%.1f", ns > 0 ? 100 * s / hz / (ns / 1e9) / c : 0 }')
+          'BEGIN { printf "%.1f", (ns > 0 ? 100 * s / hz / (ns / 1e9) / c : 0) }')
         ;;
     esac
     echo "$line" >>"$log"
