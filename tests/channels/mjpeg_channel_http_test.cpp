@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/fake_driver.h"
+#include "support/loopback_listener.h"
 #include "support/test_camera_channel.h"
 #include "support/winsock_test.h"
 #include "vantrel/ipcapture/privacy_zones.h"
@@ -53,15 +54,7 @@ TEST(MJPEGChannelHTTP, PaceAndLossFromTheFrameRateCode) {
 class SilentHttpCamera {
  public:
   SilentHttpCamera() {
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 16);
+    listener_ = ::vantrel::testing::ListenOnLoopback(16, port_);
     acceptor_ = std::thread([this] {
       for (;;) {
         SOCKET client = accept(listener_, nullptr, nullptr);

@@ -15,6 +15,7 @@
 #include "edgestorage/edge_storage_task.h"
 #include "foundation/time_value.h"
 #include "support/fake_driver.h"
+#include "support/loopback_listener.h"
 #include "support/winsock_test.h"
 #include "vantrel/ipcapture/video_capture.h"
 
@@ -481,17 +482,7 @@ TEST_F(EdgeStorageHandlerTest, DestroyingTheHandlerEndsAnItemInProgress) {
 // the listening socket, nobody reads.
 class SilentCamera {
  public:
-  SilentCamera() {
-    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(socket_, 16);
-    int length = sizeof(address);
-    getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
+  SilentCamera() { socket_ = ::vantrel::testing::ListenOnLoopback(16, port); }
   ~SilentCamera() { closesocket(socket_); }
   uint16_t port = 0;
 

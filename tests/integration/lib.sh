@@ -130,6 +130,20 @@ reject_line() {  # NAME REGEX DESCRIPTION
   if host_log "$1" | grep -E -- "$2" >/dev/null; then fail "$3 (line matching: $2)"; else pass "$3"; fi
 }
 
+# expect_tone CAPTURE DESCRIPTION: the capture decodes to the cameras' 1 kHz tone, clean enough
+# (share of the dominant frequency above 0.8) that a wrong sample law, lost units or a wrong
+# rate fail it.
+expect_tone() {
+  local hz share seconds
+  read -r _ hz share seconds <<<"$(python3 "$IT_SOURCE_DIR/tests/integration/audio_tone.py" "$1")"
+  echo "tone: $hz Hz, share $share, $seconds s"
+  if [ "${hz:-0}" -ge 990 ] && [ "${hz:-0}" -le 1010 ] && awk -v s="$share" 'BEGIN { exit !(s > 0.8) }'; then
+    pass "$2"
+  else
+    fail "dominant frequency $hz Hz (share $share), expected a clean 1000 Hz"
+  fi
+}
+
 # field NAME LINE_REGEX KEY: the value of KEY=... on the first line matching LINE_REGEX.
 field() {
   host_log "$1" | grep -E -- "$2" | head -1 | tr ' ' '\n' | sed -n "s/^$3=//p" | head -1

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_listener.h"
+
 namespace vantrel::testing {
 
 struct FakeReply {
@@ -30,15 +32,7 @@ class RtspFakeServer {
   explicit RtspFakeServer(Handler handler) : handler_(std::move(handler)) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 1);
+    listener_ = ::vantrel::testing::ListenOnLoopback(1, port_);
     thread_ = std::thread([this] { Serve(); });
   }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "rcpplus/stream_framing.h"
+#include "support/loopback_listener.h"
 
 namespace vantrel::testing {
 
@@ -22,15 +23,7 @@ class FakeStreamCamera {
   using Script = std::function<void(FakeStreamCamera&)>;
 
   explicit FakeStreamCamera(Script script) : script_(std::move(script)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 1);
+    listener_ = ListenOnLoopback(1, port_);
     thread_ = std::thread([this] {
       client_ = accept(listener_, nullptr, nullptr);
       if (client_ != INVALID_SOCKET && script_) script_(*this);
@@ -156,15 +149,11 @@ class FakeStreamCamera {
 class VanishedCamera {
  public:
   VanishedCamera() {
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    listener_ = ListenOnLoopback(0, port_);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 0);
+    address.sin_port = htons(port_);
     for (int i = 0; i < 4; ++i) {
       SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
       u_long nonBlocking = 1;
