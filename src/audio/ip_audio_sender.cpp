@@ -35,17 +35,20 @@ IAudioOutputChannel* CIPAudioSender::Use(uint32_t channel) {
 void CIPAudioSender::Unuse(IAudioOutputChannel* channel) {
   CScopedLock guard(lock_);
   auto it = inUse_.find(channel);
-  if (it != inUse_.end() && --it->second == 0) inUse_.erase(it);
+  if (it != inUse_.end() && --it->second == 0) {
+    inUse_.erase(it);
+    unused_.Set();
+  }
 }
 
 void CIPAudioSender::WaitUnused(IAudioOutputChannel* channel) {
-  CManualEvent pause;  // never set
   for (;;) {
     {
       CScopedLock guard(lock_);
       if (inUse_.count(channel) == 0) return;
+      unused_.Reset();
     }
-    pause.Wait(1);
+    unused_.Wait(kWaitUnusedRecheckMs);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 
+#include "foundation/event.h"
 #include "foundation/recursive_lock.h"
 #include "vantrel/ipcapture/audio_sender.h"
 
@@ -46,6 +47,8 @@ class CIPAudioSender : public ipcapture::IIPAudioSender {
   IAudioOutputChannel* Use(uint32_t channel);
   void Unuse(IAudioOutputChannel* channel);
   void WaitUnused(IAudioOutputChannel* channel);
+  // The wake is exact; the re-check only bounds what a handle failure could cost.
+  static constexpr uint32_t kWaitUnusedRecheckMs = 100;
 
   IAudioChannelCreator* const creator_;
   const uint32_t maxChannels_;
@@ -63,6 +66,9 @@ class CIPAudioSender : public ipcapture::IIPAudioSender {
   };
   std::map<uint32_t, Opening> opening_;             // guarded by lock_
   std::map<IAudioOutputChannel*, uint32_t> inUse_;  // calls in flight; guarded by lock_
+  // Set when a channel's last call in flight ends: wakes WaitUnused, which resets it under lock_
+  // before it looks, so no wake is lost.
+  CManualEvent unused_;
 };
 
 }  // namespace vantrel
