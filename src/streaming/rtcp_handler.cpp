@@ -160,8 +160,11 @@ void CRTCPHandler::ThreadProc() {
     const int woken = WaitForEvents(events, 2, kReportWaitMs);
     if (woken == 0) break;
     if (woken == 1) {
-      SendReceiverReport();
+      // Reset before answering: a sender report that arrives while this one is answered sets
+      // the event again and gets its own answer. Reset after it would erase that report, and a
+      // camera that takes receiver reports as keep-alives would end the session.
       reportEvent_.Reset();
+      SendReceiverReport();
     }
   }
 }
